@@ -1,0 +1,123 @@
+// The two directions of a walk over level data: a checked reader and an appending writer.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "storage/errors.h"
+
+namespace quarlix {
+
+/// Reads level data from a view that it never runs past. Counts are checked against the
+/// bytes left (and capacities) before anything is sized or copied.
+class level_loader {
+public:
+    static constexpr bool loading = true;
+
+    /// `space` names the offsets in messages: "file offset" or "level-data offset".
+    level_loader(std::span<const std::uint8_t> data, std::size_t pos, std::string_view space)
+        : data_(data), pos_(pos > data.size() ? data.size() : pos), space_(space) {}
+
+    std::size_t position() const noexcept { return pos_; }
+    std::size_t size() const noexcept { return data_.size(); }
+    std::size_t left() const noexcept { return data_.size() - pos_; }
+    /// Moves to an offset, clamped to the end.
+    void seek(std::size_t to) noexcept { pos_ = to > data_.size() ? data_.size() : to; }
+
+    void bytes(void* dst, std::size_t n, std::string_view field) {
+        need(n, field);
+        if (n != 0) {
+            std::memcpy(dst, data_.data() + pos_, n);
+        }
+        pos_ += n;
+    }
+    template <class T> void value(T& v, std::string_view field) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        bytes(&v, sizeof v, field);
+    }
+    /// Reads n bytes and drops them.
+    void skip(std::size_t n, std::string_view field) {
+        need(n, field);
+        pos_ += n;
+    }
+    /// Fails unless n more bytes are there; n is 64 bits so count x size cannot wrap.
+    void need(std::uint64_t n, std::string_view field) const {
+        if (n > left()) {
+            fail(pos_, field,
+                 std::to_string(n) + " bytes needed, " + std::to_string(left()) + " left");
+        }
+    }
+    /// Fails when a count exceeds the capacity of the table it goes into.
+    void capacity(std::uint64_t count, std::uint64_t cap, std::size_t at,
+                  std::string_view field) const {
+        if (count > cap) {
+            fail(at, field, std::to_string(count) + " records exceed the capacity of " +
+                                std::to_string(cap));
+        }
+    }
+    /// A 16-bit count then that many records into a fixed room table.
+    template <class C, class T, std::size_t N>
+    void table(C& count, T (&rows)[N], std::string_view field) {
+        const std::size_t at = pos_;
+        value(count, field);
+        capacity(count, N, at, field);
+        rows_into(rows, count, field);
+    }
+    /// count records straight into rows, after checking that they are all there.
+    template <class T> void rows_into(T* rows, std::uint64_t count, std::string_view field) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        need(count * sizeof(T), field);
+        bytes(rows, static_cast<std::size_t>(count) * sizeof(T), field);
+    }
+
+    [[noreturn]] void fail(std::size_t at, std::string_view field, const std::string& why) const {
+        throw ELevelFormatError(std::string(field) + " at " + std::string(space_) + " " +
+                                std::to_string(at) + ": " + why);
+    }
+
+private:
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_;
+    std::string_view space_;
+};
+
+/// Appends level data to a buffer; patches go back to noted offsets.
+class level_saver {
+public:
+    static constexpr bool loading = false;
+
+    explicit level_saver(std::vector<std::uint8_t>& out) : out_(out) {}
+
+    std::size_t position() const noexcept { return out_.size(); }
+
+    void bytes(const void* src, std::size_t n, std::string_view = {}) {
+        const auto* p = static_cast<const std::uint8_t*>(src);
+        out_.insert(out_.end(), p, p + n);
+    }
+    template <class T> void value(const T& v, std::string_view = {}) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        bytes(&v, sizeof v);
+    }
+    void fill(std::uint8_t byte, std::size_t n) { out_.insert(out_.end(), n, byte); }
+    template <class C, class T, std::size_t N>
+    void table(const C& count, const T (&rows)[N], std::string_view = {}) {
+        value(count);
+        rows_from(rows, count);
+    }
+    template <class T> void rows_from(const T* rows, std::size_t count) {
+        static_assert(std::is_trivially_copyable_v<T>);
+        bytes(rows, count * sizeof(T));
+    }
+    /// Overwrites a 32-bit value written earlier at `at`.
+    void patch_u32(std::size_t at, std::uint32_t v) { std::memcpy(out_.data() + at, &v, 4); }
+
+private:
+    std::vector<std::uint8_t>& out_;
+};
+
+} // namespace quarlix

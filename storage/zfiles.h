@@ -1,0 +1,89 @@
+// TZfile: a whole level file held in one memory buffer, and the whole-buffer zlib routines.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "storage/errors.h"
+
+namespace quarlix {
+
+/// A byte buffer owned by its holder (malloc/realloc based, so growth can keep the block).
+class zbuffer {
+public:
+    zbuffer() = default;
+    explicit zbuffer(std::size_t n) { resize(n); }
+    std::uint8_t* data() noexcept { return p_.get(); }
+    const std::uint8_t* data() const noexcept { return p_.get(); }
+    std::size_t size() const noexcept { return n_; }
+    bool empty() const noexcept { return n_ == 0; }
+    /// Keeps the first min(size, n) bytes; new bytes are uninitialised. Throws std::bad_alloc.
+    void resize(std::size_t n);
+    void release() noexcept { p_.reset(); n_ = 0; }
+    std::span<const std::uint8_t> span() const noexcept { return {data(), n_}; }
+    std::vector<std::uint8_t> to_vector() const { return {data(), data() + n_}; }
+
+private:
+    struct freer { void operator()(std::uint8_t* p) const noexcept; };
+    std::unique_ptr<std::uint8_t, freer> p_;
+    std::size_t n_ = 0;
+};
+
+/// The input as one zlib stream at level 9. Raises ECompressionError.
+zbuffer compress_buffer(const void* input, std::size_t length);
+/// The inflated content of the zlib stream in the input; estimate 0 means none. Raises
+/// EDecompressionError for a damaged or truncated stream.
+zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t estimate);
+
+/// A whole file in memory: reads and writes work on the buffer, close(true) writes it back.
+class TZfile {
+public:
+    TZfile() = default;
+    TZfile(const TZfile&) = delete;
+    TZfile& operator=(const TZfile&) = delete;
+    ~TZfile();
+
+    void assign(const std::string& name);
+    /// Opens the existing file read-only and reads all of it, unwrapping a "ZLIB" container.
+    void reset();
+    /// Creates the file, or empties it, at once; the buffer starts with 64 KiB.
+    void rewrite();
+    /// Copies up to n bytes at pos; cut short at the end, the rest of dst is untouched.
+    std::int32_t read(void* dst, std::int32_t n);
+    void write(const void* src, std::int32_t n);
+    /// Sets pos, cut to length.
+    void seek(std::int32_t offset);
+    std::int32_t position() const noexcept { return pos; }
+    std::int32_t size() const noexcept { return length; }
+    /// With save, writes the content back (as a container when it came from one); then closes.
+    void close(bool save);
+
+    /// The content, for readers that walk it in place.
+    std::span<const std::uint8_t> content() const noexcept {
+        return {buffer.data(), static_cast<std::size_t>(length)};
+    }
+    bool is_container() const noexcept { return container; }
+    const std::string& name() const noexcept { return file_name; }
+
+private:
+    [[noreturn]] void io_fail(const char* operation) const;
+    void write_disk(const void* src, std::size_t n);
+
+    std::string file_name;
+    std::FILE* handle = nullptr;
+    bool container = false;
+    zbuffer buffer;
+    std::int32_t length = 0;
+    std::int32_t pos = 0;
+    std::int32_t capacity = 0;
+};
+
+/// 0x42494C5A: "ZLIB" as a little-endian word.
+inline constexpr std::uint32_t zlib_container_magic = 0x42494C5Au;
+
+} // namespace quarlix
