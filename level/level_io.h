@@ -40,6 +40,19 @@ public:
         static_assert(std::is_trivially_copyable_v<T>);
         bytes(&v, sizeof v, field);
     }
+    /// The next n bytes in place, after checking that they are there.
+    std::span<const std::uint8_t> take(std::uint64_t n, std::string_view field) {
+        need(n, field);
+        const auto part = data_.subspan(pos_, static_cast<std::size_t>(n));
+        pos_ += part.size();
+        return part;
+    }
+    /// Everything from the current position to the end.
+    std::span<const std::uint8_t> rest() {
+        const auto part = data_.subspan(pos_);
+        pos_ = data_.size();
+        return part;
+    }
     /// Reads n bytes and drops them.
     void skip(std::size_t n, std::string_view field) {
         need(n, field);

@@ -146,8 +146,9 @@ public:
     void set_num_sample_infos(std::int32_t n);
     void set_num_sample_indices(std::int32_t n);
 
-    /// Loads from bytes already in memory, as load does after reading the file (no disk).
-    void load_content(std::span<const std::uint8_t> content, const std::string& file_name);
+    /// Loads from bytes already in memory, as load does after reading the file (no disk):
+    /// 0 recognised, 2 unrecognised first word.
+    std::uint8_t load_content(std::span<const std::uint8_t> content, const std::string& file_name);
 
 private:
     void release_buffers();

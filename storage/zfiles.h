@@ -71,8 +71,14 @@ public:
     const std::string& name() const noexcept { return file_name; }
 
 private:
-    [[noreturn]] void io_fail(const char* operation) const;
-    void write_disk(const void* src, std::size_t n);
+    /// Raises EInOutError "'<file name>': <failure>".
+    [[noreturn]] void io_fail(const std::string& failure) const;
+    /// Reads exactly n bytes from handle; offset only names the place in the error.
+    void read_disk(void* dst, std::size_t n, std::uint64_t offset);
+    /// Writes exactly n bytes to handle; offset only names the place in the error.
+    void write_disk(const void* src, std::size_t n, std::uint64_t offset);
+    /// Closes handle (unchecked) and drops the content; the state close leaves behind.
+    void discard() noexcept;
 
     std::string file_name;
     std::FILE* handle = nullptr;

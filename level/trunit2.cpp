@@ -1,0 +1,340 @@
+// Ttrlevel: count setters, version detection, and the frame of load and save.
+#include "level/trunit2.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+#include <string_view>
+
+#include "level/geometry.h"
+#include "level/walks.h"
+#include "storage/file_system.h"
+
+namespace quarlix {
+
+namespace {
+
+constexpr std::uint32_t magic_tr4 = 0x00345254u;  // "TR4" and a zero byte
+constexpr std::uint32_t magic_tr4_alt = 0xFFFFFFF0u;
+
+bool name_holds(const std::string& name, std::string_view upper, std::string_view lower) {
+    return name.find(upper) != std::string::npos || name.find(lower) != std::string::npos;
+}
+
+/// Fails unless n elements of every array of a setter fit a signed 32-bit size; checked
+/// before the first array is resized, so a failure changes nothing.
+template <class... T> void check_range(std::int32_t n, const char* count) {
+    constexpr std::size_t widest = std::max({sizeof(T)...});
+    if (n < 0 || std::uint64_t(n) * widest > std::uint64_t(INT32_MAX)) {
+        throw ERangeError(std::string(count) + ": " + std::to_string(n) +
+                          " elements of " + std::to_string(widest) + " bytes are out of range");
+    }
+}
+
+/// Resizes one array to n zero-filled elements.
+template <class T> void resize_array(std::vector<T>& rows, std::int32_t n, const char* count) {
+    check_range<T>(n, count);
+    rows.resize(static_cast<std::size_t>(n));
+}
+
+} // namespace
+
+bool is_trc_name(const std::string& file_name) { return name_holds(file_name, ".TRC", ".trc"); }
+
+std::int32_t detect_version(std::uint32_t first_word, const std::string& file_name) {
+    switch (first_word) {
+    case 0x00000020u:
+        return name_holds(file_name, ".TUB", ".tub") ? 2 : 1;
+    case 0x0000002Du:
+        return name_holds(file_name, ".TRG", ".trg") ? 4 : 3;
+    case 0xFF080038u:
+    case 0xFF180038u:
+        return 5;
+    case magic_tr4:
+    case magic_tr4_alt:
+        return is_trc_name(file_name) ? level_trc : level_tr4;
+    default:
+        return level_none;
+    }
+}
+
+// ---- count setters ----
+
+void Ttrlevel::set_num_rooms(std::uint16_t n) {
+    rooms.resize(n);
+    num_rooms = n;
+}
+
+#define QUARLIX_SIMPLE_SETTER(count, array)                                                    \
+    void Ttrlevel::set_##count(std::int32_t n) {                                               \
+        resize_array(array, n, #count);                                                        \
+        count = n;                                                                             \
+    }
+
+QUARLIX_SIMPLE_SETTER(num_floor_data, floor_data)
+QUARLIX_SIMPLE_SETTER(num_mesh_data, mesh_data)
+QUARLIX_SIMPLE_SETTER(num_mesh_pointers, mesh_pointers)
+QUARLIX_SIMPLE_SETTER(num_state_changes, state_changes)
+QUARLIX_SIMPLE_SETTER(num_anim_dispatches, anim_dispatches)
+QUARLIX_SIMPLE_SETTER(num_anim_commands, anim_commands)
+QUARLIX_SIMPLE_SETTER(num_mesh_trees, mesh_trees)
+QUARLIX_SIMPLE_SETTER(num_frames, frames)
+QUARLIX_SIMPLE_SETTER(num_static_meshes, static_meshes)
+QUARLIX_SIMPLE_SETTER(num_object_textures, object_textures)
+QUARLIX_SIMPLE_SETTER(num_sprite_textures, sprite_textures)
+QUARLIX_SIMPLE_SETTER(num_sprite_sequences, sprite_sequences)
+QUARLIX_SIMPLE_SETTER(num_cameras, cameras)
+QUARLIX_SIMPLE_SETTER(num_flyby_cameras, flyby_cameras)
+QUARLIX_SIMPLE_SETTER(num_sound_sources, sound_sources)
+QUARLIX_SIMPLE_SETTER(num_overlaps, overlaps)
+QUARLIX_SIMPLE_SETTER(num_animated_textures, animated_textures)
+QUARLIX_SIMPLE_SETTER(num_demo_data, demo_data)
+QUARLIX_SIMPLE_SETTER(num_sample_infos, sample_infos)
+QUARLIX_SIMPLE_SETTER(num_sample_indices, sample_indices)
+
+#undef QUARLIX_SIMPLE_SETTER
+
+void Ttrlevel::set_num_animations(std::int32_t n) {
+    if (version >= level_tr4) {
+        resize_array(animations, n, "num_animations");
+    } else {
+        resize_array(animations_old, n, "num_animations");
+    }
+    num_animations = n;
+}
+
+void Ttrlevel::set_num_ai_objects(std::int32_t n) {
+    if (version >= level_tr4) {
+        resize_array(ai_objects, n, "num_ai_objects");
+    } else {
+        resize_array(cinematic_frames, n, "num_ai_objects");
+    }
+    num_ai_objects = n;
+}
+
+void Ttrlevel::set_num_moveables(std::int32_t n) {
+    check_range<tmoveable, tmoveable_trc>(n, "num_moveables");
+    resize_array(moveables, n, "num_moveables");
+    resize_array(moveables_trc, n, "num_moveables");
+    num_moveables = n;
+}
+
+void Ttrlevel::set_num_boxes(std::int32_t n) {
+    check_range<tbox_old, tbox>(n, "num_boxes");
+    resize_array(boxes_old, n, "num_boxes");
+    resize_array(boxes, n, "num_boxes");
+    num_boxes = n;
+}
+
+void Ttrlevel::set_num_zones(std::int32_t n) {
+    check_range<std::uint16_t>(n, "num_zones");
+    for (auto& zone : zones) {
+        resize_array(zone, n, "num_zones");
+    }
+    num_zones = n;
+}
+
+void Ttrlevel::set_num_items(std::int32_t n) {
+    check_range<titem_old, titem>(n, "num_items");
+    resize_array(items_old, n, "num_items");
+    resize_array(items, n, "num_items");
+    num_items = n;
+}
+
+// ---- load ----
+
+void Ttrlevel::release_buffers() {
+    if (version >= 1 && version <= 5) {
+        textiles8.release();
+    }
+    if (version >= 3 && version <= 7) {
+        textiles16.release();
+    }
+    if (version == level_tr4 || version == level_trc) {
+        textiles32.release();
+        textiles_misc.release();
+    }
+    if (version == 1 || version == 2 || version == level_tr4 || version == level_trc) {
+        sample_data.release();
+    }
+}
+
+std::uint8_t Ttrlevel::load(const std::string& file_name) {
+    if (signature == level_signature) {
+        release_buffers();
+    }
+    if (!file_exists(file_name)) {
+        return 1;
+    }
+    TZfile file;
+    file.assign(file_name);
+    file.reset();
+    const std::uint8_t status = load_content(file.content(), file_name);
+    file.close(false);
+    return status;
+}
+
+namespace {
+
+/// One compressed chunk: U, C, then a zlib stream of C bytes, inflated whole. The length
+/// stored is the true one; U only names the chunk's claim.
+zbuffer read_chunk(level_loader& io, std::uint32_t& size, std::uint32_t& packed_size,
+                   const std::string& chunk) {
+    io.value(size, chunk + " length");
+    io.value(packed_size, chunk + " compressed length");
+    const auto stream = io.take(packed_size, chunk);
+    zbuffer data = decompress_buffer(stream.data(), stream.size(), 0);
+    size = static_cast<std::uint32_t>(data.size());
+    return data;
+}
+
+} // namespace
+
+std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
+                                    const std::string& file_name) {
+    std::uint32_t first_word = 0;
+    if (content.size() >= 4) {
+        std::memcpy(&first_word, content.data(), 4);
+    }
+    const std::int32_t detected = detect_version(first_word, file_name);
+    if (detected == level_none) {
+        magic = 0;
+        return 2;
+    }
+    magic = first_word;
+    version = 0;
+    signature = level_signature;
+    version = detected;
+
+    level_loader file(content, 4, "file offset");
+    if (version == level_tr4 || version == level_trc) {
+        file.value(num_room_textiles, "number of room textiles");
+        file.value(num_object_textiles, "number of object textiles");
+        file.value(num_bump_textiles, "number of bump textiles");
+        textiles32 = read_chunk(file, textiles32_size, textiles32_packed_size, "texture chunk 1");
+        textiles16 = read_chunk(file, textiles16_size, textiles16_packed_size, "texture chunk 2");
+        textiles_misc =
+            read_chunk(file, textiles_misc_size, textiles_misc_packed_size, "texture chunk 3");
+        num_textiles = textiles16_size / 131072;
+        textile_bytes = num_textiles * 65536;
+    }
+
+    switch (version) {
+    case level_tr4: {
+        std::uint32_t unpacked = 0, packed = 0;
+        const zbuffer level_data = read_chunk(file, unpacked, packed, "level-data chunk");
+        sample_data = buffer_of(file.rest());
+        sample_data_size = static_cast<std::uint32_t>(sample_data.size());
+        // The level data ends at its decompressed length, whatever follows it in the file.
+        level_loader body(level_data.span(), 0, "level-data offset");
+        walk_tr4_rooms(body, *this);
+        walk_object_sections(body, *this);
+        walk_world_sections(body, *this);
+        break;
+    }
+    case level_trc: {
+        trc_frame frame;
+        walk_trc_rooms(file, *this, frame);
+        walk_object_sections(file, *this);
+        walk_world_sections(file, *this);
+        walk_trc_close(file, *this, frame);
+        break;
+    }
+    default:  // versions 1 to 5: one plain stream
+        load_older_textures(file, *this);
+        walk_tr4_rooms(file, *this);
+        walk_object_sections(file, *this);
+        walk_world_sections(file, *this);
+        break;
+    }
+    return 0;
+}
+
+// ---- save ----
+
+namespace {
+
+/// Compresses the first n bytes of a buffer, zero bytes standing in for what it lacks.
+zbuffer compress_padded(const zbuffer& data, std::size_t n) {
+    if (data.size() >= n) {
+        return compress_buffer(data.data(), n);
+    }
+    std::vector<std::uint8_t> padded(n, 0);
+    if (!data.empty()) {
+        std::memcpy(padded.data(), data.data(), data.size());
+    }
+    return compress_buffer(padded.data(), n);
+}
+
+void write_u32(TZfile& file, std::uint32_t v) { file.write(&v, 4); }
+
+void write_chunk(TZfile& file, std::uint32_t size, const zbuffer& packed) {
+    write_u32(file, size);
+    write_u32(file, static_cast<std::uint32_t>(packed.size()));
+    file.write(packed.data(), static_cast<std::int32_t>(packed.size()));
+}
+
+} // namespace
+
+std::uint8_t Ttrlevel::save(const std::string& file_name) {
+    if (signature != level_signature) {
+        return 1;
+    }
+    const std::int32_t target = detect_version(magic, file_name);
+    if (target != level_tr4 && target != level_trc) {
+        throw EError("a level of version " + std::to_string(version) +
+                     " cannot be saved; only TR4 and TRC levels are written");
+    }
+    TZfile file;
+    file.assign(file_name);
+    file.rewrite();
+    version = target;
+
+    std::vector<std::uint8_t> level_data;
+    level_saver out(level_data);
+    if (version == level_trc) {
+        trc_frame frame;
+        walk_trc_rooms(out, *this, frame);
+        walk_object_sections(out, *this);
+        walk_world_sections(out, *this);
+        walk_trc_close(out, *this, frame);
+    } else {
+        walk_tr4_rooms(out, *this);
+        walk_object_sections(out, *this);
+        walk_world_sections(out, *this);
+    }
+
+    textiles32_size = textile_bytes * 4;
+    textiles16_size = textile_bytes * 2;
+    const zbuffer packed32 = compress_padded(textiles32, textiles32_size);
+    const zbuffer packed16 = compress_padded(textiles16, textiles16_size);
+    const zbuffer packed_misc = compress_padded(textiles_misc, textiles_misc_size);
+    textiles32_packed_size = static_cast<std::uint32_t>(packed32.size());
+    textiles16_packed_size = static_cast<std::uint32_t>(packed16.size());
+    textiles_misc_packed_size = static_cast<std::uint32_t>(packed_misc.size());
+
+    write_u32(file, magic);
+    file.write(&num_room_textiles, 2);
+    file.write(&num_object_textiles, 2);
+    file.write(&num_bump_textiles, 2);
+    write_chunk(file, textiles32_size, packed32);
+    write_chunk(file, textiles16_size, packed16);
+    write_chunk(file, textiles_misc_size, packed_misc);
+    if (version == level_tr4) {
+        const zbuffer packed = compress_buffer(level_data.data(), level_data.size());
+        write_chunk(file, static_cast<std::uint32_t>(level_data.size()), packed);
+    } else {
+        file.write(level_data.data(), static_cast<std::int32_t>(level_data.size()));
+    }
+    file.write(sample_data.data(), static_cast<std::int32_t>(sample_data_size));
+    file.close(true);
+    return 0;
+}
+
+void Ttrlevel::room_geometry_to_layers() {
+    for (troom& room : rooms) {
+        room_to_layers(room);
+    }
+}
+
+} // namespace quarlix

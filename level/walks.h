@@ -1,0 +1,66 @@
+// The walks over level data, one per block of the file; each serves load (level_loader) and
+// save (level_saver) alike, so reader and writer cannot drift apart.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "level/level_io.h"
+#include "level/trunit2.h"
+
+namespace quarlix {
+
+/// Where the TRC level data's length fields stand and where the level data ends.
+struct trc_frame {
+    std::size_t length_fields_at = 0;  // offset of the first of the two length fields
+    std::size_t data_end = 0;          // E: after the second field plus the first field's value
+};
+
+/// TR4 (and versions 1 to 5) room block: the 32-bit prefix, the room count and the rooms.
+template <class Io> void walk_tr4_rooms(Io& io, Ttrlevel& l);
+/// TRC room block: the preamble and every room.
+template <class Io> void walk_trc_rooms(Io& io, Ttrlevel& l, trc_frame& frame);
+/// Floor data through the sprite sequences.
+template <class Io> void walk_object_sections(Io& io, Ttrlevel& l);
+/// Cameras through the sample indices.
+template <class Io> void walk_world_sections(Io& io, Ttrlevel& l);
+/// The close of the TRC level data: on save the filler and both length fields, on load the
+/// move to the declared end and the sample data after it.
+template <class Io> void walk_trc_close(Io& io, Ttrlevel& l, const trc_frame& frame);
+/// The object-texture count and records, in the element form of the level's version.
+template <class Io> void walk_object_textures(Io& io, Ttrlevel& l);
+/// An owned copy of bytes in place.
+zbuffer buffer_of(std::span<const std::uint8_t> bytes);
+/// Versions 1 to 5: palettes and textures in front of the room block.
+void load_older_textures(level_loader& io, Ttrlevel& l);
+
+/// A 32-bit count then that many records, sized through the count's setter. The count is
+/// checked against the bytes left before the setter allocates anything.
+template <class Io, class T>
+void counted(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), const std::int32_t& count,
+             std::vector<T>& rows, std::string_view field) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    if constexpr (Io::loading) {
+        std::uint32_t n = 0;
+        io.value(n, field);
+        io.need(std::uint64_t{n} * sizeof(T), field);
+        (l.*set)(static_cast<std::int32_t>(n));  // 2^31 and more: the setter's range error
+        io.bytes(rows.data(), std::size_t{n} * sizeof(T), field);
+    } else {
+        io.value(static_cast<std::uint32_t>(count));
+        io.rows_from(rows.data(), static_cast<std::size_t>(count));
+    }
+}
+
+/// Bytes that the file holds but the model does not: skipped on load, written as `byte`.
+template <class Io> void filler(Io& io, std::uint8_t byte, std::size_t n, std::string_view field) {
+    if constexpr (Io::loading) {
+        io.skip(n, field);
+    } else {
+        (void)field;
+        io.fill(byte, n);
+    }
+}
+
+} // namespace quarlix

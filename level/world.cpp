@@ -1,0 +1,155 @@
+// Cameras through the sample indices: world, AI and sound sections, and the TRC close.
+#include <cstring>
+
+#include "level/walks.h"
+
+namespace quarlix {
+
+namespace {
+
+titem_old item_to_old(const titem& i) {
+    return titem_old{i.f0,  i.f2,  i.f4,
+                     i.f8,  i.f12, i.f16,
+                     i.f17, static_cast<std::uint8_t>(i.f18), static_cast<std::uint8_t>(i.f20),
+                     i.f22};
+}
+
+titem item_from_old(const titem_old& o) {
+    return titem{o.f0, o.f2, o.f4, o.f8, o.f12, o.f16, o.f17, o.f18, o.f19, o.f20};
+}
+
+/// Zone arrays that a version stores: all ten, or six for versions 1 and 2.
+constexpr int all_zones[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+constexpr int old_zones[] = {0, 1, 4, 5, 6, 9};
+
+template <class Io> void walk_zones(Io& io, Ttrlevel& l) {
+    const std::span<const int> arrays =
+        l.version <= 2 ? std::span<const int>(old_zones) : std::span<const int>(all_zones);
+    if constexpr (Io::loading) {
+        io.need(std::uint64_t(arrays.size()) * std::uint64_t(l.num_boxes) * 2, "zones");
+        l.set_num_zones(l.num_boxes);
+        for (int z : arrays) {
+            io.rows_into(l.zones[z].data(), l.zones[z].size(), "zones");
+        }
+    } else {
+        for (int z : arrays) {
+            io.rows_from(l.zones[z].data(), l.zones[z].size());
+        }
+    }
+}
+
+template <class Io> void walk_items(Io& io, Ttrlevel& l) {
+    if (l.version <= 2) {
+        counted(io, l, &Ttrlevel::set_num_items, l.num_items, l.items_old, "items");
+        if constexpr (Io::loading) {
+            for (std::size_t i = 0; i < l.items_old.size(); ++i) {
+                l.items[i] = item_from_old(l.items_old[i]);
+            }
+        }
+    } else {
+        counted(io, l, &Ttrlevel::set_num_items, l.num_items, l.items, "items");
+        if constexpr (Io::loading) {
+            for (std::size_t i = 0; i < l.items.size(); ++i) {
+                l.items_old[i] = item_to_old(l.items[i]);
+            }
+        }
+    }
+}
+
+/// A 16-bit count then that many records, sized through a 32-bit setter.
+template <class Io, class T>
+void counted16(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), std::int32_t count,
+               std::vector<T>& rows, std::string_view field) {
+    std::uint16_t n = static_cast<std::uint16_t>(count);
+    io.value(n, field);
+    if constexpr (Io::loading) {
+        io.need(std::uint64_t{n} * sizeof(T), field);
+        (l.*set)(n);
+        io.rows_into(rows.data(), n, field);
+    } else {
+        io.rows_from(rows.data(), static_cast<std::size_t>(count));
+    }
+}
+
+/// Sample data held inside the level data (versions 1 and 2): a 32-bit length and the bytes.
+template <class Io> void walk_inline_samples(Io& io, Ttrlevel& l) {
+    io.value(l.sample_data_size, "sample data length");
+    if constexpr (Io::loading) {
+        l.sample_data = buffer_of(io.take(l.sample_data_size, "sample data"));
+    } else {
+        io.bytes(l.sample_data.data(), l.sample_data_size);
+    }
+}
+
+} // namespace
+
+template <class Io> void walk_world_sections(Io& io, Ttrlevel& l) {
+    const std::int32_t v = l.version;
+    counted(io, l, &Ttrlevel::set_num_cameras, l.num_cameras, l.cameras, "cameras");
+    if (v >= level_tr4) {
+        counted(io, l, &Ttrlevel::set_num_flyby_cameras, l.num_flyby_cameras, l.flyby_cameras,
+                "flyby cameras");
+    }
+    counted(io, l, &Ttrlevel::set_num_sound_sources, l.num_sound_sources, l.sound_sources,
+            "sound sources");
+    if (v <= 2) {
+        counted(io, l, &Ttrlevel::set_num_boxes, l.num_boxes, l.boxes_old, "boxes");
+    } else {
+        counted(io, l, &Ttrlevel::set_num_boxes, l.num_boxes, l.boxes, "boxes");
+    }
+    counted(io, l, &Ttrlevel::set_num_overlaps, l.num_overlaps, l.overlaps, "overlaps");
+    walk_zones(io, l);
+    counted(io, l, &Ttrlevel::set_num_animated_textures, l.num_animated_textures,
+            l.animated_textures, "animated textures");
+    if (v >= level_tr4) {
+        io.bytes(l.object_texture_prefix, v == level_trc ? 5 : 4, "object-texture prefix");
+    }
+    if (v >= 5) {
+        walk_object_textures(io, l);
+    }
+    walk_items(io, l);
+    if (v >= level_tr4) {
+        counted(io, l, &Ttrlevel::set_num_ai_objects, l.num_ai_objects, l.ai_objects,
+                "AI objects");
+    } else {
+        io.value(l.light_map, "light map");
+        if (v == 1) {
+            io.value(l.palette8, "palette");
+        }
+        counted16(io, l, &Ttrlevel::set_num_ai_objects, l.num_ai_objects, l.cinematic_frames,
+                  "cinematic frames");
+    }
+    counted16(io, l, &Ttrlevel::set_num_demo_data, l.num_demo_data, l.demo_data, "demo data");
+    const std::size_t sound_map_bytes = v == level_trc ? 900 : v >= 3 ? 740 : 512;
+    io.bytes(l.sound_map, sound_map_bytes, "sound map");
+    counted(io, l, &Ttrlevel::set_num_sample_infos, l.num_sample_infos, l.sample_infos,
+            "sample infos");
+    if (v <= 2) {
+        walk_inline_samples(io, l);
+    }
+    counted(io, l, &Ttrlevel::set_num_sample_indices, l.num_sample_indices, l.sample_indices,
+            "sample indices");
+}
+
+template void walk_world_sections(level_loader&, Ttrlevel&);
+template void walk_world_sections(level_saver&, Ttrlevel&);
+
+template <class Io> void walk_trc_close(Io& io, Ttrlevel& l, const trc_frame& frame) {
+    if constexpr (Io::loading) {
+        // Bytes between the sample indices and the declared end are not kept.
+        io.seek(frame.data_end);
+        l.sample_data = buffer_of(io.rest());
+        l.sample_data_size = static_cast<std::uint32_t>(l.sample_data.size());
+    } else {
+        io.fill(0xCD, 4);
+        const auto length =
+            static_cast<std::uint32_t>(io.position() - (frame.length_fields_at + 8));
+        io.patch_u32(frame.length_fields_at, length);
+        io.patch_u32(frame.length_fields_at + 4, length);
+    }
+}
+
+template void walk_trc_close(level_loader&, Ttrlevel&, const trc_frame&);
+template void walk_trc_close(level_saver&, Ttrlevel&, const trc_frame&);
+
+} // namespace quarlix
