@@ -1,0 +1,358 @@
+// TZfile and the whole-buffer zlib routines: files are read whole, edited in memory, written whole.
+#include "storage/zfiles.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <new>
+
+namespace quarlix {
+
+namespace {
+
+constexpr std::size_t growth_headroom = 65536;
+constexpr std::size_t compress_growth = 256;
+constexpr std::uint64_t max_content =
+    static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+/// zlib's avail_in/avail_out are 32-bit: larger buffers are offered in pieces of at most this.
+constexpr std::size_t max_piece = std::numeric_limits<uInt>::max();
+/// A deflate stream cannot expand by more than this factor; bounds a container's stated length.
+constexpr std::uint64_t max_inflate_ratio = 1032;
+constexpr std::size_t container_header = 12;
+
+std::uint32_t get_u32(const std::uint8_t* p) {
+    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
+           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
+}
+
+void put_u32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) {
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+    }
+}
+
+std::string quoted(const std::string& name) { return "'" + name + "'"; }
+
+/// Hands the next piece of pending input to the stream once it has used up the last one.
+void feed(z_stream& zs, const std::uint8_t*& next, std::size_t& left) {
+    if (zs.avail_in != 0 || left == 0) {
+        return;
+    }
+    const std::size_t piece = std::min(left, max_piece);
+    zs.next_in = const_cast<Bytef*>(next);
+    zs.avail_in = static_cast<uInt>(piece);
+    next += piece;
+    left -= piece;
+}
+
+/// Offers the free tail of out (at most one piece) as output space; returns the bytes offered.
+std::size_t offer(z_stream& zs, zbuffer& out, std::size_t produced) {
+    const std::size_t space = std::min(out.size() - produced, max_piece);
+    zs.next_out = out.data() + produced;
+    zs.avail_out = static_cast<uInt>(space);
+    return space;
+}
+
+} // namespace
+
+void zbuffer::freer::operator()(std::uint8_t* p) const noexcept { std::free(p); }
+
+void zbuffer::resize(std::size_t n) {
+    if (n == 0) {
+        release();
+        return;
+    }
+    void* grown = std::realloc(p_.get(), n);
+    if (grown == nullptr) {
+        throw std::bad_alloc();
+    }
+    (void)p_.release(); // realloc already took over (or freed) the old block
+    p_.reset(static_cast<std::uint8_t*>(grown));
+    n_ = n;
+}
+
+zbuffer compress_buffer(const void* input, std::size_t length) {
+    zbuffer out(((length + length / 10 + 12 + 255) / 256) * 256);
+    z_stream zs{};
+    if (deflateInit(&zs, 9) != Z_OK) {
+        throw ECompressionError();
+    }
+
+    const auto* next = static_cast<const std::uint8_t*>(input);
+    std::size_t left = length;
+    std::size_t produced = 0;
+    try {
+        for (;;) {
+            feed(zs, next, left);
+            if (produced == out.size()) {
+                out.resize(out.size() + compress_growth);
+            }
+            const std::size_t offered = offer(zs, out, produced);
+            const int rc = deflate(&zs, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            produced += offered - zs.avail_out;
+            if (rc == Z_STREAM_END) {
+                break;
+            }
+            if (rc < 0) {
+                throw ECompressionError();
+            }
+        }
+    } catch (...) {
+        deflateEnd(&zs);
+        throw;
+    }
+    if (deflateEnd(&zs) < 0) {
+        throw ECompressionError();
+    }
+    out.resize(produced);
+    return out;
+}
+
+zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t estimate) {
+    // The step is the input length rounded up to 256, never 0 so that an empty input still grows.
+    const std::size_t step = std::max<std::size_t>(compress_growth, (length + 255) / 256 * 256);
+    zbuffer out(estimate != 0 ? estimate : step);
+    z_stream zs{};
+    if (inflateInit(&zs) != Z_OK) {
+        throw EDecompressionError();
+    }
+
+    const auto* next = static_cast<const std::uint8_t*>(input);
+    std::size_t left = length;
+    std::size_t produced = 0;
+    try {
+        for (;;) {
+            feed(zs, next, left);
+            if (produced == out.size()) {
+                out.resize(out.size() + step);
+            }
+            const std::size_t offered = offer(zs, out, produced);
+            const int rc = inflate(&zs, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            produced += offered - zs.avail_out;
+            if (rc == Z_STREAM_END) {
+                break;
+            }
+            // Out of output space is the one recoverable stop: grow and go on.
+            const bool out_of_space = zs.avail_out == 0;
+            if (rc == Z_NEED_DICT || (rc < 0 && !(rc == Z_BUF_ERROR && out_of_space))) {
+                throw EDecompressionError();
+            }
+            // Space left but all input consumed: the stream was cut short.
+            if (!out_of_space && zs.avail_in == 0 && left == 0) {
+                throw EDecompressionError();
+            }
+        }
+    } catch (...) {
+        inflateEnd(&zs);
+        throw;
+    }
+    if (inflateEnd(&zs) < 0) {
+        throw EDecompressionError();
+    }
+    out.resize(produced);
+    return out;
+}
+
+TZfile::~TZfile() { discard(); }
+
+void TZfile::io_fail(const std::string& failure) const {
+    throw EInOutError(quoted(file_name) + ": " + failure);
+}
+
+void TZfile::read_disk(void* dst, std::size_t n, std::uint64_t offset) {
+    if (n == 0) {
+        return;
+    }
+    const std::size_t got = std::fread(dst, 1, n, handle);
+    if (got != n) {
+        io_fail("read of " + std::to_string(n) + " bytes at file offset " + std::to_string(offset) +
+                " delivered " + std::to_string(got));
+    }
+}
+
+void TZfile::write_disk(const void* src, std::size_t n, std::uint64_t offset) {
+    if (n == 0) {
+        return;
+    }
+    const std::size_t put = std::fwrite(src, 1, n, handle);
+    if (put != n) {
+        io_fail("write of " + std::to_string(n) + " bytes at file offset " +
+                std::to_string(offset) + " stored " + std::to_string(put));
+    }
+}
+
+void TZfile::discard() noexcept {
+    if (handle != nullptr) {
+        std::fclose(handle);
+    }
+    handle = nullptr;
+    buffer.release();
+    length = pos = capacity = 0;
+}
+
+void TZfile::assign(const std::string& name) {
+    discard();
+    file_name = name;
+    container = false;
+}
+
+void TZfile::reset() {
+    discard();
+    handle = std::fopen(file_name.c_str(), "rb");
+    if (handle == nullptr) {
+        throw EInOutError("cannot open file " + quoted(file_name) + " for reading");
+    }
+    try {
+        if (std::fseek(handle, 0, SEEK_END) != 0) {
+            io_fail("seek to the end failed");
+        }
+        const long end = std::ftell(handle);
+        if (end < 0) {
+            io_fail("cannot take the file length");
+        }
+        const auto file_length = static_cast<std::uint64_t>(end);
+        if (std::fseek(handle, 0, SEEK_SET) != 0) {
+            io_fail("seek to offset 0 failed");
+        }
+
+        std::uint8_t head[container_header];
+        bool wrapped = false;
+        if (file_length > container_header) {
+            read_disk(head, 4, 0);
+            wrapped = std::memcmp(head, "ZLIB", 4) == 0;
+        }
+        if (wrapped) {
+            read_disk(head + 4, 8, 4);
+            const std::uint32_t packed = get_u32(head + 4);
+            const std::uint32_t unpacked = get_u32(head + 8);
+            const std::uint64_t available = file_length - container_header;
+            // A stated length past the end cannot be read whole: fail before allocating for it.
+            if (packed > available) {
+                io_fail("read of " + std::to_string(packed) +
+                        " bytes at file offset 12 delivered " + std::to_string(available));
+            }
+            zbuffer compressed(packed);
+            read_disk(compressed.data(), packed, container_header);
+            // The stated length is only an estimate; an impossible one must not cost gigabytes.
+            const auto estimate = static_cast<std::size_t>(
+                std::min<std::uint64_t>(unpacked, packed * max_inflate_ratio + 1024));
+            zbuffer content = decompress_buffer(compressed.data(), packed, estimate);
+            if (content.size() > max_content) {
+                io_fail("content of " + std::to_string(content.size()) +
+                        " bytes is too large to hold (2 GiB or more)");
+            }
+            buffer = std::move(content);
+            length = static_cast<std::int32_t>(buffer.size());
+        } else {
+            if (file_length > max_content) {
+                io_fail("file of " + std::to_string(file_length) +
+                        " bytes is too large to hold (2 GiB or more)");
+            }
+            if (std::fseek(handle, 0, SEEK_SET) != 0) {
+                io_fail("seek to offset 0 failed");
+            }
+            buffer.resize(static_cast<std::size_t>(file_length));
+            read_disk(buffer.data(), buffer.size(), 0);
+            length = static_cast<std::int32_t>(file_length);
+        }
+        container = wrapped;
+    } catch (...) {
+        discard();
+        throw;
+    }
+    pos = 0;
+    capacity = length;
+}
+
+void TZfile::rewrite() {
+    discard();
+    handle = std::fopen(file_name.c_str(), "w+b");
+    if (handle == nullptr) {
+        throw EInOutError("cannot create file " + quoted(file_name));
+    }
+    try {
+        buffer.resize(growth_headroom);
+    } catch (...) {
+        discard();
+        throw;
+    }
+    capacity = static_cast<std::int32_t>(growth_headroom);
+}
+
+std::int32_t TZfile::read(void* dst, std::int32_t n) {
+    const std::int32_t count = std::clamp(n, 0, length - pos);
+    if (count == 0) {
+        return 0;
+    }
+    std::memcpy(dst, buffer.data() + pos, static_cast<std::size_t>(count));
+    pos += count;
+    return count;
+}
+
+void TZfile::write(const void* src, std::int32_t n) {
+    if (n <= 0) {
+        return;
+    }
+    const std::uint64_t end = static_cast<std::uint64_t>(pos) + static_cast<std::uint64_t>(n);
+    if (end > max_content) {
+        io_fail("content of " + std::to_string(end) +
+                " bytes is too large to hold (2 GiB or more)");
+    }
+    if (n > capacity - pos) {
+        // Exactly the write plus 64 KiB of headroom, held to what an i32 length can address.
+        const std::uint64_t grown = std::min(end + growth_headroom, max_content);
+        buffer.resize(static_cast<std::size_t>(grown));
+        capacity = static_cast<std::int32_t>(grown);
+    }
+    std::memcpy(buffer.data() + pos, src, static_cast<std::size_t>(n));
+    pos = static_cast<std::int32_t>(end);
+    length = std::max(length, pos);
+}
+
+void TZfile::seek(std::int32_t offset) { pos = std::clamp(offset, 0, length); }
+
+void TZfile::close(bool save) {
+    try {
+        if (handle != nullptr) {
+            const int rc = std::fclose(handle);
+            handle = nullptr;
+            if (rc != 0) {
+                io_fail("close failed");
+            }
+        }
+        if (save) {
+            // Reopening for writing empties the file, which both reset's read-only handle and a
+            // plain rewrite need before the content goes out.
+            handle = std::fopen(file_name.c_str(), "wb");
+            if (handle == nullptr) {
+                throw EInOutError("cannot open file " + quoted(file_name) + " for writing");
+            }
+            const auto n = static_cast<std::size_t>(length);
+            if (container) {
+                const zbuffer packed = compress_buffer(buffer.data(), n);
+                std::uint8_t head[container_header];
+                std::memcpy(head, "ZLIB", 4);
+                put_u32(head + 4, static_cast<std::uint32_t>(packed.size()));
+                put_u32(head + 8, static_cast<std::uint32_t>(n));
+                write_disk(head, sizeof head, 0);
+                write_disk(packed.data(), packed.size(), container_header);
+            } else {
+                write_disk(buffer.data(), n, 0);
+            }
+            const int rc = std::fclose(handle);
+            handle = nullptr;
+            if (rc != 0) {
+                io_fail("close after writing failed");
+            }
+        }
+    } catch (...) {
+        discard();
+        throw;
+    }
+    discard();
+}
+
+} // namespace quarlix
