@@ -1,0 +1,313 @@
+// Room geometry conversion between the layered TRC form and the single-list TR4 form.
+#include "level/geometry.h"
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace quarlix {
+
+namespace {
+
+// Corner value of a face corner whose vertex is not in the room's table.
+constexpr std::uint16_t missing_corner = 0xFFFF;
+
+// Words that close the layer header of every room written as one TRC layer.
+constexpr std::uint32_t layer_closing_word_1 = 3552812;  // 0x0036362C
+constexpr std::uint32_t layer_closing_word_2 = 36576740; // 0x022E1DE4
+constexpr std::uint32_t layer_closing_word_3 = 23403952; // 0x01651DB0
+
+constexpr std::int32_t sector_size = 1024;
+
+struct tposition {
+    std::int16_t x, y, z;
+};
+
+tposition position_of(tlayer_vertex vertex) {
+    return {truncate_coordinate(vertex.x), truncate_coordinate(vertex.y),
+            truncate_coordinate(vertex.z)};
+}
+
+// Packs the blue, green and red bytes of a layer vertex colour into 5-5-5; alpha is unused.
+std::uint16_t pack_colour(tlayer_vertex vertex) {
+    const unsigned blue = vertex.colour[0];
+    const unsigned green = vertex.colour[1];
+    const unsigned red = vertex.colour[2];
+    return static_cast<std::uint16_t>(((red >> 3) << 10) | ((green >> 3) << 5) | (blue >> 3));
+}
+
+// A lighting word with its high byte (the shade) cleared and its low byte kept.
+std::int16_t without_shade(std::int16_t lighting) {
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(lighting) & 0x00FFu);
+}
+
+bool same_position(troom_vertex vertex, tposition p) {
+    return vertex.x == p.x && vertex.y == p.y && vertex.z == p.z;
+}
+
+std::size_t used_vertices(const troom& room) {
+    return std::min<std::size_t>(room.num_vertices, max_room_vertices);
+}
+
+// Appends a vertex at p; the caller has checked that the table has room. Returns its number
+// (from 1).
+std::uint16_t append_room_vertex(troom& room, tposition p) {
+    const std::size_t i = room.num_vertices;
+    tlegacy_vertex legacy = room.legacy_vertices[i];
+    legacy.x = p.x;
+    legacy.y = p.y;
+    legacy.z = p.z;
+    legacy.lighting = without_shade(legacy.lighting);
+    room.legacy_vertices[i] = legacy;
+
+    troom_vertex vertex = room.vertices[i];
+    vertex.x = p.x;
+    vertex.y = p.y;
+    vertex.z = p.z;
+    vertex.lighting = without_shade(vertex.lighting);
+    room.vertices[i] = vertex;
+
+    room.num_vertices = static_cast<std::uint16_t>(i + 1);
+    return room.num_vertices;
+}
+
+// Position -> room vertex number, open addressing with linear probing. It only ever holds
+// positions of the room's table, which has no duplicates, so a hit is the number that the
+// linear search would find. Lives on the stack for one conversion; no allocation.
+class tvertex_index {
+public:
+    // The number (from 1) of the vertex at p, or 0.
+    std::uint16_t find(const troom& room, tposition p) const {
+        for (std::size_t slot = home(p);; slot = (slot + 1) & slot_mask) {
+            const std::uint16_t number = slots_[slot];
+            if (number == 0 || same_position(room.vertices[number - 1], p)) {
+                return number;
+            }
+        }
+    }
+
+    // The number of the vertex at p, appended if it is new; 0 when it is new and the table
+    // is full (the position is dropped).
+    std::uint16_t find_or_add(troom& room, tposition p) {
+        std::size_t slot = home(p);
+        for (;; slot = (slot + 1) & slot_mask) {
+            const std::uint16_t number = slots_[slot];
+            if (number == 0) {
+                break;
+            }
+            if (same_position(room.vertices[number - 1], p)) {
+                return number;
+            }
+        }
+        if (room.num_vertices >= max_room_vertices) {
+            return 0;
+        }
+        slots_[slot] = append_room_vertex(room, p);
+        return slots_[slot];
+    }
+
+private:
+    // A power of two well above the vertex capacity keeps probe runs short and always leaves
+    // an empty slot to end a probe.
+    static constexpr std::size_t slot_count = 4096;
+    static constexpr std::size_t slot_mask = slot_count - 1;
+    static_assert(slot_count >= 2 * max_room_vertices);
+
+    static std::size_t home(tposition p) {
+        const std::uint64_t key = std::uint64_t{static_cast<std::uint16_t>(p.x)} |
+                                  std::uint64_t{static_cast<std::uint16_t>(p.y)} << 16 |
+                                  std::uint64_t{static_cast<std::uint16_t>(p.z)} << 32;
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 52) & slot_mask;
+    }
+
+    std::array<std::uint16_t, slot_count> slots_{};
+};
+
+// Room vertex index (from 0) of a layer face corner: 0xFFFF when the corner names no vertex
+// of its layer, or when that vertex's position was dropped.
+std::uint16_t room_corner(const troom& room, const tvertex_index& index,
+                          const tlayer_vertex_block* block, std::uint16_t corner) {
+    if (block == nullptr || corner >= std::min<std::size_t>(block->count, max_room_vertices)) {
+        return missing_corner;
+    }
+    const std::uint16_t number = index.find(room, position_of(block->vertices[corner]));
+    return static_cast<std::uint16_t>(number - 1);
+}
+
+} // namespace
+
+std::int16_t truncate_coordinate(float value) {
+    // Both bounds are exact floats; NaN fails the test. Inside them truncation to 32 bits is
+    // defined, and the conversion to 16 bits wraps.
+    if (!(value >= -2147483648.0f && value < 2147483648.0f)) {
+        return 0;
+    }
+    const auto whole = static_cast<std::int32_t>(value);
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(whole));
+}
+
+std::uint16_t find_room_vertex(const troom& room, std::int16_t x, std::int16_t y, std::int16_t z) {
+    const std::size_t count = used_vertices(room);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (same_position(room.vertices[i], {x, y, z})) {
+            return static_cast<std::uint16_t>(i + 1);
+        }
+    }
+    return 0;
+}
+
+void add_room_vertex(troom& room, std::int16_t x, std::int16_t y, std::int16_t z) {
+    if (find_room_vertex(room, x, y, z) != 0 || room.num_vertices >= max_room_vertices) {
+        return;
+    }
+    append_room_vertex(room, {x, y, z});
+}
+
+void layers_to_room_geometry(troom& room) {
+    const ttr5_layers& layers = room.layers;
+    tvertex_index index;
+
+    // Vertices: the first appearance of a position numbers it; the last layer vertex on it
+    // gives its TRC record and colour.
+    room.num_vertices = 0;
+    const std::size_t vertex_layers =
+        std::min<std::size_t>(layers.layer_count, layers.vertex_blocks.size());
+    for (std::size_t k = 0; k < vertex_layers; ++k) {
+        const tlayer_vertex_block& block = layers.vertex_blocks[k];
+        const std::size_t count = std::min<std::size_t>(block.count, max_room_vertices);
+        for (std::size_t i = 0; i < count; ++i) {
+            const tlayer_vertex source = block.vertices[i];
+            const std::uint16_t number = index.find_or_add(room, position_of(source));
+            if (number == 0) {
+                continue;
+            }
+            room.trc_vertices[number - 1] = source;
+            room.vertices[number - 1].colour = pack_colour(source);
+        }
+    }
+
+    // Faces, layer by layer, with corners renumbered into the room's table. Faces beyond a
+    // table's capacity are not added.
+    room.num_rectangles = 0;
+    room.num_triangles = 0;
+    const std::size_t face_layers =
+        std::min<std::size_t>(layers.layer_count, std::max(layers.rectangle_blocks.size(),
+                                                           layers.triangle_blocks.size()));
+    for (std::size_t k = 0; k < face_layers; ++k) {
+        const tlayer_vertex_block* vertices =
+            k < vertex_layers ? &layers.vertex_blocks[k] : nullptr;
+
+        if (k < layers.rectangle_blocks.size()) {
+            const tlayer_rectangle_block& block = layers.rectangle_blocks[k];
+            const std::size_t count = std::min<std::size_t>(block.count, max_room_rectangles);
+            for (std::size_t i = 0; i < count && room.num_rectangles < max_room_rectangles; ++i) {
+                const tlayer_rectangle source = block.rectangles[i];
+                tlayer_rectangle trc = source;
+                troom_rectangle rectangle{};
+                for (std::size_t c = 0; c < 4; ++c) {
+                    trc.corners[c] = room_corner(room, index, vertices, source.corners[c]);
+                    rectangle.corners[c] = trc.corners[c];
+                }
+                rectangle.texture = source.texture;
+                room.rectangles[room.num_rectangles] = rectangle;
+                room.trc_rectangles[room.num_rectangles] = trc;
+                ++room.num_rectangles;
+            }
+        }
+
+        if (k < layers.triangle_blocks.size()) {
+            const tlayer_triangle_block& block = layers.triangle_blocks[k];
+            const std::size_t count = std::min<std::size_t>(block.count, max_room_triangles);
+            for (std::size_t i = 0; i < count && room.num_triangles < max_room_triangles; ++i) {
+                const tlayer_triangle source = block.triangles[i];
+                tlayer_triangle trc = source;
+                troom_triangle triangle{};
+                for (std::size_t c = 0; c < 3; ++c) {
+                    trc.corners[c] = room_corner(room, index, vertices, source.corners[c]);
+                    triangle.corners[c] = trc.corners[c];
+                }
+                triangle.texture = source.texture;
+                room.triangles[room.num_triangles] = triangle;
+                room.trc_triangles[room.num_triangles] = trc;
+                ++room.num_triangles;
+            }
+        }
+    }
+}
+
+void room_to_layers(troom& room) {
+    const bool water = (room.flags[0] & 0x01u) != 0;
+
+    const std::size_t vertex_count = used_vertices(room);
+    for (std::size_t i = 0; i < vertex_count; ++i) {
+        const troom_vertex source = room.vertices[i];
+        const std::uint8_t shade =
+            shade_to_colour(lighting_shade(room.legacy_vertices[i].lighting));
+        tlayer_vertex vertex{};
+        vertex.x = static_cast<float>(source.x);
+        vertex.y = static_cast<float>(source.y);
+        vertex.z = static_cast<float>(source.z);
+        vertex.colour[0] = shade;
+        vertex.colour[1] = shade;
+        vertex.colour[2] = water ? 0 : shade;
+        vertex.colour[3] = 255;
+        room.trc_vertices[i] = vertex;
+    }
+
+    const std::size_t rectangle_count =
+        std::min<std::size_t>(room.num_rectangles, max_room_rectangles);
+    for (std::size_t i = 0; i < rectangle_count; ++i) {
+        const troom_rectangle source = room.rectangles[i];
+        tlayer_rectangle rectangle{};
+        for (std::size_t c = 0; c < 4; ++c) {
+            rectangle.corners[c] = source.corners[c];
+        }
+        rectangle.texture = source.texture;
+        room.trc_rectangles[i] = rectangle;
+    }
+
+    const std::size_t triangle_count =
+        std::min<std::size_t>(room.num_triangles, max_room_triangles);
+    for (std::size_t i = 0; i < triangle_count; ++i) {
+        const troom_triangle source = room.triangles[i];
+        tlayer_triangle triangle{};
+        for (std::size_t c = 0; c < 3; ++c) {
+            triangle.corners[c] = source.corners[c];
+        }
+        triangle.texture = source.texture;
+        room.trc_triangles[i] = triangle;
+    }
+
+    room.trc_num_triangles = room.num_triangles;
+    room.trc_num_rectangles = room.num_rectangles;
+    room.num_aux_records = 0;
+    std::fill(std::begin(room.trc_extra_block), std::end(room.trc_extra_block), 0);
+
+    const std::uint8_t ambient = shade_to_colour(room.ambient[1]);
+    room.room_colour[0] = ambient;
+    room.room_colour[1] = ambient;
+    room.room_colour[2] = water ? 0 : ambient;
+    room.room_colour[3] = 0;
+
+    // The header's own counts are left alone: the TRC writer puts the room's counts there.
+    if (!room.layer_headers.empty()) {
+        tlayer_header header = room.layer_headers.front();
+        header.extra_1 = 0;
+        header.extra_2 = 0;
+        header.extra_3 = 0;
+        header.bounds[0] = 0.0f;
+        header.bounds[1] = static_cast<float>(room.y_top);
+        header.bounds[2] = 0.0f;
+        header.bounds[3] = static_cast<float>(std::int32_t{room.num_x_sectors} * sector_size);
+        header.bounds[4] = static_cast<float>(room.y_bottom);
+        header.bounds[5] = static_cast<float>(std::int32_t{room.num_z_sectors} * sector_size);
+        header.extra_4 = 0;
+        header.extra_5 = layer_closing_word_1;
+        header.extra_6 = layer_closing_word_2;
+        header.extra_7 = layer_closing_word_3;
+        room.layer_headers.front() = header;
+    }
+}
+
+} // namespace quarlix
