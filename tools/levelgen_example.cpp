@@ -1,0 +1,386 @@
+// Deterministic content: records, textures, samples and whole example levels.
+// Integer arithmetic and exact binary fractions only, so the bytes are the same on every platform.
+#include "tools/levelgen.h"
+
+#include <algorithm>
+#include <limits>
+
+namespace levelgen {
+
+namespace {
+
+class rng {
+public:
+    explicit rng(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
+
+    std::uint32_t next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
+    }
+    std::uint32_t below(std::uint32_t n) { return next() % n; }
+    std::size_t count(std::size_t lo, std::size_t spread) { return lo + below(static_cast<std::uint32_t>(spread)); }
+    std::uint8_t byte() { return static_cast<std::uint8_t>(next()); }
+    std::uint16_t word() { return static_cast<std::uint16_t>(next()); }
+
+private:
+    std::uint64_t state_;
+};
+
+std::uint8_t u8(std::uint32_t v) { return static_cast<std::uint8_t>(v); }
+std::uint16_t u16(std::uint32_t v) { return static_cast<std::uint16_t>(v); }
+
+template <class T> std::vector<T> words(rng& r, std::size_t n) {
+    std::vector<T> out(n);
+    for (auto& v : out) v = static_cast<T>(r.next());
+    return out;
+}
+
+/// `lo` to `lo + spread - 1` records of `size` bytes; the draws are sequenced.
+gen_records recs(rng& r, std::size_t lo, std::size_t spread, std::size_t size) {
+    const std::size_t n = r.count(lo, spread);
+    return pattern_records(n, size, r.next());
+}
+
+/// Clears record bytes [from, to) that the version's files do not carry.
+void clear_bytes(gen_records& recs, std::size_t from, std::size_t to) {
+    for (auto& rec : recs) std::fill(rec.begin() + static_cast<std::ptrdiff_t>(from), rec.begin() + static_cast<std::ptrdiff_t>(to), 0);
+}
+
+std::size_t room_light_size(int version) {
+    return version <= 2 ? 18 : version <= 5 ? 24 : version == version_tr4 ? 46 : 85;
+}
+
+gen_room make_tr4_room(rng& r, std::size_t index, int version) {
+    gen_room room;
+    const bool legacy = version <= 2;
+    const int cols = 2 + static_cast<int>(r.below(2));
+    const int rows = 2 + static_cast<int>(r.below(2));
+    room.pos_x = static_cast<std::int32_t>(index) * 8192;
+    room.pos_z = static_cast<std::int32_t>(index % 2) * 4096;
+    room.y_top = -2048 - 256 * static_cast<std::int32_t>(r.below(4));
+    room.y_bottom = 256 * static_cast<std::int32_t>(r.below(2));
+
+    auto at = [&](int i, int j) { return u16(j * (cols + 1) + i); };
+    for (int j = 0; j <= rows; ++j) {
+        for (int i = 0; i <= cols; ++i) {
+            gen_vertex v;
+            v.x = static_cast<std::int16_t>(i * 1024);
+            v.y = static_cast<std::int16_t>(-256 * ((i + j + static_cast<int>(index)) % 3));
+            v.z = static_cast<std::int16_t>(j * 1024);
+            const int shade = (i * 5 + j * 3 + static_cast<int>(index)) % 32;
+            v.lighting = static_cast<std::int16_t>(shade << 8 | r.byte());
+            v.attributes = legacy ? 0x0010 : u16(r.below(2) ? 0x0010 : 0x2010);
+            v.colour = legacy ? 0x3DEF : u16((31 - j * 4) << 10 | (i * 6) << 5 | (shade & 31));
+            room.vertices.push_back(v);
+        }
+    }
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < cols; ++i) {
+            if (i == 0 && j == 0) {
+                room.triangles.push_back({{at(0, 0), at(1, 0), at(1, 1)}, u16(r.below(128))});
+                room.triangles.push_back({{at(0, 0), at(1, 1), at(0, 1)}, u16(r.below(128))});
+            } else {
+                room.rectangles.push_back({{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, u16(r.below(128))});
+            }
+        }
+    }
+    if (index % 2 == 1) room.triangles.push_back({{at(cols, 0), at(cols, 1), at(cols - 1, 1)}, u16(r.below(128))});
+
+    room.sprites = recs(r, 0, 3, 4);
+    room.portals = pattern_records(index == 0 ? 2 : 1, 32, r.next());
+    room.z_sectors = u16(rows + 2);
+    room.x_sectors = u16(cols + 2);
+    room.sectors = pattern_records(std::size_t{room.z_sectors} * room.x_sectors, 8, r.next());
+    room.ambient = r.word();
+    if (version >= 3) room.ambient_2 = r.word();
+    if (version == 3 || version == 4) room.ambient_3 = r.word();
+    room.lights = recs(r, 1, 3, room_light_size(version));
+    room.static_instances = recs(r, 1, 2, legacy ? 18 : 20);
+    room.alternate_room = static_cast<std::int16_t>(index == 1 ? 2 : -1);
+    room.flags = u16(r.below(4) | (index % 2) << 6);
+    if (version >= 5) room.tail_bytes = {r.byte(), r.byte(), r.byte()};
+    return room;
+}
+
+/// A TRC room of 2 or 3 layers side by side. Each layer is a grid of cells (rectangles, one
+/// cell split into two triangles) whose vertices carry a layer-dependent fraction that the
+/// integer conversion drops: the first column of a layer lands on the last column of the layer
+/// before, and each layer holds one more vertex on the position of its first one. Even rooms
+/// have an odd triangle total.
+gen_room make_trc_room(rng& r, std::size_t index) {
+    gen_room room;
+    const int num_layers = 2 + static_cast<int>(index % 2);
+    const int cols = 2 + static_cast<int>(r.below(2));
+    const int rows = 2 + static_cast<int>(r.below(2));
+    room.pos_x = static_cast<std::int32_t>(index) * 10240;
+    room.pos_y = -256 * static_cast<std::int32_t>(r.below(4));
+    room.pos_z = static_cast<std::int32_t>(index % 2) * 5120;
+    room.y_top = -2560 - 256 * static_cast<std::int32_t>(r.below(3));
+    room.y_bottom = 256 * static_cast<std::int32_t>(r.below(2));
+
+    auto height = [&](int gi, int j) { return -256 * ((gi * 3 + j * 5 + static_cast<int>(index)) % 4); };
+    auto at = [&](int i, int j) { return u16(j * (cols + 1) + i); };
+    const std::uint16_t dup = u16((cols + 1) * (rows + 1));
+
+    for (int k = 0; k < num_layers; ++k) {
+        gen_layer layer;
+        const float frac = 0.25f * static_cast<float>(k);
+        auto vertex = [&](int gi, int j, float f) {
+            gen_layer_vertex v;
+            v.x = static_cast<float>(gi * 1024) + f;
+            v.y = static_cast<float>(height(gi, j)) - f;  // heights are <= 0: truncation keeps them
+            v.z = static_cast<float>(j * 1024) + f;
+            v.extra = {r.next() & 0xFFFFu, u16(k), static_cast<std::uint32_t>(index)};
+            v.b = u8(40 + gi * 24);
+            v.g = u8(60 + j * 40);
+            v.r = u8(90 + k * 60 + static_cast<int>(r.below(8)));
+            v.a = u8(r.below(2) ? 255 : 128);
+            return v;
+        };
+        for (int j = 0; j <= rows; ++j)
+            for (int i = 0; i <= cols; ++i) layer.vertices.push_back(vertex(k * cols + i, j, frac));
+        layer.vertices.push_back(vertex(k * cols, 0, 0.75f));  // same position as vertex 0
+
+        for (int j = 0; j < rows; ++j) {
+            for (int i = 0; i < cols; ++i) {
+                if (i == 0 && j == 0) {
+                    layer.triangles.push_back({{at(0, 0), at(1, 0), at(1, 1)}, u16(r.below(256)), r.word()});
+                    layer.triangles.push_back({{dup, at(1, 1), at(0, 1)}, u16(r.below(256)), r.word()});
+                } else {
+                    layer.rectangles.push_back(
+                        {{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, u16(r.below(256)), r.word()});
+                }
+            }
+        }
+        if (k == 0 && index % 2 == 0)
+            layer.triangles.push_back({{at(cols, 0), at(cols, 1), at(cols - 1, 1)}, u16(r.below(256)), r.word()});
+
+        float lo[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
+                       std::numeric_limits<float>::max()};
+        float hi[3] = {std::numeric_limits<float>::lowest(), std::numeric_limits<float>::lowest(),
+                       std::numeric_limits<float>::lowest()};
+        for (const auto& v : layer.vertices) {
+            const float p[3] = {v.x, v.y, v.z};
+            for (int c = 0; c < 3; ++c) {
+                lo[c] = std::min(lo[c], p[c]);
+                hi[c] = std::max(hi[c], p[c]);
+            }
+        }
+        layer.bounds = {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+        layer.extra_1 = r.word();
+        layer.extra_2 = r.word();
+        layer.extra_3 = r.next();
+        layer.extra_4 = r.next();
+        layer.extra_5 = r.next();
+        layer.extra_6 = r.next();
+        layer.extra_7 = r.next();
+        room.layers.push_back(std::move(layer));
+    }
+
+    room.z_sectors = u16(rows + 2);
+    room.x_sectors = u16(num_layers * cols + 2);
+    room.sectors = pattern_records(std::size_t{room.z_sectors} * room.x_sectors, 8, r.next());
+    room.portals = recs(r, 1, 2, 32);
+    room.lights = recs(r, 2, 3, 85);
+    room.aux_records = recs(r, 1, 3, 36);
+    room.static_instances = recs(r, 1, 3, 20);
+    room.room_colour = {r.byte(), r.byte(), r.byte(), r.byte()};
+    room.flags = u16(r.below(4) | (index % 2) << 3);
+    room.trc_extra_1 = r.next();
+    room.trc_extra_2 = r.next();
+    room.trc_extra_3 = r.next();
+    room.trc_extra_4 = r.next();
+    room.trc_extra_5 = r.next();
+    room.trc_extra_6 = r.next();
+    room.trc_extra_7 = r.next();
+    room.trc_extra_8 = r.next();
+    room.trc_extra_9 = r.next();
+    room.trc_extra_word = r.word();
+    for (auto& b : room.trc_extra_block) b = r.byte();
+    return room;
+}
+
+}  // namespace
+
+gen_records pattern_records(std::size_t count, std::size_t size, std::uint32_t seed) {
+    rng r(seed);
+    const std::uint32_t base = r.next();
+    gen_records out(count, gen_record(size));
+    for (std::size_t i = 0; i < count; ++i) {
+        for (auto& b : out[i]) b = r.byte();
+        // Distinct leading word, so that no two records are alike.
+        const std::uint32_t tag = base + static_cast<std::uint32_t>(i);
+        if (size >= 1) out[i][0] = u8(tag);
+        if (size >= 2) out[i][1] = u8(tag >> 8);
+    }
+    return out;
+}
+
+std::vector<std::uint8_t> pattern_bytes(std::size_t size, std::uint32_t seed) {
+    rng r(seed);
+    std::vector<std::uint8_t> out(size);
+    for (auto& b : out) b = r.byte();
+    return out;
+}
+
+std::vector<std::uint8_t> textile_pixels(std::uint32_t count, int bytes_per_texel, std::uint32_t seed) {
+    std::vector<std::uint8_t> out;
+    out.reserve(std::size_t{count} * 65536 * static_cast<std::size_t>(bytes_per_texel));
+    for (std::uint32_t t = 0; t < count; ++t) {
+        for (std::uint32_t y = 0; y < 256; ++y) {
+            for (std::uint32_t x = 0; x < 256; ++x) {
+                const bool tile = (((x >> 5) ^ (y >> 5) ^ t) & 1) != 0;
+                switch (bytes_per_texel) {
+                case 1: out.push_back(u8((x >> 2) + (y >> 2) + t * 16 + seed + (tile ? 0x80 : 0))); break;
+                case 2: {
+                    const std::uint32_t c = 0x8000u | (tile ? 26u : 6u) << 10 | (y >> 3) << 5 |
+                                            (((x >> 3) + t + seed) & 31);
+                    out.push_back(u8(c));
+                    out.push_back(u8(c >> 8));
+                    break;
+                }
+                default:
+                    out.push_back(u8(x + t * 40 + seed));
+                    out.push_back(u8(y + seed * 3));
+                    out.push_back(tile ? 0xD0 : 0x30);
+                    out.push_back(0xFF);
+                    break;
+                }
+            }
+        }
+    }
+    return out;
+}
+
+void set_textiles(gen_level& level, std::uint32_t count, std::uint32_t seed) {
+    level.textiles8.clear();
+    level.textiles16.clear();
+    level.textiles32.clear();
+    if (level.version <= 5) level.textiles8 = textile_pixels(count, 1, seed);
+    if (level.version >= 3) level.textiles16 = textile_pixels(count, 2, seed);
+    if (level.version >= version_tr4) level.textiles32 = textile_pixels(count, 4, seed);
+}
+
+std::vector<std::uint8_t> sample_bytes(std::size_t size, std::uint32_t seed) {
+    std::vector<std::uint8_t> out(size);
+    const std::size_t segment = 1024;
+    for (std::size_t i = 0; i < size; ++i) {
+        const std::size_t seg = i / segment;
+        const std::uint32_t period = 16 + static_cast<std::uint32_t>((seg * 7 + seed) % 48);
+        const std::uint32_t phase = static_cast<std::uint32_t>(i % period);
+        const int tri = static_cast<int>(phase < period / 2 ? phase : period - phase);  // 0 .. period/2
+        const int amp = 100 - static_cast<int>((i % segment) * 90 / segment);         // decaying envelope
+        out[i] = u8(128 + (tri * 4 - static_cast<int>(period)) * amp / static_cast<int>(period) / 2);
+    }
+    return out;
+}
+
+gen_level make_example_level(int version, std::uint32_t seed) {
+    gen_level lv;
+    lv.version = version;
+    const bool trc = version == version_trc;
+    const bool old = version <= 5;
+    rng r(std::uint64_t{seed} << 4 | static_cast<std::uint32_t>(version));
+
+    const std::uint32_t textiles = 1 + seed % 2;
+    set_textiles(lv, textiles, seed);
+    if (!old) {
+        lv.num_room_textiles = u16(textiles);
+        lv.num_object_textiles = u16(r.below(3));
+        lv.num_bump_textiles = u16(r.below(2));
+        lv.textiles_misc = textile_pixels(1, 1, seed + 7);
+    } else {
+        lv.palette8.resize(768);
+        for (std::size_t i = 0; i < 256; ++i) {
+            lv.palette8[3 * i] = u8(i / 4);
+            lv.palette8[3 * i + 1] = u8(63 - i / 4);
+            lv.palette8[3 * i + 2] = u8((i * 3 + seed) % 64);
+        }
+        if (version >= 3) {
+            lv.palette16.resize(1024);
+            for (std::size_t i = 0; i < 256; ++i) {
+                lv.palette16[4 * i] = u8(i);
+                lv.palette16[4 * i + 1] = u8(255 - i);
+                lv.palette16[4 * i + 2] = u8(i * 5 + seed);
+                lv.palette16[4 * i + 3] = 0;
+            }
+        }
+        lv.light_map.resize(8192);
+        for (std::size_t i = 0; i < lv.light_map.size(); ++i)
+            lv.light_map[i] = u8((i % 256) * (32 - i / 256) / 32);  // 32 shades of each colour
+    }
+    if (!trc) lv.level_data_prefix = r.next();
+    if (trc)
+        for (auto& b : lv.trc_header_block) b = r.byte();
+
+    const std::size_t num_rooms = r.count(3, 2);
+    for (std::size_t i = 0; i < num_rooms; ++i)
+        lv.rooms.push_back(trc ? make_trc_room(r, i) : make_tr4_room(r, i, version));
+
+    lv.floor_data = words<std::uint16_t>(r, r.count(20, 40));
+    lv.mesh_data = words<std::uint16_t>(r, r.count(60, 60));
+    for (std::size_t i = 0, n = r.count(5, 6); i < n; ++i)
+        lv.mesh_pointers.push_back(static_cast<std::int32_t>(i * 4 * r.count(10, 20)));
+    lv.animations = recs(r, 4, 4, old ? 32 : 40);
+    lv.state_changes = recs(r, 3, 4, 6);
+    lv.anim_dispatches = recs(r, 3, 4, 8);
+    lv.anim_commands = words<std::uint16_t>(r, r.count(8, 8));
+    lv.mesh_trees = words<std::int32_t>(r, r.count(8, 8));
+    lv.frames = words<std::int16_t>(r, r.count(30, 40));
+    lv.moveables = recs(r, 3, 4, trc ? 20 : 18);
+    lv.static_meshes = recs(r, 2, 3, 32);
+    if (!old) {
+        lv.sprite_prefix = {r.byte(), r.byte(), r.byte(), u8(trc ? r.byte() : 0)};
+    }
+    lv.sprite_textures = recs(r, 2, 4, 16);
+    lv.sprite_sequences = recs(r, 1, 3, 8);
+    lv.cameras = recs(r, 1, 3, 16);
+    if (!old) lv.flyby_cameras = recs(r, 2, 3, 40);
+    lv.sound_sources = recs(r, 1, 3, 16);
+    const std::size_t num_boxes = r.count(3, 5);
+    lv.boxes = pattern_records(num_boxes, version <= 2 ? 20 : 8, r.next());
+    lv.overlaps = words<std::uint16_t>(r, r.count(4, 8));
+    for (std::size_t z = 0; z < lv.zones.size(); ++z) {
+        const bool carried = version > 2 || !(z == 2 || z == 3 || z == 7 || z == 8);
+        lv.zones[z] = carried ? words<std::uint16_t>(r, num_boxes) : std::vector<std::uint16_t>(num_boxes, 0);
+    }
+    lv.animated_textures = words<std::uint16_t>(r, r.count(3, 6));
+    if (!old) {
+        lv.object_texture_prefix = {r.byte(), r.byte(), r.byte(), r.byte(), u8(trc ? r.byte() : 0)};
+    }
+    lv.object_textures = recs(r, 4, 6, 40);
+    if (old) {
+        clear_bytes(lv.object_textures, 4, 6);
+        clear_bytes(lv.object_textures, 22, 40);
+    } else if (!trc) {
+        clear_bytes(lv.object_textures, 38, 40);
+    }
+    lv.items = recs(r, 2, 4, 24);
+    if (version <= 2) {
+        clear_bytes(lv.items, 19, 20);  // high bytes that the 22-byte form drops
+        clear_bytes(lv.items, 21, 22);
+    }
+    if (old)
+        lv.cinematic_frames = recs(r, 2, 3, 16);
+    else
+        lv.ai_objects = recs(r, 1, 3, 24);
+    const std::size_t demo_size = r.count(5, 20);
+    lv.demo_data = pattern_bytes(demo_size, r.next());
+    const std::size_t sound_map_bytes = version <= 2 ? 512 : trc ? 900 : 740;
+    for (std::size_t i = 0; i < sound_map_bytes; i += 2) {
+        const std::uint16_t entry = r.below(4) == 0 ? u16(r.below(64)) : 0xFFFF;
+        lv.sound_map[i] = u8(entry);
+        lv.sound_map[i + 1] = u8(entry >> 8);
+    }
+    lv.sample_infos = recs(r, 2, 4, 8);
+    if (version <= 2 || !old) lv.sample_data = sample_bytes(r.count(3000, 4000), seed);
+    for (std::size_t i = 0, offset = 0; i < lv.sample_infos.size(); ++i, offset += r.count(400, 600))
+        lv.sample_indices.push_back(static_cast<std::int32_t>(offset));
+    return lv;
+}
+
+gen_level bundled_example_level() { return make_example_level(version_trc, 4); }
+
+}  // namespace levelgen
