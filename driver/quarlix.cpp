@@ -99,7 +99,8 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
     } catch (const EError& e) {
         say(out, std::string(e.kind()) + ": " + e.what());
     } catch (const std::bad_alloc&) {
-        say(out, "EOutOfMemory: out of memory");
+        const EOutOfMemory e;
+        say(out, std::string(e.kind()) + ": " + e.what());
     }
     return 1;
 }

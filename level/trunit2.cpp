@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <filesystem>
+#include <new>
 #include <string_view>
 
 #include "level/geometry.h"
@@ -268,6 +270,17 @@ zbuffer compress_padded(const zbuffer& data, std::size_t n) {
 
 void write_u32(TZfile& file, std::uint32_t v) { file.write(&v, 4); }
 
+/// Closes and removes an output that could not be written whole; says what was done.
+std::string discard_output(TZfile& file, const std::string& name) {
+    file.discard();
+    std::error_code ec;
+    // Only a regular file is ours to remove; a device or pipe named as output stays.
+    if (std::filesystem::is_regular_file(name, ec) && std::filesystem::remove(name, ec)) {
+        return "; the incomplete output '" + name + "' was removed";
+    }
+    return "; the incomplete output '" + name + "' could not be removed";
+}
+
 void write_chunk(TZfile& file, std::uint32_t size, const zbuffer& packed) {
     write_u32(file, size);
     write_u32(file, static_cast<std::uint32_t>(packed.size()));
@@ -289,6 +302,21 @@ std::uint8_t Ttrlevel::save(const std::string& file_name) {
     file.assign(file_name);
     file.rewrite();
     version = target;
+    // From here on the output exists: a failure must not leave it half-written.
+    try {
+        write_level(file);
+    } catch (EError& e) {
+        e.append(discard_output(file, file_name));
+        throw;
+    } catch (const std::bad_alloc&) {
+        EOutOfMemory e;
+        e.append(discard_output(file, file_name));
+        throw e;
+    }
+    return 0;
+}
+
+void Ttrlevel::write_level(TZfile& file) {
 
     std::vector<std::uint8_t> level_data;
     level_saver out(level_data);
@@ -328,7 +356,6 @@ std::uint8_t Ttrlevel::save(const std::string& file_name) {
     }
     file.write(sample_data.data(), static_cast<std::int32_t>(sample_data_size));
     file.close(true);
-    return 0;
 }
 
 void Ttrlevel::room_geometry_to_layers() {

@@ -152,6 +152,8 @@ public:
 
 private:
     void release_buffers();
+    /// Writes the whole output file through an open, emptied in-memory file.
+    void write_level(TZfile& file);
 };
 
 /// The level version that a first word and a file name give; 0 for an unrecognised word.

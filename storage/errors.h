@@ -1,16 +1,29 @@
 // The error family: every failure that ends a run is one of these, reported once by the driver.
 #pragma once
 
-#include <stdexcept>
+#include <exception>
 #include <string>
 
 namespace quarlix {
 
 /// Base of every error this system raises; kind() names the error in the report.
-class EError : public std::runtime_error {
+class EError : public std::exception {
 public:
-    explicit EError(const std::string& message) : std::runtime_error(message) {}
+    explicit EError(std::string message) : message_(std::move(message)) {}
     virtual const char* kind() const noexcept { return "EError"; }
+    const char* what() const noexcept override { return message_.c_str(); }
+    /// Adds what happened because of the error, e.g. the removal of an incomplete output.
+    void append(const std::string& consequence) { message_ += consequence; }
+
+private:
+    std::string message_;
+};
+
+/// An allocation that could not be satisfied.
+class EOutOfMemory : public EError {
+public:
+    EOutOfMemory() : EError("out of memory") {}
+    const char* kind() const noexcept override { return "EOutOfMemory"; }
 };
 
 /// A failed disk operation: names the file and the operation.

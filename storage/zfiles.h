@@ -68,6 +68,8 @@ public:
         return {buffer.data(), static_cast<std::size_t>(length)};
     }
     bool is_container() const noexcept { return container; }
+    /// Closes the disk file without writing and drops the content; never fails.
+    void discard() noexcept;
     const std::string& name() const noexcept { return file_name; }
 
 private:
@@ -77,8 +79,6 @@ private:
     void read_disk(void* dst, std::size_t n, std::uint64_t offset);
     /// Writes exactly n bytes to handle; offset only names the place in the error.
     void write_disk(const void* src, std::size_t n, std::uint64_t offset);
-    /// Closes handle (unchecked) and drops the content; the state close leaves behind.
-    void discard() noexcept;
 
     std::string file_name;
     std::FILE* handle = nullptr;
