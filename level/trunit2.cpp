@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <exception>
+#include <functional>
 #include <filesystem>
 #include <new>
 #include <string_view>
@@ -11,6 +13,7 @@
 #include "level/geometry.h"
 #include "level/walks.h"
 #include "storage/file_system.h"
+#include "storage/parallel.h"
 
 namespace quarlix {
 
@@ -178,16 +181,24 @@ std::uint8_t Ttrlevel::load(const std::string& file_name) {
 
 namespace {
 
-/// One compressed chunk: U, C, then a zlib stream of C bytes, inflated whole. The length
-/// stored is the true one; U only names the chunk's claim.
-zbuffer read_chunk(level_loader& io, std::uint32_t& size, std::uint32_t& packed_size,
-                   const std::string& chunk) {
+/// A compressed chunk found in the file: its zlib stream and the fields its inflation fills.
+struct located_chunk {
+    std::span<const std::uint8_t> stream;
+    zbuffer* into;
+    std::uint32_t* size;  // replaced by the true length once inflated
+};
+
+/// Reads a chunk's U and C and steps over its C bytes of stream.
+located_chunk locate_chunk(level_loader& io, zbuffer& into, std::uint32_t& size,
+                           std::uint32_t& packed_size, const std::string& chunk) {
     io.value(size, chunk + " length");
     io.value(packed_size, chunk + " compressed length");
-    const auto stream = io.take(packed_size, chunk);
-    zbuffer data = decompress_buffer(stream.data(), stream.size(), 0);
-    size = static_cast<std::uint32_t>(data.size());
-    return data;
+    return {io.take(packed_size, chunk), &into, &size};
+}
+
+void inflate(const located_chunk& c) {
+    *c.into = decompress_buffer(c.stream.data(), c.stream.size(), 0);
+    *c.size = static_cast<std::uint32_t>(c.into->size());
 }
 
 } // namespace
@@ -209,46 +220,68 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
     version = detected;
 
     level_loader file(content, 4, "file offset");
-    if (version == level_tr4 || version == level_trc) {
-        file.value(num_room_textiles, "number of room textiles");
-        file.value(num_object_textiles, "number of object textiles");
-        file.value(num_bump_textiles, "number of bump textiles");
-        textiles32 = read_chunk(file, textiles32_size, textiles32_packed_size, "texture chunk 1");
-        textiles16 = read_chunk(file, textiles16_size, textiles16_packed_size, "texture chunk 2");
-        textiles_misc =
-            read_chunk(file, textiles_misc_size, textiles_misc_packed_size, "texture chunk 3");
-        num_textiles = textiles16_size / 131072;
-        textile_bytes = num_textiles * 65536;
-    }
-
-    switch (version) {
-    case level_tr4: {
-        std::uint32_t unpacked = 0, packed = 0;
-        const zbuffer level_data = read_chunk(file, unpacked, packed, "level-data chunk");
-        sample_data = buffer_of(file.rest());
-        sample_data_size = static_cast<std::uint32_t>(sample_data.size());
-        // The level data ends at its decompressed length, whatever follows it in the file.
-        level_loader body(level_data.span(), 0, "level-data offset");
-        walk_tr4_rooms(body, *this);
-        walk_object_sections(body, *this);
-        walk_world_sections(body, *this);
-        break;
-    }
-    case level_trc: {
-        trc_frame frame;
-        walk_trc_rooms(file, *this, frame);
-        walk_object_sections(file, *this);
-        walk_world_sections(file, *this);
-        walk_trc_close(file, *this, frame);
-        break;
-    }
-    default:  // versions 1 to 5: one plain stream
+    if (version != level_tr4 && version != level_trc) {
+        // Versions 1 to 5: one plain stream.
         load_older_textures(file, *this);
         walk_tr4_rooms(file, *this);
         walk_object_sections(file, *this);
         walk_world_sections(file, *this);
-        break;
+        return 0;
     }
+
+    // The chunks are found one after the other, then inflated side by side; the level data is
+    // read as soon as it is there. Errors still surface in file order: a chunk header that
+    // cannot be read is reported after the chunks before it.
+    std::vector<located_chunk> chunks;
+    std::exception_ptr header_failure;
+    zbuffer level_data;
+    std::uint32_t level_data_size = 0, level_data_packed = 0;
+    try {
+        file.value(num_room_textiles, "number of room textiles");
+        file.value(num_object_textiles, "number of object textiles");
+        file.value(num_bump_textiles, "number of bump textiles");
+        chunks.push_back(locate_chunk(file, textiles32, textiles32_size, textiles32_packed_size,
+                                      "texture chunk 1"));
+        chunks.push_back(locate_chunk(file, textiles16, textiles16_size, textiles16_packed_size,
+                                      "texture chunk 2"));
+        chunks.push_back(locate_chunk(file, textiles_misc, textiles_misc_size,
+                                      textiles_misc_packed_size, "texture chunk 3"));
+        if (version == level_tr4) {
+            chunks.push_back(locate_chunk(file, level_data, level_data_size, level_data_packed,
+                                          "level-data chunk"));
+            sample_data = buffer_of(file.rest());
+            sample_data_size = static_cast<std::uint32_t>(sample_data.size());
+        }
+    } catch (const ELevelFormatError&) {
+        header_failure = std::current_exception();
+    }
+
+    std::vector<std::function<void()>> jobs;
+    for (std::size_t i = 0; i < chunks.size() && i < 3; ++i) {
+        jobs.emplace_back([&c = chunks[i]] { inflate(c); });
+    }
+    jobs.emplace_back([&] {
+        if (header_failure) {
+            std::rethrow_exception(header_failure);
+        }
+        if (version == level_tr4) {
+            inflate(chunks[3]);
+            // The level data ends at its decompressed length, whatever follows it in the file.
+            level_loader body(level_data.span(), 0, "level-data offset");
+            walk_tr4_rooms(body, *this);
+            walk_object_sections(body, *this);
+            walk_world_sections(body, *this);
+        } else {
+            trc_frame frame;
+            walk_trc_rooms(file, *this, frame);
+            walk_object_sections(file, *this);
+            walk_world_sections(file, *this);
+            walk_trc_close(file, *this, frame);
+        }
+    });
+    run_jobs(jobs);
+    num_textiles = textiles16_size / 131072;
+    textile_bytes = num_textiles * 65536;
     return 0;
 }
 
@@ -317,26 +350,32 @@ std::uint8_t Ttrlevel::save(const std::string& file_name) {
 }
 
 void Ttrlevel::write_level(TZfile& file) {
-
-    std::vector<std::uint8_t> level_data;
-    level_saver out(level_data);
-    if (version == level_trc) {
-        trc_frame frame;
-        walk_trc_rooms(out, *this, frame);
-        walk_object_sections(out, *this);
-        walk_world_sections(out, *this);
-        walk_trc_close(out, *this, frame);
-    } else {
-        walk_tr4_rooms(out, *this);
-        walk_object_sections(out, *this);
-        walk_world_sections(out, *this);
-    }
-
+    // The level data and the three texture chunks are produced side by side.
     textiles32_size = textile_bytes * 4;
     textiles16_size = textile_bytes * 2;
-    const zbuffer packed32 = compress_padded(textiles32, textiles32_size);
-    const zbuffer packed16 = compress_padded(textiles16, textiles16_size);
-    const zbuffer packed_misc = compress_padded(textiles_misc, textiles_misc_size);
+    zbuffer packed32, packed16, packed_misc, packed_level;
+    std::vector<std::uint8_t> level_data;
+    const std::function<void()> jobs[] = {
+        [&] { packed32 = compress_padded(textiles32, textiles32_size); },
+        [&] { packed16 = compress_padded(textiles16, textiles16_size); },
+        [&] { packed_misc = compress_padded(textiles_misc, textiles_misc_size); },
+        [&] {
+            level_saver out(level_data);
+            if (version == level_trc) {
+                trc_frame frame;
+                walk_trc_rooms(out, *this, frame);
+                walk_object_sections(out, *this);
+                walk_world_sections(out, *this);
+                walk_trc_close(out, *this, frame);
+            } else {
+                walk_tr4_rooms(out, *this);
+                walk_object_sections(out, *this);
+                walk_world_sections(out, *this);
+                packed_level = compress_buffer(level_data.data(), level_data.size());
+            }
+        },
+    };
+    run_jobs(jobs);
     textiles32_packed_size = static_cast<std::uint32_t>(packed32.size());
     textiles16_packed_size = static_cast<std::uint32_t>(packed16.size());
     textiles_misc_packed_size = static_cast<std::uint32_t>(packed_misc.size());
@@ -349,8 +388,7 @@ void Ttrlevel::write_level(TZfile& file) {
     write_chunk(file, textiles16_size, packed16);
     write_chunk(file, textiles_misc_size, packed_misc);
     if (version == level_tr4) {
-        const zbuffer packed = compress_buffer(level_data.data(), level_data.size());
-        write_chunk(file, static_cast<std::uint32_t>(level_data.size()), packed);
+        write_chunk(file, static_cast<std::uint32_t>(level_data.size()), packed_level);
     } else {
         file.write(level_data.data(), static_cast<std::int32_t>(level_data.size()));
     }

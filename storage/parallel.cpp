@@ -1,0 +1,61 @@
+// run_jobs: a handful of jobs on std::thread, exceptions carried back in job order.
+#include "storage/parallel.h"
+
+#include <algorithm>
+#include <atomic>
+#include <exception>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace quarlix {
+
+namespace {
+
+std::atomic<unsigned> thread_limit{0};
+
+} // namespace
+
+unsigned max_threads() noexcept {
+    const unsigned n = thread_limit.load();
+    if (n != 0) {
+        return n;
+    }
+    return std::max(1u, std::thread::hardware_concurrency());
+}
+
+void set_max_threads(unsigned n) noexcept { thread_limit.store(n); }
+
+void run_jobs(std::span<const std::function<void()>> jobs) {
+    std::vector<std::exception_ptr> failures(jobs.size());
+    std::atomic<std::size_t> next{0};
+    const auto work = [&] {
+        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+            try {
+                jobs[i]();
+            } catch (...) {
+                failures[i] = std::current_exception();  // rethrown below, in job order
+            }
+        }
+    };
+    const std::size_t wanted = std::min<std::size_t>(max_threads(), jobs.size());
+    std::vector<std::thread> threads;
+    for (std::size_t t = 1; t < wanted; ++t) {
+        try {
+            threads.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads only means less at once; the caller's thread does the rest
+        }
+    }
+    work();
+    for (std::thread& t : threads) {
+        t.join();
+    }
+    for (const std::exception_ptr& failure : failures) {
+        if (failure) {
+            std::rethrow_exception(failure);
+        }
+    }
+}
+
+} // namespace quarlix

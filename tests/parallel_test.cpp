@@ -1,0 +1,94 @@
+// Jobs side by side: the same files and the same first error whatever the number of threads.
+#include "storage/parallel.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+
+#include "level/trunit2.h"
+#include "test_support.h"
+#include "tools/levelgen.h"
+
+using namespace quarlix;
+using quarlix::test::read_bytes;
+using quarlix::test::scratch_dir;
+using quarlix::test::write_bytes;
+
+namespace {
+
+/// Restores the thread limit when a test ends.
+struct thread_limit {
+    explicit thread_limit(unsigned n) { set_max_threads(n); }
+    ~thread_limit() { set_max_threads(0); }
+};
+
+} // namespace
+
+TEST(Parallel, EveryJobRunsAndTheFirstFailureInOrderWins) {
+    for (unsigned threads : {1u, 2u, 8u}) {
+        SCOPED_TRACE(threads);
+        thread_limit limit(threads);
+        std::atomic<int> ran{0};
+        const std::function<void()> jobs[] = {
+            [&] { ++ran; },
+            [&] {
+                ++ran;
+                throw std::runtime_error("second");
+            },
+            [&] { ++ran; },
+            [&] {
+                ++ran;
+                throw std::logic_error("fourth");
+            },
+        };
+        try {
+            run_jobs(jobs);
+            FAIL() << "no error came back";
+        } catch (const std::runtime_error& e) {
+            EXPECT_STREQ(e.what(), "second");
+        }
+        EXPECT_EQ(ran.load(), 4);
+    }
+}
+
+TEST(Parallel, OneThreadAndManyWriteTheSameFiles) {
+    scratch_dir dir;
+    for (int version : {6, 7}) {
+        SCOPED_TRACE(version);
+        levelgen::gen_level g = levelgen::make_example_level(version, 12);
+        const std::string in = dir.file(version == 7 ? "in.trc" : "in.tr4");
+        write_bytes(in, levelgen::file_bytes(g));
+        std::vector<std::uint8_t> outputs[2];
+        for (int pass = 0; pass < 2; ++pass) {
+            thread_limit limit(pass == 0 ? 1 : 4);
+            for (const char* name : {"out.tr4", "out.trc"}) {
+                auto level = std::make_unique<Ttrlevel>();
+                ASSERT_EQ(level->load(in), 0);
+                ASSERT_EQ(level->save(dir.file(name)), 0);
+                const auto bytes = read_bytes(dir.file(name));
+                outputs[pass].insert(outputs[pass].end(), bytes.begin(), bytes.end());
+            }
+        }
+        EXPECT_EQ(outputs[0], outputs[1]);
+    }
+}
+
+TEST(Parallel, LoadReportsTheFirstDamageInFileOrder) {
+    // Chunk 1 damaged and the file cut inside chunk 3's header: the damage comes first.
+    levelgen::gen_level g = levelgen::make_example_level(6, 3);
+    levelgen::gen_layout layout;
+    auto file = levelgen::file_bytes(g, &layout);
+    file[layout.file.at("textiles32") + 8 + 40] ^= 0x55;
+    file.resize(layout.file.at("textiles_misc") + 6);
+    for (unsigned threads : {1u, 4u}) {
+        thread_limit limit(threads);
+        auto level = std::make_unique<Ttrlevel>();
+        EXPECT_THROW(level->load_content(file, "a.tr4"), EDecompressionError);
+    }
+    // Without the damage, the cut header is what is reported.
+    auto clean = levelgen::file_bytes(g);
+    clean.resize(layout.file.at("textiles_misc") + 6);
+    auto level = std::make_unique<Ttrlevel>();
+    EXPECT_THROW(level->load_content(clean, "a.tr4"), ELevelFormatError);
+}
