@@ -161,6 +161,7 @@ void Ttrlevel::release_buffers() {
     }
     if (version == 1 || version == 2 || version == level_tr4 || version == level_trc) {
         sample_data.release();
+        sample_data_size = 0;  // the size always describes the buffer a save would write
     }
 }
 
