@@ -346,3 +346,60 @@ TEST(LevelGen, ScrambledSkippedBytesLeaveTheDataInPlace) {
     EXPECT_TRUE(std::equal(plain.begin() + static_cast<std::ptrdiff_t>(sections), plain.end() - 4,
                            scrambled.begin() + static_cast<std::ptrdiff_t>(sections)));
 }
+
+TEST(LevelGen, LargeLevelHasItsSizesWithinCapacities) {
+    const gen_level lv = make_large_level();
+    EXPECT_EQ(lv.version, version_trc);
+    EXPECT_EQ(lv.textiles32.size(), std::size_t{16} << 20);
+    EXPECT_EQ(lv.textiles16.size(), std::size_t{8} << 20);
+    EXPECT_EQ(lv.textiles_misc.size(), std::size_t{1} << 20);
+    // Texture-like: neither blank nor one repeated byte.
+    EXPECT_GT(std::set<std::uint8_t>(lv.textiles32.begin(), lv.textiles32.begin() + 65536).size(), 64u);
+    EXPECT_EQ(lv.floor_data.size(), 500000u);
+    EXPECT_EQ(lv.sample_data.size(), std::size_t{8} << 20);
+    const std::size_t mesh_and_animations =
+        lv.mesh_data.size() * 2 + lv.mesh_pointers.size() * 4 + lv.animations.size() * 40 +
+        lv.state_changes.size() * 6 + lv.anim_dispatches.size() * 8 + lv.anim_commands.size() * 2 +
+        lv.mesh_trees.size() * 4 + lv.frames.size() * 2;
+    EXPECT_EQ(mesh_and_animations, std::size_t{4} << 20);
+
+    ASSERT_EQ(lv.rooms.size(), 250u);
+    std::size_t layer_vertices = 0, faces = 0;
+    for (std::size_t i = 0; i < lv.rooms.size(); ++i) {
+        const gen_room& room = lv.rooms[i];
+        SCOPED_TRACE(i);
+        ASSERT_EQ(room.layers.size(), 3u);
+        EXPECT_LE(std::size_t{room.z_sectors} * room.x_sectors, 1024u);
+        EXPECT_LE(room.lights.size(), 50u);
+        EXPECT_LE(room.static_instances.size(), 50u);
+        std::set<std::tuple<int, int, int>> room_positions, previous;
+        std::size_t rectangles = 0, triangles = 0, vertices = 0;
+        for (const auto& layer : room.layers) {
+            EXPECT_LE(layer.vertices.size(), 1500u);
+            std::set<std::tuple<int, int, int>> positions;
+            for (const auto& v : layer.vertices)
+                positions.emplace(static_cast<int>(v.x), static_cast<int>(v.y), static_cast<int>(v.z));
+            EXPECT_LT(positions.size(), layer.vertices.size());  // repeated within the layer
+            if (!previous.empty()) {
+                EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
+                                        [&](const auto& p) { return previous.count(p) != 0; }));
+            }
+            previous = positions;
+            room_positions.insert(positions.begin(), positions.end());
+            for (const auto& r : layer.rectangles)
+                for (auto c : r.corners) ASSERT_LT(c, layer.vertices.size());
+            for (const auto& t : layer.triangles)
+                for (auto c : t.corners) ASSERT_LT(c, layer.vertices.size());
+            rectangles += layer.rectangles.size();
+            triangles += layer.triangles.size();
+            vertices += layer.vertices.size();
+        }
+        EXPECT_LE(rectangles, 2000u);
+        EXPECT_LE(triangles, 1250u);
+        EXPECT_LE(room_positions.size(), 1500u);  // the merged room stays within its table
+        layer_vertices += vertices;
+        faces += rectangles + triangles;
+    }
+    EXPECT_NEAR(static_cast<double>(layer_vertices) / 250, 1000, 100);
+    EXPECT_NEAR(static_cast<double>(faces) / 250, 1500, 100);
+}

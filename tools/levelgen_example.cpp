@@ -383,4 +383,298 @@ gen_level make_example_level(int version, std::uint32_t seed) {
 
 gen_level bundled_example_level() { return make_example_level(version_trc, 4); }
 
+namespace {
+
+constexpr std::size_t large_rooms = 250;
+constexpr int large_layers = 3;
+constexpr std::int32_t large_cell = 512;                 // keeps three layers inside 16-bit x
+constexpr std::size_t large_layer_faces = 500;           // rectangles and triangles of a layer
+constexpr std::size_t large_floor_words = 500000;
+constexpr std::size_t large_mesh_and_animation_bytes = std::size_t{4} << 20;
+constexpr std::size_t large_sample_bytes = std::size_t{8} << 20;
+
+/// Exactly `picked` of `total` items, spread evenly: true for item i when it is one of them.
+bool spread_pick(std::size_t i, std::size_t picked, std::size_t total) {
+    return (i + 1) * picked / total != i * picked / total;
+}
+
+/// Integer triangle wave with period 4 * amp, from -amp to amp.
+int wave(int t, int amp) {
+    const int p = ((t % (4 * amp)) + 4 * amp) % (4 * amp);
+    return p < 2 * amp ? p - amp : 3 * amp - p;
+}
+
+/// Layer k of a large room: a terrain patch of cols x rows cells whose first column stands on
+/// the last column of layer k - 1. About one grid vertex in seven is stored twice (a colour
+/// seam: same integer position, other fraction and colour); decal rectangles over the cells use
+/// those copies. A third of the cells are split into two triangles.
+gen_layer make_large_layer(rng& r, std::size_t room, int k, int cols, int rows) {
+    gen_layer layer;
+    const int x0 = k * cols;
+    const auto height = [&](int gi, int j) {
+        return -64 * (8 + wave(gi * 3 + static_cast<int>(room), 8) + wave(j * 5, 4));  // <= 0
+    };
+    const auto vertex = [&](int gi, int j, float frac, int tint) {
+        gen_layer_vertex v;
+        v.x = static_cast<float>(gi * large_cell) + frac;
+        v.y = static_cast<float>(height(gi, j)) - frac;  // heights are <= 0: truncation keeps them
+        v.z = static_cast<float>(j * large_cell) + frac;
+        v.extra = {r.next() & 0xFFFFu, u16(k), static_cast<std::uint32_t>(room)};
+        const int light = 128 + wave(gi * 7 + j * 11, 64);
+        v.b = u8(light / 2 + tint);
+        v.g = u8(light - tint);
+        v.r = u8(light + 40);
+        v.a = 255;
+        return v;
+    };
+
+    const int stride = cols + 1;
+    std::vector<std::uint16_t> copy_of;  // grid vertex -> its second copy, or the vertex itself
+    for (int j = 0; j <= rows; ++j)
+        for (int i = 0; i <= cols; ++i) layer.vertices.push_back(vertex(x0 + i, j, 0.25f * static_cast<float>(k), 0));
+    for (int j = 0; j <= rows; ++j) {
+        for (int i = 0; i <= cols; ++i) {
+            const auto grid = u16(j * stride + i);
+            copy_of.push_back(grid);
+            if ((i + 3 * j + k) % 7 == 0) {
+                copy_of.back() = u16(layer.vertices.size());
+                layer.vertices.push_back(vertex(x0 + i, j, 0.75f, 24));
+            }
+        }
+    }
+
+    const auto at = [&](int i, int j) { return u16(j * stride + i); };
+    const std::size_t cells = static_cast<std::size_t>(cols) * static_cast<std::size_t>(rows);
+    std::size_t split = 0;
+    for (int j = 0; j < rows; ++j) {
+        for (int i = 0; i < cols; ++i) {
+            const std::uint16_t texture = u16(r.below(2048));
+            if ((i + 2 * j + static_cast<int>(room)) % 3 == 0) {
+                ++split;
+                layer.triangles.push_back({{at(i, j), at(i + 1, j), at(i + 1, j + 1)}, texture, r.word()});
+                layer.triangles.push_back({{at(i, j), at(i + 1, j + 1), at(i, j + 1)}, texture, r.word()});
+            } else {
+                layer.rectangles.push_back({{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, texture, r.word()});
+            }
+        }
+    }
+    const std::size_t grid_faces = cells + split;
+    const std::size_t decals = large_layer_faces > grid_faces ? std::min(cells, large_layer_faces - grid_faces) : 0;
+    for (std::size_t c = 0; c < cells; ++c) {
+        if (!spread_pick(c, decals, cells)) continue;
+        const int i = static_cast<int>(c % static_cast<std::size_t>(cols));
+        const int j = static_cast<int>(c / static_cast<std::size_t>(cols));
+        layer.rectangles.push_back({{copy_of[at(i, j + 1)], copy_of[at(i + 1, j + 1)], copy_of[at(i + 1, j)], copy_of[at(i, j)]},
+                                    u16(2048 + r.below(256)), r.word()});
+    }
+
+    std::array<float, 3> lo{layer.vertices[0].x, layer.vertices[0].y, layer.vertices[0].z};
+    std::array<float, 3> hi = lo;
+    for (const auto& v : layer.vertices) {
+        const float p[3] = {v.x, v.y, v.z};
+        for (std::size_t c = 0; c < 3; ++c) {
+            lo[c] = std::min(lo[c], p[c]);
+            hi[c] = std::max(hi[c], p[c]);
+        }
+    }
+    layer.bounds = {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+    layer.extra_1 = r.word();
+    layer.extra_2 = r.word();
+    layer.extra_3 = r.next();
+    layer.extra_4 = r.next();
+    layer.extra_5 = r.next();
+    layer.extra_6 = r.next();
+    layer.extra_7 = r.next();
+    return layer;
+}
+
+gen_room make_large_room(rng& r, std::size_t index) {
+    gen_room room;
+    const int cols = 16 + static_cast<int>(r.below(3));
+    const int rows = 14 + static_cast<int>(r.below(3));
+    room.pos_x = static_cast<std::int32_t>(index % 16) * 30720;
+    room.pos_z = static_cast<std::int32_t>(index / 16) * 10240;
+    room.pos_y = -256 * static_cast<std::int32_t>(r.below(8));
+    room.y_top = -2048 - 256 * static_cast<std::int32_t>(r.below(4));
+    room.y_bottom = 0;
+    for (int k = 0; k < large_layers; ++k) room.layers.push_back(make_large_layer(r, index, k, cols, rows));
+    if (index % 2 == 0) {  // an odd triangle total: the face filler
+        auto& first = room.layers.front();
+        first.triangles.push_back({{0, 1, u16(cols + 2)}, u16(r.below(2048)), r.word()});
+    }
+    room.z_sectors = u16(rows / 2 + 2);
+    room.x_sectors = u16(large_layers * cols / 2 + 2);
+    room.sectors = pattern_records(std::size_t{room.z_sectors} * room.x_sectors, 8, r.next());
+    room.portals = recs(r, 1, 4, 32);
+    room.lights = recs(r, 8, 13, 85);
+    room.aux_records = recs(r, 1, 3, 36);
+    room.static_instances = recs(r, 5, 16, 20);
+    room.room_colour = {r.byte(), r.byte(), r.byte(), 0};
+    room.flags = u16(r.below(4) | (index % 5 == 0 ? 1u : 0u));
+    room.trc_extra_1 = r.next();
+    room.trc_extra_2 = r.next();
+    room.trc_extra_3 = r.next();
+    room.trc_extra_4 = r.next();
+    room.trc_extra_5 = r.next();
+    room.trc_extra_6 = r.next();
+    room.trc_extra_7 = r.next();
+    room.trc_extra_8 = r.next();
+    room.trc_extra_9 = r.next();
+    room.trc_extra_word = r.word();
+    for (auto& b : room.trc_extra_block) b = r.byte();
+    return room;
+}
+
+/// Floor data as sector lists: slopes, portals and triggers with their actions, the last
+/// function of each list flagged with bit 15; word 0 is the usual empty entry.
+std::vector<std::uint16_t> large_floor_data(rng& r, std::size_t n) {
+    std::vector<std::uint16_t> out{0};
+    out.reserve(n + 16);
+    while (out.size() < n) {
+        std::size_t last = out.size();
+        if (r.below(3) == 0) {
+            last = out.size();
+            out.push_back(0x0002);
+            out.push_back(u16(r.below(5) << 8 | r.below(5)));
+        }
+        if (r.below(5) == 0) {
+            last = out.size();
+            out.push_back(0x0001);
+            out.push_back(u16(r.below(large_rooms)));
+        }
+        if (r.below(4) == 0) {
+            last = out.size();
+            out.push_back(u16(0x0004 | r.below(12) << 8));
+            out.push_back(u16(0x3E00 | r.below(64)));
+            const std::size_t actions = 1 + r.below(4);
+            for (std::size_t a = 0; a < actions; ++a)
+                out.push_back(u16((a + 1 == actions ? 0x8000u : 0u) | r.below(8) << 10 | r.below(800)));
+        }
+        if (last == out.size()) {
+            out.push_back(0x0003);
+            out.push_back(u16(r.below(3) << 8 | r.below(3)));
+        }
+        out[last] = u16(out[last] | 0x8000);
+    }
+    out.resize(n);
+    return out;
+}
+
+/// Meshes: centre, radius, vertices around a lumpy shape, normals, textured rectangles and
+/// triangles. Fills `words` words; the pointers are the byte offsets of the meshes.
+void large_meshes(rng& r, std::size_t words, std::vector<std::uint16_t>& data, std::vector<std::int32_t>& pointers) {
+    data.reserve(words);
+    while (data.size() < words) {
+        pointers.push_back(static_cast<std::int32_t>(data.size() * 2));
+        const int n = 16 + static_cast<int>(r.below(104));
+        const int size = 64 + static_cast<int>(r.below(448));
+        for (int c = 0; c < 3; ++c) data.push_back(u16(wave(static_cast<int>(r.below(64)), 32)));
+        data.push_back(u16(size * 3 / 2));
+        data.push_back(0);
+        data.push_back(u16(n));
+        for (int v = 0; v < n; ++v) {
+            data.push_back(u16(wave(v * 13, size)));
+            data.push_back(u16(wave(v * 7 + size, size) - size / 2));
+            data.push_back(u16(wave(v * 29, size / 2 + 1)));
+        }
+        data.push_back(u16(n));
+        for (int v = 0; v < n; ++v) {
+            data.push_back(u16(wave(v * 13, 16) * 1024));
+            data.push_back(u16(wave(v * 7, 16) * 1024));
+            data.push_back(u16(wave(v * 29, 16) * 1024));
+        }
+        const int rects = n / 2, tris = n / 3;
+        data.push_back(u16(rects));
+        for (int f = 0; f < rects; ++f) {
+            for (int c = 0; c < 4; ++c) data.push_back(u16((f * 2 + c) % n));
+            data.push_back(u16(r.below(3000)));
+        }
+        data.push_back(u16(tris));
+        for (int f = 0; f < tris; ++f) {
+            for (int c = 0; c < 3; ++c) data.push_back(u16((f * 3 + c) % n));
+            data.push_back(u16(0x8000 | r.below(3000)));
+        }
+    }
+    data.resize(words);
+}
+
+/// Animation frames: a bounding box, an offset and two rotation words per bone, moving
+/// smoothly from frame to frame.
+std::vector<std::int16_t> large_frames(std::size_t words) {
+    std::vector<std::int16_t> out;
+    out.reserve(words + 64);
+    for (int frame = 0; out.size() < words; ++frame) {
+        const int bones = 8 + frame / 40 % 12;
+        for (int c = 0; c < 3; ++c) out.push_back(static_cast<std::int16_t>(-200 - 40 * c + wave(frame, 20)));
+        for (int c = 0; c < 3; ++c) out.push_back(static_cast<std::int16_t>(200 + 40 * c + wave(frame, 20)));
+        for (int c = 0; c < 3; ++c) out.push_back(static_cast<std::int16_t>(wave(frame * (c + 1), 64)));
+        for (int b = 0; b < bones; ++b) {
+            out.push_back(static_cast<std::int16_t>(0x4000 | (wave(frame * 3 + b * 17, 256) + 512)));
+            out.push_back(static_cast<std::int16_t>((wave(frame * 5 + b * 11, 512) + 512) << 4));
+        }
+    }
+    out.resize(words);
+    return out;
+}
+
+}  // namespace
+
+gen_level make_large_level(std::uint32_t seed) {
+    gen_level lv;
+    lv.version = version_trc;
+    rng r(std::uint64_t{seed} << 8 | 0x7Fu);
+
+    set_textiles(lv, 64, seed);
+    lv.num_room_textiles = 44;
+    lv.num_object_textiles = 16;
+    lv.num_bump_textiles = 4;
+    lv.textiles_misc = textile_pixels(16, 1, seed + 7);  // 1 MiB
+    for (auto& b : lv.trc_header_block) b = r.byte();
+
+    for (std::size_t i = 0; i < large_rooms; ++i) lv.rooms.push_back(make_large_room(r, i));
+
+    lv.floor_data = large_floor_data(r, large_floor_words);
+
+    // Meshes and animations share the budget; the frames take what the others leave.
+    lv.animations = pattern_records(6000, 40, r.next());
+    lv.state_changes = pattern_records(3000, 6, r.next());
+    lv.anim_dispatches = pattern_records(4000, 8, r.next());
+    lv.anim_commands = words<std::uint16_t>(r, 20000);
+    lv.mesh_trees = words<std::int32_t>(r, 8192);
+    large_meshes(r, 1310720, lv.mesh_data, lv.mesh_pointers);
+    const std::size_t taken = lv.mesh_data.size() * 2 + lv.mesh_pointers.size() * 4 + lv.animations.size() * 40 +
+                              lv.state_changes.size() * 6 + lv.anim_dispatches.size() * 8 +
+                              lv.anim_commands.size() * 2 + lv.mesh_trees.size() * 4;
+    lv.frames = large_frames((large_mesh_and_animation_bytes - taken) / 2);
+
+    lv.moveables = pattern_records(120, 20, r.next());
+    lv.static_meshes = pattern_records(80, 32, r.next());
+    lv.sprite_prefix = {r.byte(), r.byte(), r.byte(), r.byte()};
+    lv.sprite_textures = pattern_records(256, 16, r.next());
+    lv.sprite_sequences = pattern_records(40, 8, r.next());
+    lv.cameras = pattern_records(60, 16, r.next());
+    lv.flyby_cameras = pattern_records(40, 40, r.next());
+    lv.sound_sources = pattern_records(120, 16, r.next());
+    const std::size_t boxes = 1500;
+    lv.boxes = pattern_records(boxes, 8, r.next());
+    lv.overlaps = words<std::uint16_t>(r, 5000);
+    for (auto& zone : lv.zones) zone = words<std::uint16_t>(r, boxes);
+    lv.animated_textures = words<std::uint16_t>(r, 200);
+    lv.object_texture_prefix = {r.byte(), r.byte(), r.byte(), r.byte(), r.byte()};
+    lv.object_textures = pattern_records(3000, 40, r.next());
+    lv.items = pattern_records(800, 24, r.next());
+    lv.ai_objects = pattern_records(60, 24, r.next());
+    lv.demo_data = pattern_bytes(64, r.next());
+    for (std::size_t i = 0; i < lv.sound_map.size(); i += 2) {
+        const std::uint16_t entry = r.below(3) == 0 ? u16(r.below(370)) : 0xFFFF;
+        lv.sound_map[i] = u8(entry);
+        lv.sound_map[i + 1] = u8(entry >> 8);
+    }
+    lv.sample_infos = pattern_records(370, 8, r.next());
+    lv.sample_data = sample_bytes(large_sample_bytes, seed);
+    for (std::size_t i = 0; i < lv.sample_infos.size(); ++i)
+        lv.sample_indices.push_back(static_cast<std::int32_t>(i * (large_sample_bytes / lv.sample_infos.size())));
+    return lv;
+}
+
 }  // namespace levelgen
