@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Cross-builds quarlix.exe for 64-bit Windows and checks it under Wine against the Linux build
+# on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
+# statuses, nothing on standard error, byte-identical output files. Then packs the .zip and
+# checks what it holds. Installs the cross compiler, the Windows zlib and Wine when missing.
+#   tools/windows-check.sh [LINUX_BUILD_DIR]   (default build/release, configured when missing)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+linux_build=${1:-build/release}
+started=$SECONDS
+
+fail() {
+    echo "windows-check: $*" >&2
+    exit 1
+}
+
+# --- Tools ----------------------------------------------------------------------------------
+sudo=()
+[ "$(id -u)" -eq 0 ] || sudo=(sudo)
+missing=()
+for pkg in g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64; do
+    dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "windows-check: installing ${missing[*]}"
+    install=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q
+             --no-install-recommends "${missing[@]}")
+    "${install[@]}" || { "${sudo[@]}" apt-get update -q && "${install[@]}"; }
+fi
+wine=$(command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } ||
+       command -v wine) || fail "no wine64 or wine program"
+wineserver=$(command -v wineserver || { [ -x /usr/lib/wine/wineserver ] &&
+             echo /usr/lib/wine/wineserver; }) || fail "no wineserver program"
+
+# --- Builds ---------------------------------------------------------------------------------
+if [ ! -f "$linux_build/CMakeCache.txt" ]; then
+    cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release
+fi
+cmake --build "$linux_build" --target quarlix make_level
+cmake --preset mingw && cmake --build --preset mingw
+lin_exe=$root/$linux_build/quarlix
+make_level=$root/$linux_build/make_level
+[[ $linux_build = /* ]] && lin_exe=$linux_build/quarlix make_level=$linux_build/make_level
+exe=$root/build/mingw/quarlix.exe
+
+# A bare Windows machine has its own DLLs only: zlib, the C++ runtime and the thread library
+# must be linked in.
+dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
+for dll in $dlls; do
+    case ${dll,,} in
+    kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll | advapi32.dll | ntdll.dll) ;;
+    *) fail "quarlix.exe needs $dll, which is not part of Windows" ;;
+    esac
+done
+echo "windows-check: quarlix.exe imports only" $dlls
+
+# --- Wine -----------------------------------------------------------------------------------
+# A private prefix; no Mono or Gecko prompts, no display, no diagnostics on standard error.
+export WINEPREFIX=$root/build/mingw/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+unset DISPLAY WAYLAND_DISPLAY
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "windows-check: initialising the Wine prefix (once)"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    "$wine" wineboot --init >"$root/build/mingw/wineboot.log" 2>&1 ||
+        fail "wineboot failed, see build/mingw/wineboot.log"
+    "$wineserver" -w
+fi
+
+# --- The runs -------------------------------------------------------------------------------
+# The same case runs in win/ under Wine and in lin/ natively, each on its own copy of the inputs.
+work=$root/build/mingw/wine-check
+rm -rf "$work"
+mkdir -p "$work/win/maps.trc" "$work/lin/maps.trc" "$work/logs"
+for side in win lin; do
+    "$make_level" example "$work/$side/example.trc"
+    "$make_level" tr4 3 "$work/$side/plain.tr4"
+    "$make_level" v3 3 "$work/$side/old.phd"
+    echo "not a level" >"$work/$side/notes.trc"
+done
+
+# The Windows form of an absolute path: drive Z: is the root of the Linux file system.
+winpath() {
+    local path=${1//\//\\}
+    printf 'Z:%s' "$path"
+}
+
+cases=0
+# check NAME OUTPUTS: runs win_args under Wine and lin_args natively, and compares. OUTPUTS
+# are the output files (relative to each side's directory) that both runs must write alike,
+# or both not write.
+check() {
+    local name=$1 outputs=$2 log=$work/logs/$1 win_status=0 lin_status=0 i expected
+    (cd "$work/win" && "$wine" "$exe" "${win_args[@]}") >"$log.win.out" 2>"$log.win.err" ||
+        win_status=$?
+    (cd "$work/lin" && "$lin_exe" "${lin_args[@]}") >"$log.lin.out" 2>"$log.lin.err" ||
+        lin_status=$?
+    [ ! -s "$log.win.err" ] || fail "$name: standard error under Wine: $(cat "$log.win.err")"
+    [ ! -s "$log.lin.err" ] || fail "$name: standard error on Linux: $(cat "$log.lin.err")"
+    [ "$win_status" -eq "$lin_status" ] ||
+        fail "$name: exit status $win_status under Wine, $lin_status on Linux"
+    ! grep -q $'\r' "$log.lin.out" || fail "$name: CR in the Linux output"
+    [ "$(grep -c $'\r$' "$log.win.out")" -eq "$(wc -l <"$log.win.out")" ] &&
+        [ "$(grep -c $'\r' "$log.win.out")" -eq "$(wc -l <"$log.win.out")" ] ||
+        fail "$name: a line under Wine does not end with CR LF"
+    # The lines name the files as given, so the Linux names become the Windows ones.
+    expected=$(cat "$log.lin.out" && echo .)
+    expected=${expected%.}
+    for i in "${!lin_args[@]}"; do
+        expected=${expected//"${lin_args[i]}"/"${win_args[i]}"}
+    done
+    printf '%s' "$expected" >"$log.expected"
+    sed 's/\r$//' "$log.win.out" >"$log.win.lines"
+    cmp -s "$log.expected" "$log.win.lines" ||
+        fail "$name: printed lines differ:"$'\n'"$(diff "$log.expected" "$log.win.lines")"
+    for out in $outputs; do
+        if [ -e "$work/lin/$out" ]; then
+            cmp "$work/win/$out" "$work/lin/$out" || fail "$name: $out differs"
+        else
+            [ ! -e "$work/win/$out" ] || fail "$name: $out written under Wine only"
+        fi
+    done
+    cases=$((cases + 1))
+    echo "windows-check: $name: exit $win_status, $(wc -l <"$log.win.out") lines, same as Linux"
+}
+
+win=$(winpath "$work/win")
+lin=$work/lin
+
+win_args=() lin_args=()
+check no-arguments ""
+win_args=("$win\\example.trc") lin_args=("$lin/example.trc")
+check one-argument ""
+win_args=("$win\\missing.trc" ".\\out.tr4") lin_args=("$lin/missing.trc" "./out.tr4")
+check missing-input "out.tr4"
+win_args=(".\\maps.trc" ".\\out.tr4") lin_args=("./maps.trc" "./out.tr4")
+check directory-input "out.tr4"
+win_args=(".\\notes.trc" ".\\out.tr4") lin_args=("./notes.trc" "./out.tr4")
+check unrecognised-file "out.tr4"
+win_args=("$win\\old.phd" "$win\\old.trc") lin_args=("$lin/old.phd" "$lin/old.trc")
+check older-version "old.trc"
+win_args=(".\\plain.tr4" ".\\plain.TRC") lin_args=("./plain.tr4" "./plain.TRC")
+check unmarked-tr4 "plain.TRC"
+win_args=("$win\\example.trc" "$win\\example.tr4") lin_args=("$lin/example.trc" "$lin/example.tr4")
+check trc-to-tr4 "example.tr4"
+win_args=(".\\example.tr4" ".\\example-back.TRC") lin_args=("./example.tr4" "./example-back.TRC")
+check tr4-to-trc "example-back.TRC"
+# The name test reads the whole name: a TR4 file inside maps.trc\ is read as TRC, and fails.
+cp "$work/lin/example.tr4" "$work/win/maps.trc/level.tr4"
+cp "$work/lin/example.tr4" "$work/lin/maps.trc/level.tr4"
+win_args=(".\\maps.trc\\level.tr4" ".\\from-maps.tr4") lin_args=("./maps.trc/level.tr4" "./from-maps.tr4")
+check trc-named-directory "from-maps.tr4"
+win_args=("$win\\example.trc" "$win\\no-such-dir\\out.tr4")
+lin_args=("$lin/example.trc" "$lin/no-such-dir/out.tr4")
+check unwritable-output ""
+grep -q '^Done\.$' "$work/logs/tr4-to-trc.lin.out" || fail "the round trip did not finish"
+
+# --- The .zip -------------------------------------------------------------------------------
+rm -f build/mingw/quarlix-*-win64.zip
+cpack --preset mingw >"$work/logs/cpack.log" || fail "cpack failed: $(cat "$work/logs/cpack.log")"
+zips=(build/mingw/quarlix-*-win64.zip)
+[ ${#zips[@]} -eq 1 ] && [ -f "${zips[0]}" ] || fail "cpack made no single .zip"
+python3 - "${zips[0]}" "$work/zip" <<'EOF'
+import pathlib, sys, zipfile
+archive, into = sys.argv[1], sys.argv[2]
+top = pathlib.Path(archive).stem
+with zipfile.ZipFile(archive) as z:
+    names = sorted(i.filename for i in z.infolist() if not i.is_dir())
+    want = [f"{top}/{n}" for n in ("README.md", "quarlix.1", "quarlix.exe")]
+    if names != want:
+        sys.exit(f"windows-check: {archive} holds {names}, not {want}")
+    z.extractall(into)
+EOF
+# The packed (stripped) program still runs.
+(cd "$work/win" && "$wine" "$work/zip/$(basename "${zips[0]}" .zip)/quarlix.exe") \
+    >"$work/logs/zip.out" 2>&1 || fail "the packed quarlix.exe failed"
+cmp -s "$work/logs/zip.out" "$work/logs/no-arguments.win.out" ||
+    fail "the packed quarlix.exe prints other lines"
+echo "windows-check: ${zips[0]} holds quarlix.exe, README.md and quarlix.1; the packed program runs"
+
+"$wineserver" -w
+echo "windows-check: $cases cases as on Linux; $((SECONDS - started)) s"
