@@ -27,11 +27,22 @@ template <class Io> void walk_trc_lights(Io& io, troom& r, const std::string& at
 }
 
 /// Reads the layers as stored: every header, every layer's faces, then every layer's vertices.
-void read_layers(level_loader& io, troom& r, const std::string& at) {
+/// `layers_left` is what remains of the layers that all rooms together may have.
+void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t count_at,
+                 std::uint64_t& layers_left) {
     r.num_vertices = r.num_rectangles = r.num_triangles = r.num_sprites = 0;
     const std::uint32_t count = r.num_layers;
     io.need(std::uint64_t{count} * sizeof(tlayer_header),
             at + std::to_string(count) + " layer headers");
+    // Rooms may overlap, so many rooms could claim the same bytes as their layers, each of
+    // which costs far more memory than its header: all rooms together get no more layers
+    // than the level data has room for headers.
+    if (count > layers_left) {
+        io.fail(count_at, at + "layer count",
+                std::to_string(count) + " layers exceed the " + std::to_string(layers_left) +
+                    " that the level data has room for");
+    }
+    layers_left -= count;
     r.layer_headers.assign(count, tlayer_header{});
     r.layers.vertex_blocks.assign(count, tlayer_vertex_block{});
     r.layers.rectangle_blocks.assign(count, tlayer_rectangle_block{});
@@ -86,7 +97,8 @@ struct patches {
     std::size_t layers = 0, vertices = 0, faces = 0, vertices_size = 0, data = 0;
 };
 
-template <class Io> void walk_trc_room(Io& io, troom& r, const std::string& at) {
+template <class Io>
+void walk_trc_room(Io& io, troom& r, const std::string& at, std::uint64_t& layers_left) {
     constexpr bool loading = Io::loading;
     patches p;
     if constexpr (loading) {
@@ -141,6 +153,7 @@ template <class Io> void walk_trc_room(Io& io, troom& r, const std::string& at) 
     io.value(r.num_aux_records, at + "aux record count");
     io.value(r.trc_extra_8, at + "header");
     io.value(r.trc_extra_9, at + "header");
+    const std::size_t layers_at = io.position();
     if constexpr (loading) {
         io.value(r.num_layers, at + "layer count");
         r.layers.layer_count = r.num_layers;
@@ -190,7 +203,7 @@ template <class Io> void walk_trc_room(Io& io, troom& r, const std::string& at) 
     patch_offset(p.portals_end);
     if constexpr (loading) {
         io.rows_into(r.static_instances, r.num_static_instances, at + "static instances");
-        read_layers(io, r, at);
+        read_layers(io, r, at, layers_at, layers_left);
         // The declared size alone finds the next room, forward or back.
         const std::size_t end = start + r.trc_data_size;
         r.trc_unread_bytes = static_cast<std::int32_t>(static_cast<std::int64_t>(end) -
@@ -247,8 +260,13 @@ template <class Io> void walk_trc_rooms(Io& io, Ttrlevel& l, trc_frame& frame) {
     } else {
         (void)count_at;
     }
+    // Layer headers that the level data can hold: the most layers all rooms may have together.
+    std::uint64_t layers_left = 0;
+    if constexpr (Io::loading) {
+        layers_left = io.size() / sizeof(tlayer_header);
+    }
     for (std::size_t i = 0; i < l.rooms.size(); ++i) {
-        walk_trc_room(io, l.rooms[i], "TRC room " + std::to_string(i) + " ");
+        walk_trc_room(io, l.rooms[i], "TRC room " + std::to_string(i) + " ", layers_left);
     }
 }
 

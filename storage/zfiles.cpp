@@ -114,6 +114,10 @@ zbuffer compress_buffer(const void* input, std::size_t length) {
 zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t estimate) {
     // The step is the input length rounded up to 256, never 0 so that an empty input still grows.
     const std::size_t step = std::max<std::size_t>(compress_growth, (length + 255) / 256 * 256);
+    // A stream that inflates far beyond its length would take up to 1032 growth steps, each a
+    // reallocation that may copy everything so far: once the output outgrows one step, it
+    // grows by as much again as it holds, up to the most that the stream can give.
+    const std::uint64_t most = std::uint64_t{length} * max_inflate_ratio + 1024;
     zbuffer out(estimate != 0 ? estimate : step);
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK) {
@@ -127,7 +131,9 @@ zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t est
         for (;;) {
             feed(zs, next, left);
             if (produced == out.size()) {
-                out.resize(out.size() + step);
+                const std::uint64_t doubled = std::uint64_t{out.size()} * 2;
+                out.resize(static_cast<std::size_t>(std::max<std::uint64_t>(
+                    out.size() + step, std::min(doubled, most))));
             }
             const std::size_t offered = offer(zs, out, produced);
             const int rc = inflate(&zs, left == 0 ? Z_FINISH : Z_NO_FLUSH);

@@ -1,0 +1,143 @@
+// Helpers shared by the fuzz targets: a per-process scratch directory, whole-file reads, an
+// input reader for targets that draw operations from their bytes, and the failure stop.
+#pragma once
+
+#include <stdlib.h>  // mkdtemp
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "storage/zfiles.h"
+
+namespace quarlix::fuzz {
+
+/// Reports a broken invariant and aborts, which the fuzzer and the regression runner both
+/// take for a crash.
+[[noreturn]] inline void fail(const std::string& what) {
+    std::fprintf(stderr, "fuzz invariant broken: %s\n", what.c_str());
+    std::fflush(stderr);
+    std::abort();
+}
+
+/// A directory of this process's own, made on first use and removed at exit, so that
+/// parallel fuzzing jobs never share a file.
+inline const std::filesystem::path& scratch_dir() {
+    static const std::filesystem::path dir = [] {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "quarlix-fuzz-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) {
+            fail("cannot make a scratch directory from " + pattern);
+        }
+        return std::filesystem::path(pattern);
+    }();
+    // Registered after dir is made, so it runs while dir still exists.
+    [[maybe_unused]] static const int removal = std::atexit([] {
+        std::error_code ec;
+        std::filesystem::remove_all(scratch_dir(), ec);
+    });
+    return dir;
+}
+
+inline std::string scratch_file(const std::string& name) { return (scratch_dir() / name).string(); }
+
+inline std::vector<std::uint8_t> read_file(const std::string& name) {
+    std::ifstream in(name, std::ios::binary);
+    if (!in) {
+        fail("cannot read " + name);
+    }
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void write_file(const std::string& name, std::span<const std::uint8_t> bytes) {
+    std::ofstream out(name, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
+    if (!out) {
+        fail("cannot write " + name);
+    }
+}
+
+/// The content that load reads from a file of these bytes. A "ZLIB" container is unwrapped
+/// through the in-memory file, from a scratch file; other bytes are the content as they are.
+/// False when the container cannot be read, which is a refusal like any other.
+inline bool file_content(std::span<const std::uint8_t>& bytes, std::vector<std::uint8_t>& holder) {
+    if (bytes.size() <= 12 || std::memcmp(bytes.data(), "ZLIB", 4) != 0) {
+        return true;
+    }
+    const std::string name = scratch_file("container.bin");
+    write_file(name, bytes);
+    TZfile file;
+    file.assign(name);
+    try {
+        file.reset();
+    } catch (const EInOutError&) {
+        return false;
+    } catch (const EDecompressionError&) {
+        return false;
+    }
+    holder.assign(file.content().begin(), file.content().end());
+    file.close(false);
+    bytes = holder;
+    return true;
+}
+
+/// A whole TR4 file around plain level data: empty texture chunks, then the level data as a
+/// level-data chunk of stored (uncompressed) deflate blocks. The fuzzer can then change the
+/// TR4 level data directly, which inside a compressed chunk it hardly ever reaches.
+inline std::vector<std::uint8_t> tr4_file_around(std::span<const std::uint8_t> level_data) {
+    std::vector<std::uint8_t> file = {'T', 'R', '4', 0, 0, 0, 0, 0, 0, 0};
+    const auto chunk = [&](std::span<const std::uint8_t> raw) {
+        uLongf packed = compressBound(static_cast<uLong>(raw.size()));
+        std::vector<std::uint8_t> stream(packed);
+        if (compress2(stream.data(), &packed, raw.data(), static_cast<uLong>(raw.size()),
+                      Z_NO_COMPRESSION) != Z_OK) {
+            fail("cannot store level data in a zlib stream");
+        }
+        for (const std::uint64_t length : {std::uint64_t{raw.size()}, std::uint64_t{packed}}) {
+            for (int i = 0; i < 4; ++i) {
+                file.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
+            }
+        }
+        file.insert(file.end(), stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(packed));
+    };
+    for (int i = 0; i < 3; ++i) {
+        chunk({});
+    }
+    chunk(level_data);
+    return file;
+}
+
+/// Draws values from the input front to back; past the end every value is zero.
+class input_reader {
+public:
+    explicit input_reader(std::span<const std::uint8_t> data) : data_(data) {}
+    bool empty() const noexcept { return pos_ >= data_.size(); }
+    std::uint8_t u8() { return empty() ? 0 : data_[pos_++]; }
+    std::uint16_t u16() { return static_cast<std::uint16_t>(u8() | u8() << 8); }
+    std::uint32_t u32() { return static_cast<std::uint32_t>(u16()) | std::uint32_t{u16()} << 16; }
+    /// Up to n bytes in place.
+    std::span<const std::uint8_t> take(std::size_t n) {
+        const std::size_t count = std::min(n, data_.size() - std::min(pos_, data_.size()));
+        const auto part = data_.subspan(std::min(pos_, data_.size()), count);
+        pos_ += count;
+        return part;
+    }
+
+private:
+    std::span<const std::uint8_t> data_;
+    std::size_t pos_ = 0;
+};
+
+} // namespace quarlix::fuzz

@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Builds the fuzz preset and runs every fuzz target for a bounded time (FUZZ_SECONDS each, 35 by
+# default). Fails on any crash, sanitizer report, leak, timeout or out-of-memory; the input that
+# caused it is kept as build/fuzz/artifacts/<target>-*. New corpus entries go to
+# build/fuzz/corpus/<target>.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${FUZZ_SECONDS:-35}"
+targets=(load zfile convert)
+
+# clang++ with its fuzzer runtime; Debian splits the runtime into libclang-rt-14-dev.
+fuzzer_works() {
+    local probe
+    probe="$(mktemp -d)"
+    printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
+        > "$probe/probe.cpp"
+    clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" \
+        > /dev/null 2>&1
+    local status=$?
+    rm -rf "$probe"
+    return $status
+}
+if ! command -v clang++ > /dev/null 2>&1 || ! fuzzer_works; then
+    echo "fuzz: installing clang and its fuzzer runtime"
+    apt-get update -q
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev
+fi
+
+cmake --preset fuzz
+cmake --build --preset fuzz
+
+mkdir -p build/fuzz/artifacts
+failed=0
+for target in "${targets[@]}"; do
+    corpus="build/fuzz/corpus/$target"
+    log="build/fuzz/$target.log"
+    mkdir -p "$corpus"
+    echo "fuzz: $target for ${seconds} s"
+    status=0
+    "build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=2048 \
+        -malloc_limit_mb=2048 -timeout=5 -print_final_stats=1 \
+        -artifact_prefix="build/fuzz/artifacts/$target-" \
+        "$corpus" "build/fuzz/fuzz/seeds/$target" "fuzz/regression/$target" \
+        > "$log" 2>&1 || status=$?
+    grep -E '^(Done|stat::number_of_executed_units|stat::peak_rss_mb)' "$log" || true
+    # A report that did not stop the run still fails it.
+    if [ "$status" -ne 0 ] || grep -qE '==[0-9]+==ERROR|runtime error:|^SUMMARY:|fuzz invariant broken' "$log"; then
+        echo "fuzz: $target FAILED (exit status $status); the end of $log:"
+        tail -n 60 "$log"
+        failed=1
+    fi
+done
+if [ "$failed" -ne 0 ]; then
+    exit 1
+fi
+echo "fuzz: every target ran ${seconds} s without a finding"
