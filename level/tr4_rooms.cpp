@@ -107,12 +107,7 @@ template <class Io> void walk_tr4_rooms(Io& io, Ttrlevel& l) {
     const std::size_t count_at = io.position();
     io.value(count, "room count");
     if constexpr (Io::loading) {
-        if (std::uint64_t{count} * smallest_room(l.version) > io.left()) {
-            io.fail(count_at, "room count",
-                    std::to_string(count) + " rooms cannot fit in the " +
-                        std::to_string(io.left()) + " bytes left");
-        }
-        l.set_num_rooms(count);
+        size_rooms(io, l, count, count_at, smallest_room(l.version));
     } else {
         (void)count_at;
     }

@@ -250,13 +250,8 @@ template <class Io> void walk_trc_rooms(Io& io, Ttrlevel& l, trc_frame& frame) {
     const std::size_t count_at = io.position();
     io.value(count, "room count");
     if constexpr (Io::loading) {
-        const auto rooms = static_cast<std::uint16_t>(count);
-        if (std::uint64_t{rooms} * smallest_trc_room > io.left()) {
-            io.fail(count_at, "room count",
-                    std::to_string(rooms) + " rooms cannot fit in the " +
-                        std::to_string(io.left()) + " bytes left");
-        }
-        l.set_num_rooms(rooms);
+        // Only the low 16 bits of the stored count are the room count.
+        size_rooms(io, l, static_cast<std::uint16_t>(count), count_at, smallest_trc_room);
     } else {
         (void)count_at;
     }

@@ -53,6 +53,18 @@ void counted(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), const std
     }
 }
 
+/// Loading: sizes the rooms from a count read at `count_at`, after checking that that many
+/// rooms of at least `smallest` bytes each fit in what is left of the level data.
+inline void size_rooms(level_loader& io, Ttrlevel& l, std::uint16_t count, std::size_t count_at,
+                       std::uint64_t smallest) {
+    if (std::uint64_t{count} * smallest > io.left()) {
+        io.fail(count_at, "room count",
+                std::to_string(count) + " rooms cannot fit in the " + std::to_string(io.left()) +
+                    " bytes left");
+    }
+    l.set_num_rooms(count);
+}
+
 /// Bytes that the file holds but the model does not: skipped on load, written as `byte`.
 template <class Io> void filler(Io& io, std::uint8_t byte, std::size_t n, std::string_view field) {
     if constexpr (Io::loading) {
