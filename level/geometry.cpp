@@ -135,6 +135,30 @@ std::uint16_t room_corner(const troom& room, const tvertex_index& index,
     return static_cast<std::uint16_t>(number - 1);
 }
 
+/// Appends a layer's faces (rectangles or triangles) to the room's two face tables, corners
+/// renumbered into the room's vertex table; faces beyond the tables' capacity are not added.
+template <class LayerFace, class RoomFace, std::size_t N>
+void add_layer_faces(troom& room, const tvertex_index& index, const tlayer_vertex_block* vertices,
+                     const LayerFace* faces, std::size_t count, std::uint16_t& num_faces,
+                     RoomFace (&room_faces)[N], LayerFace (&trc_faces)[N]) {
+    constexpr std::size_t corners = std::size(RoomFace{}.corners);
+    static_assert(corners == std::size(LayerFace{}.corners));
+    count = std::min(count, N);
+    for (std::size_t i = 0; i < count && num_faces < N; ++i) {
+        const LayerFace source = faces[i];
+        LayerFace trc = source;
+        RoomFace face{};
+        for (std::size_t c = 0; c < corners; ++c) {
+            trc.corners[c] = room_corner(room, index, vertices, source.corners[c]);
+            face.corners[c] = trc.corners[c];
+        }
+        face.texture = source.texture;
+        room_faces[num_faces] = face;
+        trc_faces[num_faces] = trc;
+        ++num_faces;
+    }
+}
+
 } // namespace
 
 std::int16_t truncate_coordinate(float value) {
@@ -199,39 +223,14 @@ void layers_to_room_geometry(troom& room) {
             k < vertex_layers ? &layers.vertex_blocks[k] : nullptr;
 
         if (k < layers.rectangle_blocks.size()) {
-            const tlayer_rectangle_block& block = layers.rectangle_blocks[k];
-            const std::size_t count = std::min<std::size_t>(block.count, max_room_rectangles);
-            for (std::size_t i = 0; i < count && room.num_rectangles < max_room_rectangles; ++i) {
-                const tlayer_rectangle source = block.rectangles[i];
-                tlayer_rectangle trc = source;
-                troom_rectangle rectangle{};
-                for (std::size_t c = 0; c < 4; ++c) {
-                    trc.corners[c] = room_corner(room, index, vertices, source.corners[c]);
-                    rectangle.corners[c] = trc.corners[c];
-                }
-                rectangle.texture = source.texture;
-                room.rectangles[room.num_rectangles] = rectangle;
-                room.trc_rectangles[room.num_rectangles] = trc;
-                ++room.num_rectangles;
-            }
+            add_layer_faces(room, index, vertices, layers.rectangle_blocks[k].rectangles,
+                            layers.rectangle_blocks[k].count, room.num_rectangles,
+                            room.rectangles, room.trc_rectangles);
         }
-
         if (k < layers.triangle_blocks.size()) {
-            const tlayer_triangle_block& block = layers.triangle_blocks[k];
-            const std::size_t count = std::min<std::size_t>(block.count, max_room_triangles);
-            for (std::size_t i = 0; i < count && room.num_triangles < max_room_triangles; ++i) {
-                const tlayer_triangle source = block.triangles[i];
-                tlayer_triangle trc = source;
-                troom_triangle triangle{};
-                for (std::size_t c = 0; c < 3; ++c) {
-                    trc.corners[c] = room_corner(room, index, vertices, source.corners[c]);
-                    triangle.corners[c] = trc.corners[c];
-                }
-                triangle.texture = source.texture;
-                room.triangles[room.num_triangles] = triangle;
-                room.trc_triangles[room.num_triangles] = trc;
-                ++room.num_triangles;
-            }
+            add_layer_faces(room, index, vertices, layers.triangle_blocks[k].triangles,
+                            layers.triangle_blocks[k].count, room.num_triangles, room.triangles,
+                            room.trc_triangles);
         }
     }
 }

@@ -31,6 +31,29 @@ private:
 std::uint8_t u8(std::uint32_t v) { return static_cast<std::uint8_t>(v); }
 std::uint16_t u16(std::uint32_t v) { return static_cast<std::uint16_t>(v); }
 
+/// The layer's bounds from its vertices, then its kept header words drawn from r.
+void finish_layer_header(gen_layer& layer, rng& r) {
+    float lo[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
+                   std::numeric_limits<float>::max()};
+    float hi[3] = {std::numeric_limits<float>::lowest(), std::numeric_limits<float>::lowest(),
+                   std::numeric_limits<float>::lowest()};
+    for (const auto& v : layer.vertices) {
+        const float p[3] = {v.x, v.y, v.z};
+        for (int c = 0; c < 3; ++c) {
+            lo[c] = std::min(lo[c], p[c]);
+            hi[c] = std::max(hi[c], p[c]);
+        }
+    }
+    layer.bounds = {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
+    layer.extra_1 = r.word();
+    layer.extra_2 = r.word();
+    layer.extra_3 = r.next();
+    layer.extra_4 = r.next();
+    layer.extra_5 = r.next();
+    layer.extra_6 = r.next();
+    layer.extra_7 = r.next();
+}
+
 template <class T> std::vector<T> words(rng& r, std::size_t n) {
     std::vector<T> out(n);
     for (auto& v : out) v = static_cast<T>(r.next());
@@ -157,25 +180,7 @@ gen_room make_trc_room(rng& r, std::size_t index) {
         if (k == 0 && index % 2 == 0)
             layer.triangles.push_back({{at(cols, 0), at(cols, 1), at(cols - 1, 1)}, u16(r.below(256)), r.word()});
 
-        float lo[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
-                       std::numeric_limits<float>::max()};
-        float hi[3] = {std::numeric_limits<float>::lowest(), std::numeric_limits<float>::lowest(),
-                       std::numeric_limits<float>::lowest()};
-        for (const auto& v : layer.vertices) {
-            const float p[3] = {v.x, v.y, v.z};
-            for (int c = 0; c < 3; ++c) {
-                lo[c] = std::min(lo[c], p[c]);
-                hi[c] = std::max(hi[c], p[c]);
-            }
-        }
-        layer.bounds = {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
-        layer.extra_1 = r.word();
-        layer.extra_2 = r.word();
-        layer.extra_3 = r.next();
-        layer.extra_4 = r.next();
-        layer.extra_5 = r.next();
-        layer.extra_6 = r.next();
-        layer.extra_7 = r.next();
+        finish_layer_header(layer, r);
         room.layers.push_back(std::move(layer));
     }
 
@@ -468,23 +473,7 @@ gen_layer make_large_layer(rng& r, std::size_t room, int k, int cols, int rows) 
                                     u16(2048 + r.below(256)), r.word()});
     }
 
-    std::array<float, 3> lo{layer.vertices[0].x, layer.vertices[0].y, layer.vertices[0].z};
-    std::array<float, 3> hi = lo;
-    for (const auto& v : layer.vertices) {
-        const float p[3] = {v.x, v.y, v.z};
-        for (std::size_t c = 0; c < 3; ++c) {
-            lo[c] = std::min(lo[c], p[c]);
-            hi[c] = std::max(hi[c], p[c]);
-        }
-    }
-    layer.bounds = {lo[0], lo[1], lo[2], hi[0], hi[1], hi[2]};
-    layer.extra_1 = r.word();
-    layer.extra_2 = r.word();
-    layer.extra_3 = r.next();
-    layer.extra_4 = r.next();
-    layer.extra_5 = r.next();
-    layer.extra_6 = r.next();
-    layer.extra_7 = r.next();
+    finish_layer_header(layer, r);
     return layer;
 }
 
