@@ -19,14 +19,8 @@ using namespace quarlix;
 namespace {
 
 void convert(std::span<const std::uint8_t> bytes, const std::string& input) {
-    auto level = std::make_unique<Ttrlevel>();
-    try {
-        if (level->load_content(bytes, input) != 0) {
-            return;
-        }
-    } catch (const ELevelFormatError&) {
-        return;
-    } catch (const EZlibError&) {
+    auto level = fuzz::load_or_refuse(bytes, input);
+    if (!level) {
         return;
     }
     std::string output;

@@ -42,14 +42,8 @@ void round_trip(Ttrlevel& level, const std::string& name) {
 }
 
 void load(std::span<const std::uint8_t> bytes, const char* name) {
-    auto level = std::make_unique<Ttrlevel>();
-    try {
-        if (level->load_content(bytes, name) != 0) {
-            return;
-        }
-    } catch (const ELevelFormatError&) {
-        return;
-    } catch (const EZlibError&) {
+    auto level = fuzz::load_or_refuse(bytes, name);
+    if (!level) {
         return;
     }
     if (level->version == level_tr4 || level->version == level_trc) {

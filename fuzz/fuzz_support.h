@@ -13,12 +13,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
 
 #include <zlib.h>
 
+#include "level/trunit2.h"
 #include "storage/zfiles.h"
 
 namespace quarlix::fuzz {
@@ -48,6 +50,23 @@ inline const std::filesystem::path& scratch_dir() {
         std::filesystem::remove_all(scratch_dir(), ec);
     });
     return dir;
+}
+
+/// The level in bytes loaded under a name, or nothing when it is refused as it should be: not
+/// a level, or one whose data or compressed streams do not hold together.
+inline std::unique_ptr<Ttrlevel> load_or_refuse(std::span<const std::uint8_t> bytes,
+                                                const std::string& name) {
+    auto level = std::make_unique<Ttrlevel>();
+    try {
+        if (level->load_content(bytes, name) != 0) {
+            return nullptr;
+        }
+    } catch (const ELevelFormatError&) {
+        return nullptr;
+    } catch (const EZlibError&) {
+        return nullptr;
+    }
+    return level;
 }
 
 inline std::string scratch_file(const std::string& name) { return (scratch_dir() / name).string(); }

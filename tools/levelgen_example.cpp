@@ -31,6 +31,17 @@ private:
 std::uint8_t u8(std::uint32_t v) { return static_cast<std::uint8_t>(v); }
 std::uint16_t u16(std::uint32_t v) { return static_cast<std::uint16_t>(v); }
 
+/// The TRC room header words that are kept verbatim, drawn from r.
+void draw_trc_header_words(gen_room& room, rng& r) {
+    for (std::uint32_t* word : {&room.trc_extra_1, &room.trc_extra_2, &room.trc_extra_3,
+                                &room.trc_extra_4, &room.trc_extra_5, &room.trc_extra_6,
+                                &room.trc_extra_7, &room.trc_extra_8, &room.trc_extra_9}) {
+        *word = r.next();
+    }
+    room.trc_extra_word = r.word();
+    for (auto& b : room.trc_extra_block) b = r.byte();
+}
+
 /// The layer's bounds from its vertices, then its kept header words drawn from r.
 void finish_layer_header(gen_layer& layer, rng& r) {
     float lo[3] = {std::numeric_limits<float>::max(), std::numeric_limits<float>::max(),
@@ -193,17 +204,7 @@ gen_room make_trc_room(rng& r, std::size_t index) {
     room.static_instances = recs(r, 1, 3, 20);
     room.room_colour = {r.byte(), r.byte(), r.byte(), r.byte()};
     room.flags = u16(r.below(4) | (index % 2) << 3);
-    room.trc_extra_1 = r.next();
-    room.trc_extra_2 = r.next();
-    room.trc_extra_3 = r.next();
-    room.trc_extra_4 = r.next();
-    room.trc_extra_5 = r.next();
-    room.trc_extra_6 = r.next();
-    room.trc_extra_7 = r.next();
-    room.trc_extra_8 = r.next();
-    room.trc_extra_9 = r.next();
-    room.trc_extra_word = r.word();
-    for (auto& b : room.trc_extra_block) b = r.byte();
+    draw_trc_header_words(room, r);
     return room;
 }
 
@@ -500,17 +501,7 @@ gen_room make_large_room(rng& r, std::size_t index) {
     room.static_instances = recs(r, 5, 16, 20);
     room.room_colour = {r.byte(), r.byte(), r.byte(), 0};
     room.flags = u16(r.below(4) | (index % 5 == 0 ? 1u : 0u));
-    room.trc_extra_1 = r.next();
-    room.trc_extra_2 = r.next();
-    room.trc_extra_3 = r.next();
-    room.trc_extra_4 = r.next();
-    room.trc_extra_5 = r.next();
-    room.trc_extra_6 = r.next();
-    room.trc_extra_7 = r.next();
-    room.trc_extra_8 = r.next();
-    room.trc_extra_9 = r.next();
-    room.trc_extra_word = r.word();
-    for (auto& b : room.trc_extra_block) b = r.byte();
+    draw_trc_header_words(room, r);
     return room;
 }
 
