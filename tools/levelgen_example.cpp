@@ -387,8 +387,6 @@ gen_level make_example_level(int version, std::uint32_t seed) {
     return lv;
 }
 
-gen_level bundled_example_level() { return make_example_level(version_trc, 4); }
-
 namespace {
 
 constexpr std::size_t large_rooms = 250;
