@@ -252,7 +252,9 @@ void add_conversion_marker(gen_level& level);
 /// several layers per room with merged vertices and odd and even triangle totals. Its records
 /// hold only what the version's files carry, so a reader should give them back unchanged.
 gen_level make_example_level(int version, std::uint32_t seed);
-/// The example TRC level that make_level writes.
+/// The example TRC level that make_level writes, for level viewers: four box-shaped rooms joined
+/// by portals, labelled texture pages (256 x 256, in both depths, and three pages in the third
+/// chunk), items, meshes with animations, and WAVE samples; every index in it is in range.
 gen_level bundled_example_level();
 /// A large, realistic TRC level for measurements: 64 textiles (16 MiB of 32-bit and 8 MiB of
 /// 16-bit texels), a 1 MiB third chunk, 250 rooms of 3 layers with about 1000 layer vertices

@@ -5,6 +5,8 @@
 // Faces and portals list their corners top-left, bottom-left, bottom-right, top-right as seen
 // from their visible side, so (c1 - c0) x (c2 - c0) points to that side; object-texture corner i
 // goes with face corner i, so the pictures stand upright on walls, with "up" to +z on floors.
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <map>
@@ -134,6 +136,7 @@ struct corner {
     bool far_x, far_y;
 };
 
+/// An object texture over three or four corners; its last words give the cell's place and size.
 gen_record object_texture(int blend, int page, bool triangle, std::initializer_list<corner> corners, int x, int y) {
     byte_writer w;
     w.u16(u16(blend));
@@ -619,15 +622,22 @@ gen_record item(int id, int room, vec at, int angle) {
     return w.take();
 }
 
+/// A four-character chunk name as the little-endian word that holds it.
+constexpr std::uint32_t chunk_name(const char (&name)[5]) {
+    return std::uint32_t(std::uint8_t(name[0])) | std::uint32_t(std::uint8_t(name[1])) << 8 |
+           std::uint32_t(std::uint8_t(name[2])) << 16 | std::uint32_t(std::uint8_t(name[3])) << 24;
+}
+
 /// A WAVE file of a sine tone at `hz` with a short rise and a linear fade: mono PCM, 8 or 16
 /// bits. The sine comes from integers alone, so every platform writes the same bytes.
 std::vector<std::uint8_t> beep(int rate, int bits, int hz, int count) {
     const int bytes_per_sample = bits / 8;
     const auto data_size = static_cast<std::uint32_t>(count * bytes_per_sample);
     byte_writer w;
-    w.text("RIFF");
+    w.u32(chunk_name("RIFF"));
     w.u32(36 + data_size);
-    w.text("WAVEfmt ");
+    w.u32(chunk_name("WAVE"));
+    w.u32(chunk_name("fmt "));
     w.u32(16);
     w.u16(1);  // PCM
     w.u16(1);  // mono
@@ -635,7 +645,7 @@ std::vector<std::uint8_t> beep(int rate, int bits, int hz, int count) {
     w.u32(static_cast<std::uint32_t>(rate * bytes_per_sample));
     w.u16(u16(bytes_per_sample));
     w.u16(u16(bits));
-    w.text("data");
+    w.u32(chunk_name("data"));
     w.u32(data_size);
     for (int i = 0; i < count; ++i) {
         // Phase in 1/65536 turns; a half wave by the rational approximation
