@@ -4,14 +4,25 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <new>
 
 #include "level/trunit2.h"
+#include "storage/parallel.h"
 
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #define STB_IMAGE_WRITE_STATIC
 #define STBI_WRITE_NO_STDIO
 #include "stb/stb_image_write.h"
+
+namespace {
+// Set once, before any page is encoded (on any thread).
+[[maybe_unused]] const bool png_settings_fixed = [] {
+    stbi_write_png_compression_level = 8;
+    stbi_write_force_png_filter = -1;
+    return true;
+}();
+} // namespace
 
 namespace quarlix::exporting {
 
@@ -86,9 +97,8 @@ rgba_picture picture_from_indices(std::span<const std::uint8_t> texels, std::uin
 }
 
 std::vector<std::uint8_t> encode_png(const rgba_picture& picture) {
-    // Fixed settings: the output must not depend on a library default.
-    stbi_write_png_compression_level = 8;
-    stbi_write_force_png_filter = -1;
+    // Fixed settings (the library's own deflate, level 8, the filter chosen per row): the
+    // bytes do not depend on the platform. Only ever read while encoding.
     std::vector<std::uint8_t> out;
     if (stbi_write_png_to_func(append_to, &out, static_cast<int>(picture.width),
                                static_cast<int>(picture.height), 4, picture.rgba.data(),
@@ -145,6 +155,16 @@ const std::vector<std::uint8_t>& page_store::png(std::size_t page) {
         png_[page] = encode_png(page_picture(level_, pages_[page]));
     }
     return png_[page];
+}
+
+void page_store::encode_all() {
+    std::vector<std::function<void()>> jobs;
+    for (std::size_t i = 0; i < pages_.size(); ++i) {
+        if (png_[i].empty()) {
+            jobs.emplace_back([this, i] { png_[i] = encode_png(page_picture(level_, pages_[i])); });
+        }
+    }
+    run_jobs(jobs);
 }
 
 std::ptrdiff_t page_store::find(page_form form, std::uint32_t number) const {

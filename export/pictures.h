@@ -65,6 +65,8 @@ public:
     page_store(const Ttrlevel& level, std::vector<std::string>& notes);
     const std::vector<level_page>& pages() const { return pages_; }
     const std::vector<std::uint8_t>& png(std::size_t page);
+    /// Encodes every page not yet encoded, side by side.
+    void encode_all();
     /// The index in pages() of a form's page with this number, or -1.
     std::ptrdiff_t find(page_form form, std::uint32_t number) const;
 

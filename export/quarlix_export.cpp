@@ -37,6 +37,7 @@ std::string plural(std::size_t n, const char* one, const char* many) {
 }
 
 void add_textures(page_store& pages, std::vector<output_file>& files, std::ostream& out) {
+    pages.encode_all();
     std::size_t by_form[4] = {};
     for (std::size_t i = 0; i < pages.pages().size(); ++i) {
         const level_page& page = pages.pages()[i];
