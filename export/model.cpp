@@ -1,9 +1,9 @@
 // glTF building: one mesh per room, one primitive per material, faces expanded per corner.
 #include "export/model.h"
 
-#include <cstring>
+#include <algorithm>
+#include <array>
 #include <map>
-#include <tuple>
 
 #include "export/level_meanings.h"
 #include "level/trunit2.h"

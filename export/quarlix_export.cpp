@@ -1,7 +1,6 @@
 // The export's run: arguments, load, every output made in memory, then written.
 #include "export/quarlix_export.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
