@@ -11,8 +11,9 @@ else()
     set(QUARLIX_PROGRAM_DIR ${CMAKE_INSTALL_BINDIR})
     set(QUARLIX_MAN_DIR ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(TARGETS quarlix RUNTIME DESTINATION ${QUARLIX_PROGRAM_DIR} COMPONENT program)
-install(FILES ${PROJECT_SOURCE_DIR}/doc/quarlix.1 DESTINATION ${QUARLIX_MAN_DIR} COMPONENT program)
+install(TARGETS quarlix quarlix-export RUNTIME DESTINATION ${QUARLIX_PROGRAM_DIR} COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/doc/quarlix.1 ${PROJECT_SOURCE_DIR}/doc/quarlix-export.1
+        DESTINATION ${QUARLIX_MAN_DIR} COMPONENT program)
 if(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT program)
 endif()
@@ -45,7 +46,8 @@ set(CPACK_PACKAGE_VENDOR "Quarlix developers")
 set(CPACK_PACKAGE_CONTACT "Quarlix developers <dev@quarlix.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "converter between the TR4 and TRC level file formats")
 set(CPACK_PACKAGE_DESCRIPTION "Quarlix converts level files of a 3D game engine between its two \
-binary formats, TR4 and TRC, in both directions. The package also holds the static level \
+binary formats, TR4 and TRC, in both directions. quarlix-export writes a level's texture \
+pages as PNG pictures, its samples as WAVE files and its rooms as a binary glTF model. The package also holds the static level \
 library with its headers and a CMake package (find_package(quarlix), target quarlix::level).")
 set(CPACK_STRIP_FILES ON)
 if(WIN32)

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Cross-builds quarlix.exe for 64-bit Windows and checks it under Wine against the Linux build
+# Cross-builds quarlix.exe and quarlix-export.exe for 64-bit Windows and checks it under Wine against the Linux build
 # on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
 # statuses, nothing on standard error, byte-identical output files. Then packs the .zip and
 # checks what it holds. Installs the cross compiler, the Windows zlib and Wine when missing.
@@ -37,23 +37,30 @@ wineserver=$(command -v wineserver || { [ -x /usr/lib/wine/wineserver ] &&
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
     cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$linux_build" --target quarlix make_level
+cmake --build "$linux_build" --target quarlix quarlix-export make_level
 cmake --preset mingw && cmake --build --preset mingw
-lin_exe=$root/$linux_build/quarlix
-make_level=$root/$linux_build/make_level
-[[ $linux_build = /* ]] && lin_exe=$linux_build/quarlix make_level=$linux_build/make_level
+lin_build=$root/$linux_build
+[[ $linux_build = /* ]] && lin_build=$linux_build
+lin_exe=$lin_build/quarlix
+make_level=$lin_build/make_level
 exe=$root/build/mingw/quarlix.exe
+
+# The export program is checked by the same cases, run with these two.
+quarlix_pair() { lin_exe=$lin_build/quarlix exe=$root/build/mingw/quarlix.exe; }
+export_pair() { lin_exe=$lin_build/export/quarlix-export exe=$root/build/mingw/export/quarlix-export.exe; }
 
 # A bare Windows machine has its own DLLs only: zlib, the C++ runtime and the thread library
 # must be linked in.
-dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
-for dll in $dlls; do
-    case ${dll,,} in
-    kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll | advapi32.dll | ntdll.dll) ;;
-    *) fail "quarlix.exe needs $dll, which is not part of Windows" ;;
-    esac
+for program in "$exe" "$root/build/mingw/export/quarlix-export.exe"; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
+    for dll in $dlls; do
+        case ${dll,,} in
+        kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll | advapi32.dll | ntdll.dll) ;;
+        *) fail "$(basename "$program") needs $dll, which is not part of Windows" ;;
+        esac
+    done
+    echo "windows-check: $(basename "$program") imports only" $dlls
 done
-echo "windows-check: quarlix.exe imports only" $dlls
 
 # --- Wine -----------------------------------------------------------------------------------
 # A private prefix; no Mono or Gecko prompts, no display, no diagnostics on standard error.
@@ -77,6 +84,7 @@ for side in win lin; do
     "$make_level" tr4 3 "$work/$side/plain.tr4"
     "$make_level" v3 3 "$work/$side/old.phd"
     echo "not a level" >"$work/$side/notes.trc"
+    head -c 2000 "$work/$side/plain.tr4" >"$work/$side/damaged.tr4"
 done
 
 # The Windows form of an absolute path: drive Z: is the root of the Linux file system.
@@ -114,7 +122,9 @@ check() {
     cmp -s "$log.expected" "$log.win.lines" ||
         fail "$name: printed lines differ:"$'\n'"$(diff "$log.expected" "$log.win.lines")"
     for out in $outputs; do
-        if [ -e "$work/lin/$out" ]; then
+        if [ -d "$work/lin/$out" ]; then
+            diff -r "$work/win/$out" "$work/lin/$out" >/dev/null || fail "$name: $out differs"
+        elif [ -e "$work/lin/$out" ]; then
             cmp "$work/win/$out" "$work/lin/$out" || fail "$name: $out differs"
         else
             [ ! -e "$work/win/$out" ] || fail "$name: $out written under Wine only"
@@ -155,6 +165,30 @@ lin_args=("$lin/example.trc" "$lin/no-such-dir/out.tr4")
 check unwritable-output ""
 grep -q '^Done\.$' "$work/logs/tr4-to-trc.lin.out" || fail "the round trip did not finish"
 
+# quarlix-export: every file it writes is the same under Wine.
+export_pair
+win_args=() lin_args=()
+check export-no-arguments ""
+win_args=("--help") lin_args=("--help")
+check export-help ""
+win_args=("$win\example.trc" ".\export-example") lin_args=("$lin/example.trc" "./export-example")
+check export-example "export-example"
+win_args=(".\example.tr4" "$win\export-conversion") lin_args=("./example.tr4" "$lin/export-conversion")
+check export-conversion "export-conversion"
+win_args=(".\plain.tr4" ".\export-plain\deeper" "--textures" "--model")
+lin_args=("./plain.tr4" "./export-plain/deeper" "--textures" "--model")
+check export-tr4-parts "export-plain"
+win_args=("$win\old.phd" ".\export-old") lin_args=("$lin/old.phd" "./export-old")
+check export-older-version "export-old"
+win_args=(".\damaged.tr4" ".\export-damaged") lin_args=("./damaged.tr4" "./export-damaged")
+check export-damaged "export-damaged"
+win_args=(".\example.trc" ".\notes.trc\out") lin_args=("./example.trc" "./notes.trc/out")
+check export-unwritable ""
+for part in level.glb textures/page32-000.png; do
+    [ -s "$work/lin/export-example/$part" ] || fail "the export of the example lacks $part"
+done
+quarlix_pair
+
 # --- The .zip -------------------------------------------------------------------------------
 rm -f build/mingw/quarlix-*-win64.zip
 cpack --preset mingw >"$work/logs/cpack.log" || fail "cpack failed: $(cat "$work/logs/cpack.log")"
@@ -166,7 +200,8 @@ archive, into = sys.argv[1], sys.argv[2]
 top = pathlib.Path(archive).stem
 with zipfile.ZipFile(archive) as z:
     names = sorted(i.filename for i in z.infolist() if not i.is_dir())
-    want = [f"{top}/{n}" for n in ("README.md", "quarlix.1", "quarlix.exe")]
+    want = [f"{top}/{n}" for n in ("README.md", "quarlix-export.1", "quarlix-export.exe",
+                                   "quarlix.1", "quarlix.exe")]
     if names != want:
         sys.exit(f"windows-check: {archive} holds {names}, not {want}")
     z.extractall(into)
@@ -176,7 +211,11 @@ EOF
     >"$work/logs/zip.out" 2>&1 || fail "the packed quarlix.exe failed"
 cmp -s "$work/logs/zip.out" "$work/logs/no-arguments.win.out" ||
     fail "the packed quarlix.exe prints other lines"
-echo "windows-check: ${zips[0]} holds quarlix.exe, README.md and quarlix.1; the packed program runs"
+(cd "$work/win" && "$wine" "$work/zip/$(basename "${zips[0]}" .zip)/quarlix-export.exe" --version) \
+    >"$work/logs/zip-export.out" 2>&1 || fail "the packed quarlix-export.exe failed"
+[ "$(tr -d '\r' <"$work/logs/zip-export.out")" = "quarlix-export 1.0" ] ||
+    fail "the packed quarlix-export.exe prints $(cat "$work/logs/zip-export.out")"
+echo "windows-check: ${zips[0]} holds both programs, their man pages and README.md; they run"
 
 "$wineserver" -w
 echo "windows-check: $cases cases as on Linux; $((SECONDS - started)) s"

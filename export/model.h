@@ -1,0 +1,38 @@
+// The rooms as one binary glTF 2.0 file: textured through the object textures onto the pages.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "export/pictures.h"
+
+namespace quarlix {
+class Ttrlevel;
+}
+
+namespace quarlix::exporting {
+
+/// Level units per glTF metre.
+inline constexpr double units_per_metre = 1024.0;
+
+struct model_summary {
+    std::size_t rooms = 0;
+    std::size_t faces = 0;             // faces written
+    std::size_t skipped_faces = 0;     // a corner beyond the room's vertices
+    std::size_t untextured_faces = 0;  // no such object texture, or its page is missing
+    std::size_t images = 0;
+};
+
+/// The pixel form whose pages the level's object textures refer to.
+page_form model_page_form(const Ttrlevel& level, const page_store& pages);
+
+/// The whole .glb file. Every room is a node "room N" at its position, y up, z turned with it
+/// (a half turn about x, so nothing is mirrored) and 1024 units to the metre. A face is
+/// visible where its corners run clockwise seen in the level's own frame (y down); glTF wants
+/// them counter-clockwise, so each face's corner order is reversed.
+std::vector<std::uint8_t> build_glb(const Ttrlevel& level, page_store& pages,
+                                    model_summary& summary);
+
+} // namespace quarlix::exporting
