@@ -78,7 +78,7 @@ problems check_rooms(const Ttrlevel& l) {
                 c[k] = {at<std::int16_t>(p, 8 + 6 * k), at<std::int16_t>(p, 10 + 6 * k), at<std::int16_t>(p, 12 + 6 * k)};
             bool flat = dot(normal, normal) == 1;
             for (std::size_t k = 1; k < 4; ++k) flat = flat && dot(normal, minus(c[k], c[0])) == 0;
-            expect(out, flat && dot(cross(minus(c[1], c[0]), minus(c[2], c[0])), normal) > 0, place + " shape");
+            expect(out, flat && dot(cross(minus(c[2], c[0]), minus(c[1], c[0])), normal) > 0, place + " shape");
             if (other >= l.rooms.size()) {
                 out.push_back(place);
                 continue;
@@ -98,7 +98,7 @@ problems check_rooms(const Ttrlevel& l) {
                        (s[4] == 255 || s[4] < l.num_rooms) && (s[6] == 255 || s[6] < l.num_rooms),
                    where + " sector " + std::to_string(i));
         }
-        // Seen from the middle of the room every face shows its front: (c1 - c0) x (c2 - c0).
+        // Seen from the middle of the room every face shows its front, its corners clockwise.
         const point middle{room.num_x_sectors * 512, (room.y_top + room.y_bottom) / 2, room.num_z_sectors * 512};
         const auto face = [&](const std::uint16_t* corners, std::size_t n, std::uint16_t texture, const std::string& place) {
             bool ok = (texture & texture_mask) < l.object_textures.size();
@@ -109,7 +109,7 @@ problems check_rooms(const Ttrlevel& l) {
                     const troom_vertex v = room.vertices[corners[k]];
                     c[k] = {v.x, v.y, v.z};
                 }
-                ok = dot(cross(minus(c[1], c[0]), minus(c[2], c[0])), minus(middle, c[0])) > 0;
+                ok = dot(cross(minus(c[2], c[0]), minus(c[1], c[0])), minus(middle, c[0])) > 0;
             }
             expect(out, ok, place);
         };
@@ -334,7 +334,7 @@ TEST(ExampleLevel, TexturePagesAreWholeAndAlikeInBothDepths) {
 
     // Each 16-bit pixel is its 32-bit pixel in A1R5G5B5; every page is a picture, not a fill.
     std::size_t mismatches = 0;
-    std::set<std::vector<std::uint8_t>> distinct;
+    std::set<std::string> distinct;  // the pages' bytes
     for (std::size_t p = 0; p < pages; ++p) {
         std::set<std::uint32_t> colours;
         for (std::size_t i = p * 65536; i < (p + 1) * 65536; ++i) {
@@ -344,7 +344,7 @@ TEST(ExampleLevel, TexturePagesAreWholeAndAlikeInBothDepths) {
             colours.insert(at<std::uint32_t>(c, 0));
         }
         EXPECT_GT(colours.size(), 8u) << "page " << p;
-        distinct.insert({l->textiles32.data() + p * 262144, l->textiles32.data() + (p + 1) * 262144});
+        distinct.emplace(reinterpret_cast<const char*>(l->textiles32.data()) + p * 262144, 262144);
     }
     EXPECT_EQ(mismatches, 0u);
     EXPECT_EQ(distinct.size(), pages);

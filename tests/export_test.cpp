@@ -490,7 +490,7 @@ TEST(Export, ValidatorFindsNoErrorOrWarning) {
     };
     for (int version = 1; version <= 7; ++version) {
         for (std::uint32_t seed : {1u, 2u}) {
-            const std::string name = "v" + std::to_string(version) + "-" + std::to_string(seed);
+            const std::string name = std::string("v") + std::to_string(version) + "-" + std::to_string(seed);
             export_to(write_level(dir, name + "-" + level_name(version), textured_level(version, seed)), name);
             export_to(write_level(dir, "plain-" + name + "-" + level_name(version),
                                   levelgen::make_example_level(version, seed)), "plain-" + name);

@@ -2,9 +2,10 @@
 // rooms joined by portals, textured from labelled texture pages, a few items, meshes with their
 // animations, and short beeps as samples. Every index in it points at something that exists.
 //
-// Faces and portals list their corners top-left, bottom-left, bottom-right, top-right as seen
-// from their visible side, so (c1 - c0) x (c2 - c0) points to that side; object-texture corner i
-// goes with face corner i, so the pictures stand upright on walls, with "up" to +z on floors.
+// Faces and portals list their corners top-left, top-right, bottom-right, bottom-left: clockwise
+// as seen from their visible side, so (c2 - c0) x (c1 - c0) points to that side; object-texture
+// corner i goes with face corner i, so the pictures stand upright on walls, with "up" to +z on
+// floors.
 #include <algorithm>
 #include <array>
 #include <bit>
@@ -163,18 +164,18 @@ gen_records object_textures() {
         for (int k = 0; k < 16; ++k) {
             const int x = k % 4 * cell_side, y = k / 4 * cell_side, e = cell_side - 1;
             out.push_back(object_texture(k >= alpha_cells_from ? 1 : 0, page, false,
-                                         {{x, y, false, false}, {x, y + e, false, true},
-                                          {x + e, y + e, true, true}, {x + e, y, true, false}},
+                                         {{x, y, false, false}, {x + e, y, true, false},
+                                          {x + e, y + e, true, true}, {x, y + e, false, true}},
                                          x, y));
         }
     }
     // The two halves of cell 0 of page 0, split along its top-left to bottom-right diagonal.
-    out.push_back(object_texture(0, 0, true, {{0, 0, false, false}, {0, 63, false, true}, {63, 63, true, true}}, 0, 0));
-    out.push_back(object_texture(0, 0, true, {{0, 0, false, false}, {63, 63, true, true}, {63, 0, true, false}}, 0, 0));
+    out.push_back(object_texture(0, 0, true, {{0, 0, false, false}, {63, 0, true, false}, {63, 63, true, true}}, 0, 0));
+    out.push_back(object_texture(0, 0, true, {{0, 0, false, false}, {63, 63, true, true}, {0, 63, false, true}}, 0, 0));
     // Cell 6 of the object page from its top centre to its bottom corners.
     const int x = 2 * cell_side, y = cell_side;
     out.push_back(object_texture(0, room_pages, true,
-                                 {{x + 32, y, false, false}, {x, y + 63, false, true}, {x + 63, y + 63, true, true}}, x, y));
+                                 {{x + 32, y, false, false}, {x + 63, y + 63, true, true}, {x, y + 63, false, true}}, x, y));
     return out;
 }
 
@@ -191,7 +192,7 @@ struct vec {
 /// visible side.
 struct quad {
     vec bl, r, u;
-    std::array<vec, 4> corners() const { return {bl + u, bl, bl + r, bl + r + u}; }
+    std::array<vec, 4> corners() const { return {bl + u, bl + r + u, bl + r, bl}; }
 };
 
 /// An upright rectangle seen by a viewer looking along (dx, 0, dz): in the plane x = `at`
@@ -213,7 +214,7 @@ std::uint32_t float_bits(double v) { return std::bit_cast<std::uint32_t>(static_
 
 /// The direction of (c1 - c0) x (c2 - c0), each component as -64, 0 or 64.
 vec normal_of(vec c0, vec c1, vec c2) {
-    const vec a = c1 - c0, b = c2 - c0;
+    const vec a = c2 - c0, b = c1 - c0;  // clockwise corners: b x a faces the viewer
     const long long x = 1LL * a.y * b.z - 1LL * a.z * b.y, y = 1LL * a.z * b.x - 1LL * a.x * b.z,
                     z = 1LL * a.x * b.y - 1LL * a.y * b.x;
     const auto sign = [](long long v) { return v > 0 ? 64 : v < 0 ? -64 : 0; };
@@ -550,7 +551,7 @@ mesh_builder pyramid_mesh(int half, int h, int base_texture, int side_texture) {
     constexpr int dirs[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
     for (const auto& [dx, dz] : dirs) {
         const auto c = upright(dx, dz, -(dx + dz) * half, -half, half, 0, 0).corners();
-        m.add({0, -h, 0}, c[1], c[2], side_texture);
+        m.add({0, -h, 0}, c[2], c[3], side_texture);
     }
     return m;
 }
