@@ -548,7 +548,9 @@ TEST(LayersToRoomGeometry, CrowdedPositionsMatchLinearReference) {
         reference_layers_to_room_geometry(*expected);
         layers_to_room_geometry(*room);
         expect_same_geometry(*expected, *room);
-        EXPECT_EQ(room->num_vertices, 1500);
+        if (round == 0) {
+            EXPECT_EQ(room->num_vertices, 1500); // the crowded positions are all different
+        }
     }
 }
 
