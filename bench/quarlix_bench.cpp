@@ -1,10 +1,11 @@
 // quarlix_bench: load, both conversions with save, and the room-geometry merge on a large
-// generated TRC level, each against a floor: zlib level 9 of the same chunk contents, one
+// generated TRC level (and on the same rooms moved to crowded positions), each against a floor: zlib level 9 of the same chunk contents, one
 // after the other. Every result is shown as a ratio to that floor ("x_floor") with the
 // process's peak resident memory so far ("peak_MiB"); a summary table closes the run.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -31,6 +32,7 @@
 #include "level/trunit2.h"
 #include "storage/parallel.h"
 #include "storage/zfiles.h"
+#include "tools/levelgen.h"
 
 namespace {
 
@@ -278,26 +280,26 @@ template <class T> bool same_rows(const T* a, const T* b, std::size_t n) {
     return std::memcmp(a, b, n * sizeof(T)) == 0;
 }
 
-/// Empty when the indexed merge and the linear scan give the same tables for every room.
+/// Empty when the library's merge and the linear scan give the same tables for every room.
 std::string compare_with_library(const Ttrlevel& level) {
     for (std::size_t i = 0; i < level.rooms.size(); ++i) {
-        troom indexed = level.rooms[i];
+        troom merged = level.rooms[i];
         troom scanned = level.rooms[i];
-        quarlix::layers_to_room_geometry(indexed);
+        quarlix::layers_to_room_geometry(merged);
         merge_layers(scanned);
         const bool same =
-            indexed.num_vertices == scanned.num_vertices &&
-            indexed.num_rectangles == scanned.num_rectangles &&
-            indexed.num_triangles == scanned.num_triangles &&
-            same_rows(indexed.legacy_vertices, scanned.legacy_vertices, indexed.num_vertices) &&
-            same_rows(indexed.vertices, scanned.vertices, indexed.num_vertices) &&
-            same_rows(indexed.trc_vertices, scanned.trc_vertices, indexed.num_vertices) &&
-            same_rows(indexed.rectangles, scanned.rectangles, indexed.num_rectangles) &&
-            same_rows(indexed.trc_rectangles, scanned.trc_rectangles, indexed.num_rectangles) &&
-            same_rows(indexed.triangles, scanned.triangles, indexed.num_triangles) &&
-            same_rows(indexed.trc_triangles, scanned.trc_triangles, indexed.num_triangles);
+            merged.num_vertices == scanned.num_vertices &&
+            merged.num_rectangles == scanned.num_rectangles &&
+            merged.num_triangles == scanned.num_triangles &&
+            same_rows(merged.legacy_vertices, scanned.legacy_vertices, merged.num_vertices) &&
+            same_rows(merged.vertices, scanned.vertices, merged.num_vertices) &&
+            same_rows(merged.trc_vertices, scanned.trc_vertices, merged.num_vertices) &&
+            same_rows(merged.rectangles, scanned.rectangles, merged.num_rectangles) &&
+            same_rows(merged.trc_rectangles, scanned.trc_rectangles, merged.num_rectangles) &&
+            same_rows(merged.triangles, scanned.triangles, merged.num_triangles) &&
+            same_rows(merged.trc_triangles, scanned.trc_triangles, merged.num_triangles);
         if (!same) {
-            return "room " + std::to_string(i) + ": the indexed merge differs from the linear scan";
+            return "room " + std::to_string(i) + ": the merge differs from the linear scan";
         }
     }
     return {};
@@ -398,15 +400,45 @@ struct loaded_model {
     std::string mismatch;  // empty when the linear scan agrees with the library
 };
 
-std::shared_ptr<loaded_model> load_model() {
+/// Moves every room's positions onto positions that a position hash puts into one slot: each
+/// distinct position of a room, in order of first appearance, to the next crowded one. The
+/// merges, faces and colours stay those of the level.
+void crowd_positions(Ttrlevel& level) {
+    const auto crowded = levelgen::crowded_positions(max_room_vertices);
+    for (troom& room : level.rooms) {
+        std::map<std::array<std::int16_t, 3>, std::size_t> moved;
+        for (std::size_t k = 0; k < room.layers.layer_count; ++k) {
+            tlayer_vertex_block& block = room.layers.vertex_blocks[k];
+            for (std::size_t i = 0; i < block.count; ++i) {
+                tlayer_vertex& v = block.vertices[i];
+                const std::array<std::int16_t, 3> p = {truncate_coordinate(v.x),
+                                                       truncate_coordinate(v.y),
+                                                       truncate_coordinate(v.z)};
+                const std::size_t j = moved.emplace(p, moved.size()).first->second;
+                if (j < crowded.size()) {
+                    v.x = crowded[j][0];
+                    v.y = crowded[j][1];
+                    v.z = crowded[j][2];
+                }
+            }
+        }
+    }
+}
+
+template <bool crowded> std::shared_ptr<loaded_model> load_model() {
     auto model = std::make_shared<loaded_model>();
     model->level = load_level(files->trc);
+    if (crowded) {
+        crowd_positions(*model->level);
+    }
     model->mismatch = linear::compare_with_library(*model->level);
     return model;
 }
 
-template <void (*merge)(troom&)> void room_geometry(benchmark::State& state) {
-    loaded_model& model = inputs.get<loaded_model>("model", load_model);
+template <void (*merge)(troom&), bool crowded = false>
+void room_geometry(benchmark::State& state) {
+    loaded_model& model = inputs.get<loaded_model>(crowded ? "crowded model" : "model",
+                                                   load_model<crowded>);
     if (!model.mismatch.empty()) {
         state.SkipWithError(model.mismatch.c_str());
         return;
@@ -528,11 +560,16 @@ public:
         speedup(out, "trc_to_tr4", "one thread vs all threads");
         speedup(out, "tr4_to_trc", "one thread vs all threads");
         const auto linear_scan = find("room_geometry/linear_scan");
-        const auto indexed = find("room_geometry/indexed");
-        if (linear_scan && indexed) {
-            std::fprintf(out, "room_geometry: the position index is %.1fx as fast as the "
-                              "linear scan\n",
-                         linear_scan->seconds / indexed->seconds);
+        const auto merge = find("room_geometry/merge");
+        const auto crowded = find("room_geometry/merge_crowded");
+        if (linear_scan && merge) {
+            std::fprintf(out, "room_geometry: the merge is %.1fx as fast as the linear scan\n",
+                         linear_scan->seconds / merge->seconds);
+        }
+        if (merge && crowded) {
+            std::fprintf(out, "room_geometry: crowded positions take %.2fx the time of the "
+                              "level's own\n",
+                         crowded->seconds / merge->seconds);
         }
     }
 
@@ -576,8 +613,10 @@ void register_benchmarks() {
     timed(benchmark::RegisterBenchmark("trc_to_tr4/one_thread", trc_to_tr4, 1u));
     timed(benchmark::RegisterBenchmark("tr4_to_trc/all_threads", tr4_to_trc, 0u));
     timed(benchmark::RegisterBenchmark("tr4_to_trc/one_thread", tr4_to_trc, 1u));
-    timed(benchmark::RegisterBenchmark("room_geometry/indexed",
+    timed(benchmark::RegisterBenchmark("room_geometry/merge",
                                        room_geometry<quarlix::layers_to_room_geometry>));
+    timed(benchmark::RegisterBenchmark("room_geometry/merge_crowded",
+                                       room_geometry<quarlix::layers_to_room_geometry, true>));
     timed(benchmark::RegisterBenchmark("room_geometry/linear_scan",
                                        room_geometry<linear::merge_layers>));
 }

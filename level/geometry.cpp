@@ -2,9 +2,9 @@
 #include "level/geometry.h"
 
 #include <algorithm>
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace quarlix {
 
@@ -72,75 +72,102 @@ std::uint16_t append_room_vertex(troom& room, tposition p) {
     return room.num_vertices;
 }
 
-// Position -> room vertex number, open addressing with linear probing. It only ever holds
-// positions of the room's table, which has no duplicates, so a hit is the number that the
-// linear search would find. Lives on the stack for one conversion; no allocation.
-class tvertex_index {
+// The room vertex number of every layer vertex, found by sorting the layer vertices by
+// position: O(n log n) for n layer vertices whatever their positions, so no choice of
+// positions can make it slow. Numbers follow first appearance in layer order, exactly as a
+// linear search of the growing table gives them; a position first seen when the table already
+// holds 1500 vertices gets 0 (dropped), and so does every later vertex on it.
+class tvertex_numbers {
 public:
-    // The number (from 1) of the vertex at p, or 0.
-    std::uint16_t find(const troom& room, tposition p) const {
-        for (std::size_t slot = home(p);; slot = (slot + 1) & slot_mask) {
-            const std::uint16_t number = slots_[slot];
-            if (number == 0 || same_position(room.vertices[number - 1], p)) {
-                return number;
+    explicit tvertex_numbers(const ttr5_layers& layers, std::size_t vertex_layers) {
+        first_.reserve(vertex_layers + 1);
+        std::size_t total = 0;
+        for (std::size_t k = 0; k < vertex_layers; ++k) {
+            first_.push_back(total);
+            total += layer_size(layers.vertex_blocks[k]);
+        }
+        first_.push_back(total);
+
+        // (position, place in layer order), sorted: equal positions end up side by side,
+        // each run in layer order.
+        std::vector<tkeyed> keyed;
+        keyed.reserve(total);
+        for (std::size_t k = 0; k < vertex_layers; ++k) {
+            const tlayer_vertex_block& block = layers.vertex_blocks[k];
+            for (std::size_t i = 0; i < layer_size(block); ++i) {
+                keyed.push_back({key_of(position_of(block.vertices[i])),
+                                 static_cast<std::uint32_t>(first_[k] + i)});
             }
+        }
+        std::sort(keyed.begin(), keyed.end(), [](const tkeyed& a, const tkeyed& b) {
+            return a.key != b.key ? a.key < b.key : a.place < b.place;
+        });
+
+        // Each place's run (its position), and the first place of every run.
+        std::vector<std::uint32_t> run_of(total);
+        std::vector<std::uint32_t> run_start;
+        for (std::size_t j = 0; j < keyed.size(); ++j) {
+            if (j == 0 || keyed[j].key != keyed[j - 1].key) {
+                run_start.push_back(keyed[j].place);
+            }
+            run_of[keyed[j].place] = static_cast<std::uint32_t>(run_start.size() - 1);
+        }
+
+        // Numbers in layer order: a run is numbered where it first appears.
+        std::vector<std::uint16_t> run_number(run_start.size(), 0);
+        std::size_t assigned = 0;
+        numbers_.resize(total);
+        for (std::size_t place = 0; place < total; ++place) {
+            const std::uint32_t run = run_of[place];
+            if (run_start[run] == place && assigned < max_room_vertices) {
+                run_number[run] = static_cast<std::uint16_t>(++assigned);
+            }
+            numbers_[place] = run_number[run];
         }
     }
 
-    // The number of the vertex at p, appended if it is new; 0 when it is new and the table
-    // is full (the position is dropped).
-    std::uint16_t find_or_add(troom& room, tposition p) {
-        std::size_t slot = home(p);
-        for (;; slot = (slot + 1) & slot_mask) {
-            const std::uint16_t number = slots_[slot];
-            if (number == 0) {
-                break;
-            }
-            if (same_position(room.vertices[number - 1], p)) {
-                return number;
-            }
-        }
-        if (room.num_vertices >= max_room_vertices) {
-            return 0;
-        }
-        slots_[slot] = append_room_vertex(room, p);
-        return slots_[slot];
+    /// Vertices of a layer block that take part: its count, capped at the table's capacity.
+    static std::size_t layer_size(const tlayer_vertex_block& block) {
+        return std::min<std::size_t>(block.count, max_room_vertices);
     }
+
+    /// The number (from 1) of vertex i of layer k, or 0 when its position was dropped;
+    /// i < layer_size of that layer.
+    std::uint16_t number(std::size_t k, std::size_t i) const { return numbers_[first_[k] + i]; }
 
 private:
-    // A power of two well above the vertex capacity keeps probe runs short and always leaves
-    // an empty slot to end a probe.
-    static constexpr std::size_t slot_count = 4096;
-    static constexpr std::size_t slot_mask = slot_count - 1;
-    static_assert(slot_count >= 2 * max_room_vertices);
+    struct tkeyed {
+        std::uint64_t key;
+        std::uint32_t place;
+    };
 
-    static std::size_t home(tposition p) {
-        const std::uint64_t key = std::uint64_t{static_cast<std::uint16_t>(p.x)} |
-                                  std::uint64_t{static_cast<std::uint16_t>(p.y)} << 16 |
-                                  std::uint64_t{static_cast<std::uint16_t>(p.z)} << 32;
-        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 52) & slot_mask;
+    static std::uint64_t key_of(tposition p) {
+        return std::uint64_t{static_cast<std::uint16_t>(p.x)} |
+               std::uint64_t{static_cast<std::uint16_t>(p.y)} << 16 |
+               std::uint64_t{static_cast<std::uint16_t>(p.z)} << 32;
     }
 
-    std::array<std::uint16_t, slot_count> slots_{};
+    std::vector<std::size_t> first_;       // place of each layer's first vertex
+    std::vector<std::uint16_t> numbers_;   // by place
 };
 
 // Room vertex index (from 0) of a layer face corner: 0xFFFF when the corner names no vertex
 // of its layer, or when that vertex's position was dropped.
-std::uint16_t room_corner(const troom& room, const tvertex_index& index,
-                          const tlayer_vertex_block* block, std::uint16_t corner) {
-    if (block == nullptr || corner >= std::min<std::size_t>(block->count, max_room_vertices)) {
+std::uint16_t room_corner(const tvertex_numbers& numbers, const tlayer_vertex_block* block,
+                          std::size_t k, std::uint16_t corner) {
+    if (block == nullptr || corner >= tvertex_numbers::layer_size(*block)) {
         return missing_corner;
     }
-    const std::uint16_t number = index.find(room, position_of(block->vertices[corner]));
-    return static_cast<std::uint16_t>(number - 1);
+    return static_cast<std::uint16_t>(numbers.number(k, corner) - 1);
 }
 
 /// Appends a layer's faces (rectangles or triangles) to the room's two face tables, corners
 /// renumbered into the room's vertex table; faces beyond the tables' capacity are not added.
 template <class LayerFace, class RoomFace, std::size_t N>
-void add_layer_faces(troom& room, const tvertex_index& index, const tlayer_vertex_block* vertices,
-                     const LayerFace* faces, std::size_t count, std::uint16_t& num_faces,
-                     RoomFace (&room_faces)[N], LayerFace (&trc_faces)[N]) {
+void add_layer_faces(const tvertex_numbers& numbers, const tlayer_vertex_block* vertices,
+                     std::size_t k, const LayerFace* faces,
+                     std::size_t count, std::uint16_t& num_faces, RoomFace (&room_faces)[N],
+                     LayerFace (&trc_faces)[N]) {
     constexpr std::size_t corners = std::size(RoomFace{}.corners);
     static_assert(corners == std::size(LayerFace{}.corners));
     count = std::min(count, N);
@@ -149,7 +176,7 @@ void add_layer_faces(troom& room, const tvertex_index& index, const tlayer_verte
         LayerFace trc = source;
         RoomFace face{};
         for (std::size_t c = 0; c < corners; ++c) {
-            trc.corners[c] = room_corner(room, index, vertices, source.corners[c]);
+            trc.corners[c] = room_corner(numbers, vertices, k, source.corners[c]);
             face.corners[c] = trc.corners[c];
         }
         face.texture = source.texture;
@@ -190,21 +217,23 @@ void add_room_vertex(troom& room, std::int16_t x, std::int16_t y, std::int16_t z
 
 void layers_to_room_geometry(troom& room) {
     const ttr5_layers& layers = room.layers;
-    tvertex_index index;
+    const std::size_t vertex_layers =
+        std::min<std::size_t>(layers.layer_count, layers.vertex_blocks.size());
+    const tvertex_numbers numbers(layers, vertex_layers);
 
     // Vertices: the first appearance of a position numbers it; the last layer vertex on it
     // gives its TRC record and colour.
     room.num_vertices = 0;
-    const std::size_t vertex_layers =
-        std::min<std::size_t>(layers.layer_count, layers.vertex_blocks.size());
     for (std::size_t k = 0; k < vertex_layers; ++k) {
         const tlayer_vertex_block& block = layers.vertex_blocks[k];
-        const std::size_t count = std::min<std::size_t>(block.count, max_room_vertices);
-        for (std::size_t i = 0; i < count; ++i) {
+        for (std::size_t i = 0; i < tvertex_numbers::layer_size(block); ++i) {
             const tlayer_vertex source = block.vertices[i];
-            const std::uint16_t number = index.find_or_add(room, position_of(source));
+            const std::uint16_t number = numbers.number(k, i);
             if (number == 0) {
                 continue;
+            }
+            if (number > room.num_vertices) {
+                append_room_vertex(room, position_of(source));
             }
             room.trc_vertices[number - 1] = source;
             room.vertices[number - 1].colour = pack_colour(source);
@@ -223,14 +252,14 @@ void layers_to_room_geometry(troom& room) {
             k < vertex_layers ? &layers.vertex_blocks[k] : nullptr;
 
         if (k < layers.rectangle_blocks.size()) {
-            add_layer_faces(room, index, vertices, layers.rectangle_blocks[k].rectangles,
+            add_layer_faces(numbers, vertices, k, layers.rectangle_blocks[k].rectangles,
                             layers.rectangle_blocks[k].count, room.num_rectangles,
                             room.rectangles, room.trc_rectangles);
         }
         if (k < layers.triangle_blocks.size()) {
-            add_layer_faces(room, index, vertices, layers.triangle_blocks[k].triangles,
-                            layers.triangle_blocks[k].count, room.num_triangles, room.triangles,
-                            room.trc_triangles);
+            add_layer_faces(numbers, vertices, k, layers.triangle_blocks[k].triangles,
+                            layers.triangle_blocks[k].count, room.num_triangles,
+                            room.triangles, room.trc_triangles);
         }
     }
 }

@@ -1,6 +1,7 @@
 // The two directions of a walk over level data: a checked reader and an appending writer.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -12,6 +13,29 @@
 #include "storage/errors.h"
 
 namespace quarlix {
+
+/// Raises ERangeError unless a size or count fits the 32-bit field it is written to.
+inline void check_u32(std::uint64_t v, std::string_view field) {
+    if (v > UINT32_MAX) {
+        throw ERangeError(std::string(field) + ": " + std::to_string(v) +
+                          " does not fit its 32-bit field");
+    }
+}
+
+/// Raises ERangeError unless a count that a save writes fits its field (at most field_max)
+/// and names no more records than are held: the file would say one thing and hold another.
+inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint64_t field_max,
+                              std::string_view field) {
+    if (count < 0 || static_cast<std::uint64_t>(count) > field_max) {
+        throw ERangeError(std::string(field) + ": count " + std::to_string(count) +
+                          " does not fit its " + (field_max > UINT16_MAX ? "32" : "16") +
+                          "-bit field");
+    }
+    if (static_cast<std::uint64_t>(count) > held) {
+        throw ERangeError(std::string(field) + ": count " + std::to_string(count) +
+                          " exceeds the " + std::to_string(held) + " records held");
+    }
+}
 
 /// Reads level data from a view that it never runs past. Counts are checked against the
 /// bytes left (and capacities) before anything is sized or copied.
@@ -99,24 +123,35 @@ private:
     std::string_view space_;
 };
 
-/// Appends level data to a buffer; patches go back to noted offsets.
+/// Appends level data to a buffer; patches go back to noted offsets. Made without a buffer it
+/// only counts the bytes: the same walk then gives every size before anything is written.
 class level_saver {
 public:
     static constexpr bool loading = false;
 
-    explicit level_saver(std::vector<std::uint8_t>& out) : out_(out) {}
+    explicit level_saver(std::vector<std::uint8_t>& out) : out_(&out) {}
+    /// Counts without writing.
+    level_saver() = default;
 
-    std::size_t position() const noexcept { return out_.size(); }
+    std::size_t position() const noexcept { return size_; }
 
     void bytes(const void* src, std::size_t n, std::string_view = {}) {
-        const auto* p = static_cast<const std::uint8_t*>(src);
-        out_.insert(out_.end(), p, p + n);
+        if (out_ != nullptr) {
+            const auto* p = static_cast<const std::uint8_t*>(src);
+            out_->insert(out_->end(), p, p + n);
+        }
+        size_ += n;
     }
     template <class T> void value(const T& v, std::string_view = {}) {
         static_assert(std::is_trivially_copyable_v<T>);
         bytes(&v, sizeof v);
     }
-    void fill(std::uint8_t byte, std::size_t n) { out_.insert(out_.end(), n, byte); }
+    void fill(std::uint8_t byte, std::size_t n) {
+        if (out_ != nullptr) {
+            out_->insert(out_->end(), n, byte);
+        }
+        size_ += n;
+    }
     template <class C, class T, std::size_t N>
     void table(const C& count, const T (&rows)[N], std::string_view = {}) {
         value(count);
@@ -126,11 +161,19 @@ public:
         static_assert(std::is_trivially_copyable_v<T>);
         bytes(rows, count * sizeof(T));
     }
-    /// Overwrites a 32-bit value written earlier at `at`.
-    void patch_u32(std::size_t at, std::uint32_t v) { std::memcpy(out_.data() + at, &v, 4); }
+    /// Overwrites the 32-bit field written earlier at `at` with a size or offset; one that
+    /// does not fit 32 bits raises ERangeError instead of being cut.
+    void patch_u32(std::size_t at, std::uint64_t v, std::string_view field) {
+        check_u32(v, field);
+        if (out_ != nullptr) {
+            const auto word = static_cast<std::uint32_t>(v);
+            std::memcpy(out_->data() + at, &word, 4);
+        }
+    }
 
 private:
-    std::vector<std::uint8_t>& out_;
+    std::vector<std::uint8_t>* out_ = nullptr;
+    std::size_t size_ = 0;
 };
 
 } // namespace quarlix

@@ -64,6 +64,10 @@ template void walk_object_sections(level_saver&, Ttrlevel&);
 template <class Io> void walk_object_textures(Io& io, Ttrlevel& l) {
     const std::int32_t v = l.version;
     const std::size_t element = v == level_trc ? 40 : v == level_tr4 ? 38 : 20;
+    if constexpr (!Io::loading) {
+        check_saved_count(l.num_object_textures, l.object_textures.size(), INT32_MAX,
+                          "object textures");
+    }
     std::uint32_t n = static_cast<std::uint32_t>(l.num_object_textures);
     io.value(n, "object textures");
     if constexpr (Io::loading) {
@@ -78,8 +82,8 @@ template <class Io> void walk_object_textures(Io& io, Ttrlevel& l) {
         }
         return;
     }
-    for (tobject_texture& t : l.object_textures) {
-        auto* record = reinterpret_cast<std::uint8_t*>(&t);
+    for (std::size_t i = 0; i < n; ++i) {
+        auto* record = reinterpret_cast<std::uint8_t*>(&l.object_textures[i]);
         if (element == 38) {
             io.bytes(record, 38, "object textures");
         } else {

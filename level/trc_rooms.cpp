@@ -174,7 +174,7 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, std::uint64_t& layer
     const std::size_t data = io.position();
     const auto patch_offset = [&](std::size_t field) {
         if constexpr (!loading) {
-            io.patch_u32(field, static_cast<std::uint32_t>(io.position() - data));
+            io.patch_u32(field, io.position() - data, at + "offset");
         }
     };
     const std::uint64_t sectors = std::uint64_t{r.num_z_sectors} * r.num_x_sectors;
@@ -232,8 +232,8 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, std::uint64_t& layer
         io.rows_from(r.trc_vertices, r.num_vertices);
         io.fill(separator, 2);
         const std::size_t end = io.position();
-        io.patch_u32(p.data_size, static_cast<std::uint32_t>(end - (p.data_size + 4)));
-        io.patch_u32(p.vertices_size, static_cast<std::uint32_t>(end - vertices_at));
+        io.patch_u32(p.data_size, end - (p.data_size + 4), at + "data size");
+        io.patch_u32(p.vertices_size, end - vertices_at, at + "vertices size");
     }
 }
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <new>
 #include <string_view>
+#include <utility>
 
 #include "level/geometry.h"
 #include "level/walks.h"
@@ -304,6 +305,24 @@ zbuffer compress_padded(const zbuffer& data, std::size_t n) {
 
 void write_u32(TZfile& file, std::uint32_t v) { file.write(&v, 4); }
 
+/// Writes n bytes; the in-memory file takes at most 2^31 - 1 bytes per write, so more goes in
+/// pieces (and fails there when the file cannot hold it), never cut to a 32-bit count.
+void write_bytes(TZfile& file, const void* src, std::size_t n) {
+    const auto* p = static_cast<const std::uint8_t*>(src);
+    while (n > 0) {
+        const std::size_t piece = std::min<std::size_t>(n, INT32_MAX);
+        file.write(p, static_cast<std::int32_t>(piece));
+        p += piece;
+        n -= piece;
+    }
+}
+
+/// A size for a 32-bit field; one that does not fit raises ERangeError.
+std::uint32_t field_u32(std::uint64_t v, std::string_view field) {
+    check_u32(v, field);
+    return static_cast<std::uint32_t>(v);
+}
+
 /// Closes and removes an output that could not be written whole; says what was done.
 std::string discard_output(TZfile& file, const std::string& name) {
     file.discard();
@@ -315,13 +334,72 @@ std::string discard_output(TZfile& file, const std::string& name) {
     return "; the incomplete output '" + name + "' could not be removed";
 }
 
-void write_chunk(TZfile& file, std::uint32_t size, const zbuffer& packed) {
+void write_chunk(TZfile& file, std::uint32_t size, const zbuffer& packed,
+                 std::string_view chunk) {
     write_u32(file, size);
-    write_u32(file, static_cast<std::uint32_t>(packed.size()));
-    file.write(packed.data(), static_cast<std::int32_t>(packed.size()));
+    write_u32(file, field_u32(packed.size(), std::string(chunk) + " compressed length"));
+    write_bytes(file, packed.data(), packed.size());
 }
 
+/// The header, the three texture chunks' fields and the sample data around the level data.
+constexpr std::uint64_t header_bytes = 4 + 3 * 2;
+constexpr std::uint64_t chunk_fields = 8;
+
 } // namespace
+
+void check_save_sizes(const tsave_sizes& s) {
+    check_u32(s.textiles32, "texture chunk 1 length");
+    check_u32(s.textiles16, "texture chunk 2 length");
+    check_u32(s.textiles_misc, "texture chunk 3 length");
+    if (s.version == level_tr4) {
+        check_u32(s.level_data, "level-data chunk length");
+    }
+    if (s.sample_data > s.sample_data_held) {
+        throw ERangeError("sample data: length " + std::to_string(s.sample_data) +
+                          " exceeds the " + std::to_string(s.sample_data_held) + " bytes held");
+    }
+    // The in-memory file holds less than 2 GiB; TR4 level data is compressed, so only its
+    // fields count here, TRC level data goes in whole.
+    const std::uint64_t least = header_bytes + 3 * chunk_fields + s.sample_data +
+                                (s.version == level_tr4 ? chunk_fields : s.level_data);
+    if (least > INT32_MAX) {
+        throw ERangeError("the output would take at least " + std::to_string(least) +
+                          " bytes; a level file holds less than 2 GiB");
+    }
+}
+
+void Ttrlevel::check_save(std::int32_t target) {
+    tsave_sizes sizes;
+    sizes.version = target;
+    sizes.textiles32 = std::uint64_t{textile_bytes} * 4;
+    sizes.textiles16 = std::uint64_t{textile_bytes} * 2;
+    sizes.textiles_misc = std::max<std::uint64_t>(textiles_misc_size, textiles_misc.size());
+    sizes.sample_data = sample_data_size;
+    sizes.sample_data_held = sample_data.size();
+    // The writer's walk, counting only: the level data's size, and every count and patched
+    // size or offset in it checked against its field.
+    const std::int32_t loaded_version = std::exchange(version, target);
+    try {
+        level_saver measure;
+        if (target == level_trc) {
+            trc_frame frame;
+            walk_trc_rooms(measure, *this, frame);
+            walk_object_sections(measure, *this);
+            walk_world_sections(measure, *this);
+            walk_trc_close(measure, *this, frame);
+        } else {
+            walk_tr4_rooms(measure, *this);
+            walk_object_sections(measure, *this);
+            walk_world_sections(measure, *this);
+        }
+        sizes.level_data = measure.position();
+    } catch (...) {
+        version = loaded_version;
+        throw;
+    }
+    version = loaded_version;
+    check_save_sizes(sizes);
+}
 
 std::uint8_t Ttrlevel::save(const std::string& file_name) {
     if (signature != level_signature) {
@@ -331,6 +409,13 @@ std::uint8_t Ttrlevel::save(const std::string& file_name) {
     if (target != level_tr4 && target != level_trc) {
         throw EError("a level of version " + std::to_string(version) +
                      " cannot be saved; only TR4 and TRC levels are written");
+    }
+    // Nothing that the output cannot hold gets as far as creating it.
+    try {
+        check_save(target);
+    } catch (EError& e) {
+        e.append("; no output was written");
+        throw;
     }
     TZfile file;
     file.assign(file_name);
@@ -351,9 +436,10 @@ std::uint8_t Ttrlevel::save(const std::string& file_name) {
 }
 
 void Ttrlevel::write_level(TZfile& file) {
-    // The level data and the three texture chunks are produced side by side.
-    textiles32_size = textile_bytes * 4;
-    textiles16_size = textile_bytes * 2;
+    // The level data and the three texture chunks are produced side by side. check_save
+    // has made sure that every length fits its field.
+    textiles32_size = field_u32(std::uint64_t{textile_bytes} * 4, "texture chunk 1 length");
+    textiles16_size = field_u32(std::uint64_t{textile_bytes} * 2, "texture chunk 2 length");
     zbuffer packed32, packed16, packed_misc, packed_level;
     std::vector<std::uint8_t> level_data;
     const std::function<void()> jobs[] = {
@@ -377,23 +463,25 @@ void Ttrlevel::write_level(TZfile& file) {
         },
     };
     run_jobs(jobs);
-    textiles32_packed_size = static_cast<std::uint32_t>(packed32.size());
-    textiles16_packed_size = static_cast<std::uint32_t>(packed16.size());
-    textiles_misc_packed_size = static_cast<std::uint32_t>(packed_misc.size());
+    textiles32_packed_size = field_u32(packed32.size(), "texture chunk 1 compressed length");
+    textiles16_packed_size = field_u32(packed16.size(), "texture chunk 2 compressed length");
+    textiles_misc_packed_size =
+        field_u32(packed_misc.size(), "texture chunk 3 compressed length");
 
     write_u32(file, magic);
     file.write(&num_room_textiles, 2);
     file.write(&num_object_textiles, 2);
     file.write(&num_bump_textiles, 2);
-    write_chunk(file, textiles32_size, packed32);
-    write_chunk(file, textiles16_size, packed16);
-    write_chunk(file, textiles_misc_size, packed_misc);
+    write_chunk(file, textiles32_size, packed32, "texture chunk 1");
+    write_chunk(file, textiles16_size, packed16, "texture chunk 2");
+    write_chunk(file, textiles_misc_size, packed_misc, "texture chunk 3");
     if (version == level_tr4) {
-        write_chunk(file, static_cast<std::uint32_t>(level_data.size()), packed_level);
+        write_chunk(file, field_u32(level_data.size(), "level-data chunk length"), packed_level,
+                    "level-data chunk");
     } else {
-        file.write(level_data.data(), static_cast<std::int32_t>(level_data.size()));
+        write_bytes(file, level_data.data(), level_data.size());
     }
-    file.write(sample_data.data(), static_cast<std::int32_t>(sample_data_size));
+    write_bytes(file, sample_data.data(), sample_data_size);
     file.close(true);
 }
 

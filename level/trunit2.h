@@ -15,6 +15,22 @@ namespace quarlix {
 /// Level versions: 0 none, 1 to 5 older formats, 6 TR4, 7 TRC.
 enum : std::int32_t { level_none = 0, level_tr4 = 6, level_trc = 7 };
 
+/// What a save of a level would write, in bytes, known before the output is created.
+struct tsave_sizes {
+    std::int32_t version = level_tr4;  // level_tr4 or level_trc
+    std::uint64_t textiles32 = 0;      // length fields of the three texture chunks
+    std::uint64_t textiles16 = 0;
+    std::uint64_t textiles_misc = 0;
+    std::uint64_t level_data = 0;      // the level data before any compression
+    std::uint64_t sample_data = 0;     // written after the level data
+    std::uint64_t sample_data_held = 0;
+};
+
+/// Raises ERangeError when a save with these sizes would put a value into a 32-bit field that
+/// does not fit there, write more sample data than is held, or make a file of 2 GiB or more
+/// even before its compressed chunks are counted.
+void check_save_sizes(const tsave_sizes& sizes);
+
 inline constexpr const char* level_signature = "Zendrac";
 
 class Ttrlevel {
@@ -112,7 +128,12 @@ public:
     /// Reads a level of any version: 0 recognised, 1 no such file, 2 unrecognised first word.
     std::uint8_t load(const std::string& file_name);
     /// Writes TR4 or TRC by the output name: 0 written, 1 nothing loaded (no file created).
+    /// A size or count that the output cannot hold raises ERangeError before the file is
+    /// created; a compressed chunk too large for it fails the save after.
     std::uint8_t save(const std::string& file_name);
+    /// Every size and count that a save as version `target` (TR4 or TRC) writes, measured
+    /// by the writer's own walk without writing anything, and checked (check_save_sizes).
+    void check_save(std::int32_t target);
     /// Fills every room's TRC forms and first layer header from its TR4 geometry.
     void room_geometry_to_layers();
 

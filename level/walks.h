@@ -48,6 +48,7 @@ void counted(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), const std
         (l.*set)(static_cast<std::int32_t>(n));  // 2^31 and more: the setter's range error
         io.bytes(rows.data(), std::size_t{n} * sizeof(T), field);
     } else {
+        check_saved_count(count, rows.size(), INT32_MAX, field);
         io.value(static_cast<std::uint32_t>(count));
         io.rows_from(rows.data(), static_cast<std::size_t>(count));
     }

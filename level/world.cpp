@@ -60,6 +60,9 @@ template <class Io> void walk_items(Io& io, Ttrlevel& l) {
 template <class Io, class T>
 void counted16(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), std::int32_t count,
                std::vector<T>& rows, std::string_view field) {
+    if constexpr (!Io::loading) {
+        check_saved_count(count, rows.size(), UINT16_MAX, field);
+    }
     std::uint16_t n = static_cast<std::uint16_t>(count);
     io.value(n, field);
     if constexpr (Io::loading) {
@@ -142,10 +145,9 @@ template <class Io> void walk_trc_close(Io& io, Ttrlevel& l, const trc_frame& fr
         l.sample_data_size = static_cast<std::uint32_t>(l.sample_data.size());
     } else {
         io.fill(0xCD, 4);
-        const auto length =
-            static_cast<std::uint32_t>(io.position() - (frame.length_fields_at + 8));
-        io.patch_u32(frame.length_fields_at, length);
-        io.patch_u32(frame.length_fields_at + 4, length);
+        const std::size_t length = io.position() - (frame.length_fields_at + 8);
+        io.patch_u32(frame.length_fields_at, length, "level-data length");
+        io.patch_u32(frame.length_fields_at + 4, length, "level-data length");
     }
 }
 

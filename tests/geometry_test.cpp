@@ -7,10 +7,17 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
+
+#include <sys/wait.h>
+
+#include "test_support.h"
+#include "tools/levelgen.h"
 
 namespace quarlix {
 namespace {
@@ -498,6 +505,69 @@ TEST(LayersToRoomGeometry, MatchesLinearReferenceOnRandomRoomsAndRepeats) {
             saw_missing_corner |= room->rectangles[i].corners[0] == 0xFFFF;
     }
     EXPECT_TRUE(saw_full_table && saw_missing_corner && saw_full_faces);
+}
+
+// Positions crafted to share one slot of a position hash: the worst case of a hash-based
+// index, here with repeats within and across layers and more positions than the table holds.
+TEST(LayersToRoomGeometry, CrowdedPositionsMatchLinearReference) {
+    const auto crowded = levelgen::crowded_positions(1700);
+    ASSERT_EQ(crowded.size(), 1700u);
+    std::mt19937 rng(1500);
+    const auto pick = [&](int lo, int hi) {
+        return std::uniform_int_distribution<int>(lo, hi)(rng);
+    };
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        auto room = new_room();
+        scribble(room->legacy_vertices, rng);
+        scribble(room->vertices, rng);
+        for (int k = 0; k < 3; ++k) {
+            const std::size_t layer = add_layer(*room);
+            // Round 0 fills the table with every crowded position in turn, then only repeats
+            // merge and new positions are dropped; later rounds interleave them.
+            const int vertices = round == 0 && k == 0 ? 1500 : pick(900, 1500);
+            for (int i = 0; i < vertices; ++i) {
+                const auto& p = crowded[round == 0 && k == 0 ? i : pick(0, 1699)];
+                const float fraction = static_cast<float>(pick(0, 99)) / 100.0f;
+                push_vertex(*room, layer,
+                            layer_vertex(p[0] + fraction, p[1] + fraction, p[2],
+                                         {static_cast<std::uint8_t>(rng()),
+                                          static_cast<std::uint8_t>(rng()),
+                                          static_cast<std::uint8_t>(rng()), 0},
+                                         static_cast<std::uint32_t>(rng())));
+            }
+            const auto corner = [&] { return static_cast<std::uint16_t>(pick(0, vertices)); };
+            for (int i = 0; i < 600; ++i)
+                push_rectangle(*room, layer, {corner(), corner(), corner(), corner()},
+                               static_cast<std::uint16_t>(i));
+            for (int i = 0; i < 400; ++i)
+                push_triangle(*room, layer, {corner(), corner(), corner()},
+                              static_cast<std::uint16_t>(i));
+        }
+        auto expected = std::make_unique<troom>(*room);
+        reference_layers_to_room_geometry(*expected);
+        layers_to_room_geometry(*room);
+        expect_same_geometry(*expected, *room);
+        if (round == 0) {
+            EXPECT_EQ(room->num_vertices, 1500); // the crowded positions are all different
+        }
+    }
+}
+
+// The converter on 200 rooms made only of crowded positions runs to "Done."; the wall-clock
+// guard only catches a hang (the time bound itself is the benchmark's).
+TEST(LayersToRoomGeometry, CrowdedRoomsConvertWithoutHanging) {
+    test::scratch_dir dir;
+    const std::string input = dir.file("crowded.trc");
+    test::write_bytes(input, levelgen::file_bytes(levelgen::make_crowded_level(200)));
+    const std::string command = "timeout 300 '" + std::string(QUARLIX_BINARY) + "' '" + input +
+                                "' '" + dir.file("out.tr4") + "' > '" + dir.file("out.txt") + "'";
+    const int raw = std::system(command.c_str());
+    ASSERT_NE(raw, -1);
+    ASSERT_NE(WEXITSTATUS(raw), 124) << "no result within 5 minutes";
+    EXPECT_EQ(WEXITSTATUS(raw), 0);
+    const auto out = test::read_bytes(dir.file("out.txt"));
+    EXPECT_NE(std::string(out.begin(), out.end()).find("Done."), std::string::npos);
 }
 
 // ---- Single-list form to one layer ---------------------------------------------------

@@ -262,6 +262,15 @@ gen_level bundled_example_level();
 /// 4 MiB of meshes and animations and 8 MiB of samples. Within every room and layer capacity.
 gen_level make_large_level(std::uint32_t seed = 1);
 
+/// `count` different integer positions (x, y, z) that a position hash of the usual kind puts
+/// into one slot: the 48-bit key x | y << 16 | z << 32 (16-bit two's complement words) times
+/// 0x9E3779B97F4A7C15, its top 12 bits. A room made of them is the worst case of an index
+/// that probes from such a slot.
+std::vector<std::array<std::int16_t, 3>> crowded_positions(std::size_t count);
+/// A TRC level of `rooms` rooms, each one layer of 1500 vertices at the crowded positions
+/// (every position once), and the most faces a room holds (2000 rectangles, 1250 triangles).
+gen_level make_crowded_level(std::size_t rooms);
+
 /// "tr4", "trc", "v1" to "v7" to a version; nothing for anything else.
 std::optional<int> parse_kind(std::string_view kind);
 

@@ -655,4 +655,56 @@ gen_level make_large_level(std::uint32_t seed) {
     return lv;
 }
 
+std::vector<std::array<std::int16_t, 3>> crowded_positions(std::size_t count) {
+    std::vector<std::array<std::int16_t, 3>> out;
+    out.reserve(count);
+    // Any slot fills the same way; slot 0 is found among the first few million keys.
+    for (std::uint32_t z = 0; out.size() < count && z < 65536; ++z) {
+        for (std::uint32_t y = 0; out.size() < count && y < 65536; ++y) {
+            for (std::uint32_t x = 0; out.size() < count && x < 4096; ++x) {
+                const std::uint64_t key = std::uint64_t{x} | std::uint64_t{y} << 16 | std::uint64_t{z} << 32;
+                if (((key * 0x9E3779B97F4A7C15ull) >> 52) == 0)
+                    out.push_back({static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
+                                   static_cast<std::int16_t>(z)});
+            }
+        }
+    }
+    return out;
+}
+
+gen_level make_crowded_level(std::size_t rooms) {
+    constexpr std::size_t vertices = 1500;
+    const auto positions = crowded_positions(vertices);
+    gen_level lv;
+    lv.version = version_trc;
+    rng r(0xC0111DEull);
+    for (std::size_t i = 0; i < rooms; ++i) {
+        gen_room room;
+        room.z_sectors = 2;
+        room.x_sectors = 2;
+        room.y_top = -1024;
+        gen_layer layer;
+        for (const auto& p : positions) {
+            gen_layer_vertex v;
+            v.x = p[0];
+            v.y = p[1];
+            v.z = p[2];
+            v.b = r.byte();
+            v.g = r.byte();
+            v.r = r.byte();
+            v.a = 255;
+            layer.vertices.push_back(v);
+        }
+        const auto c = [&] { return u16(r.below(vertices)); };
+        for (std::size_t f = 0; f < 2000; ++f)
+            layer.rectangles.push_back({{c(), c(), c(), c()}, u16(r.below(2048)), 0});
+        for (std::size_t f = 0; f < 1250; ++f)
+            layer.triangles.push_back({{c(), c(), c()}, u16(r.below(2048)), 0});
+        finish_layer_header(layer, r);
+        room.layers.push_back(std::move(layer));
+        lv.rooms.push_back(std::move(room));
+    }
+    return lv;
+}
+
 }  // namespace levelgen

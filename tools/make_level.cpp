@@ -2,6 +2,8 @@
 //   make_level [--container] [--small] KIND SEED OUTPUT   KIND: tr4, trc, marked, v1 .. v5
 //   make_level [--container] [--small] example OUTPUT     the bundled example TRC level
 //   make_level [--container] large OUTPUT                 the large TRC level of the benchmark
+//   make_level crowded ROOMS OUTPUT                       TRC rooms of positions that crowd
+//                                                         one slot of a position hash
 // marked is a TR4 level whose floor data carries the conversion marker and the sound map, as
 // one converted from TRC. --small leaves out the textiles and all but 64 bytes of the sample
 // data (seeds for fuzzing). --level-data writes only the level data of a TR4 level (tr4 or
@@ -22,6 +24,7 @@ int usage() {
               "   (KIND: tr4, trc, marked, v1 .. v5)");
     std::puts("       make_level [--container] [--small] example OUTPUT");
     std::puts("       make_level [--container] large OUTPUT");
+    std::puts("       make_level crowded ROOMS OUTPUT");
     return 2;
 }
 
@@ -52,6 +55,12 @@ int main(int argc, char** argv) {
     } else if (args.size() == 2 && args[0] == "large") {
         level = levelgen::make_large_level();
         output = args[1];
+    } else if (args.size() == 3 && args[0] == "crowded") {
+        std::size_t rooms = 0;
+        const auto [end, ec] = std::from_chars(args[1].data(), args[1].data() + args[1].size(), rooms);
+        if (ec != std::errc() || end != args[1].data() + args[1].size() || rooms > 65535) return usage();
+        level = levelgen::make_crowded_level(rooms);
+        output = args[2];
     } else if (args.size() == 3) {
         const bool marked = args[0] == "marked";
         const auto version =
