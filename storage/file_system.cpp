@@ -175,7 +175,15 @@ std::string temporary_name_beside(const std::string& target, std::uint64_t salt)
 bool file_exists(const std::string& name) {
     std::error_code ec;
     const auto status = fs::status(to_path(name), ec);
-    return !ec && fs::exists(status) && !fs::is_directory(status);
+    if (!ec && fs::exists(status)) {
+        return !fs::is_directory(status);
+    }
+#ifdef _WIN32
+    // A device such as NUL has no status, but it is there; reading it is refused later.
+    return output_state_of(name) == output_state::not_regular;
+#else
+    return false;
+#endif
 }
 
 open_result open_for_reading(const std::string& name, std::FILE*& file) {
