@@ -282,6 +282,9 @@ void TZfile::reset() {
 
 void TZfile::start_replacement(const std::string& failure) {
     target = replacement_target(file_name);
+    if (target.empty()) {
+        throw EInOutError(failure);
+    }
     switch (output_state_of(target)) {
     case output_state::missing:
     case output_state::writable_file:
