@@ -323,15 +323,15 @@ std::uint32_t field_u32(std::uint64_t v, std::string_view field) {
     return static_cast<std::uint32_t>(v);
 }
 
-/// Closes and removes an output that could not be written whole; says what was done.
+/// Drops an output that could not be written whole, which never reached the output name;
+/// says what is there.
 std::string discard_output(TZfile& file, const std::string& name) {
-    file.discard();
-    std::error_code ec;
-    // Only a regular file is ours to remove; a device or pipe named as output stays.
-    if (std::filesystem::is_regular_file(name, ec) && std::filesystem::remove(name, ec)) {
-        return "; the incomplete output '" + name + "' was removed";
+    std::string said;
+    if (!file.discard()) {
+        said = "; a temporary file beside '" + name + "' could not be removed";
     }
-    return "; the incomplete output '" + name + "' could not be removed";
+    return said + (file_exists(name) ? "; '" + name + "' was left as it was"
+                                     : "; no output '" + name + "' was made");
 }
 
 void write_chunk(TZfile& file, std::uint32_t size, const zbuffer& packed,
@@ -421,7 +421,7 @@ std::uint8_t Ttrlevel::save(const std::string& file_name) {
     file.assign(file_name);
     file.rewrite();
     version = target;
-    // From here on the output exists: a failure must not leave it half-written.
+    // From here on a temporary file holds the new content: a failure removes it.
     try {
         write_level(file);
     } catch (EError& e) {

@@ -12,7 +12,7 @@ public:
     explicit EError(std::string message) : message_(std::move(message)) {}
     virtual const char* kind() const noexcept { return "EError"; }
     const char* what() const noexcept override { return message_.c_str(); }
-    /// Adds what happened because of the error, e.g. the removal of an incomplete output.
+    /// Adds what happened because of the error, e.g. that the output was left as it was.
     void append(const std::string& consequence) { message_ += consequence; }
 
 private:

@@ -183,20 +183,22 @@ void TZfile::write_disk(const void* src, std::size_t n, std::uint64_t offset) {
     if (n == 0) {
         return;
     }
-    const std::size_t put = std::fwrite(src, 1, n, handle);
+    const std::size_t put = std::fwrite(src, 1, n, temp.file);
     if (put != n) {
         io_fail("write of " + std::to_string(n) + " bytes at file offset " +
                 std::to_string(offset) + " stored " + std::to_string(put));
     }
 }
 
-void TZfile::discard() noexcept {
+bool TZfile::discard() noexcept {
     if (handle != nullptr) {
         std::fclose(handle);
     }
     handle = nullptr;
+    const bool removed = drop_temporary(temp);
     buffer.release();
     length = pos = capacity = 0;
+    return removed;
 }
 
 void TZfile::assign(const std::string& name) {
@@ -207,8 +209,13 @@ void TZfile::assign(const std::string& name) {
 
 void TZfile::reset() {
     discard();
-    handle = std::fopen(file_name.c_str(), "rb");
-    if (handle == nullptr) {
+    switch (open_for_reading(file_name, handle)) {
+    case open_result::opened:
+        break;
+    case open_result::not_regular:
+        throw EInOutError("cannot open file " + quoted(file_name) +
+                          " for reading: it is not a regular file");
+    case open_result::failed:
         throw EInOutError("cannot open file " + quoted(file_name) + " for reading");
     }
     try {
@@ -273,12 +280,31 @@ void TZfile::reset() {
     capacity = length;
 }
 
+void TZfile::start_replacement(const std::string& failure) {
+    target = replacement_target(file_name);
+    if (target.empty()) {
+        throw EInOutError(failure);
+    }
+    switch (output_state_of(target)) {
+    case output_state::missing:
+    case output_state::writable_file:
+        break;
+    case output_state::not_regular:
+        // Writing to a pipe or device could wait forever, and renaming over it would take
+        // its name away.
+        throw EInOutError(failure + ": it exists and is not a regular file");
+    case output_state::directory:
+    case output_state::read_only_file:
+        throw EInOutError(failure);
+    }
+    if (!create_temporary(target, temp)) {
+        throw EInOutError(failure);
+    }
+}
+
 void TZfile::rewrite() {
     discard();
-    handle = std::fopen(file_name.c_str(), "w+b");
-    if (handle == nullptr) {
-        throw EInOutError("cannot create file " + quoted(file_name));
-    }
+    start_replacement("cannot create file " + quoted(file_name));
     try {
         buffer.resize(growth_headroom);
     } catch (...) {
@@ -330,11 +356,9 @@ void TZfile::close(bool save) {
             }
         }
         if (save) {
-            // Reopening for writing empties the file, which both reset's read-only handle and a
-            // plain rewrite need before the content goes out.
-            handle = std::fopen(file_name.c_str(), "wb");
-            if (handle == nullptr) {
-                throw EInOutError("cannot open file " + quoted(file_name) + " for writing");
+            // A file opened by reset gets its temporary file only now.
+            if (temp.file == nullptr) {
+                start_replacement("cannot open file " + quoted(file_name) + " for writing");
             }
             const auto n = static_cast<std::size_t>(length);
             if (container) {
@@ -348,12 +372,19 @@ void TZfile::close(bool save) {
             } else {
                 write_disk(buffer.data(), n, 0);
             }
-            const int rc = std::fclose(handle);
-            handle = nullptr;
-            if (rc != 0) {
-                io_fail("close after writing failed");
+            if (!sync_and_close(temp)) {
+                io_fail("flush to disk after writing failed");
+            }
+            if (!replace_with(temp, target)) {
+                io_fail("the written file could not be renamed over it");
             }
         }
+    } catch (EError& e) {
+        const std::string left = temp.name;
+        if (!discard()) {
+            e.append("; the temporary file " + quoted(left) + " could not be removed");
+        }
+        throw;
     } catch (...) {
         discard();
         throw;

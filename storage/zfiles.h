@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "storage/errors.h"
+#include "storage/file_system.h"
 
 namespace quarlix {
 
@@ -50,8 +51,12 @@ public:
 
     void assign(const std::string& name);
     /// Opens the existing file read-only and reads all of it, unwrapping a "ZLIB" container.
+    /// A pipe, device or socket is refused before it is read.
     void reset();
-    /// Creates the file, or empties it, at once; the buffer starts with 64 KiB.
+    /// Starts a new content for the file: creates the temporary file that close(true) renames
+    /// over it, so that the file itself stays as it is until then; the buffer starts with
+    /// 64 KiB. Fails as "cannot create" when no file can be made there, or when the name holds
+    /// a directory, a read-only file or something that is not a regular file.
     void rewrite();
     /// Copies up to n bytes at pos; cut short at the end, the rest of dst is untouched.
     std::int32_t read(void* dst, std::int32_t n);
@@ -60,7 +65,9 @@ public:
     void seek(std::int32_t offset);
     std::int32_t position() const noexcept { return pos; }
     std::int32_t size() const noexcept { return length; }
-    /// With save, writes the content back (as a container when it came from one); then closes.
+    /// With save, writes the content to a temporary file beside the file (as a container when it
+    /// came from one), puts it on the disk and renames it over the file; then closes. On
+    /// failure the file is as it was and the temporary file is gone.
     void close(bool save);
 
     /// The content, for readers that walk it in place.
@@ -68,8 +75,9 @@ public:
         return {buffer.data(), static_cast<std::size_t>(length)};
     }
     bool is_container() const noexcept { return container; }
-    /// Closes the disk file without writing and drops the content; never fails.
-    void discard() noexcept;
+    /// Closes the disk file without writing, removes a temporary file not yet renamed, and drops
+    /// the content. False only when that temporary file could not be removed.
+    bool discard() noexcept;
     const std::string& name() const noexcept { return file_name; }
 
 private:
@@ -80,8 +88,13 @@ private:
     /// Writes exactly n bytes to handle; offset only names the place in the error.
     void write_disk(const void* src, std::size_t n, std::uint64_t offset);
 
+    /// Creates the temporary file for the content; raises EInOutError with the given message.
+    void start_replacement(const std::string& failure);
+
     std::string file_name;
-    std::FILE* handle = nullptr;
+    std::string target;  // the file that close(true) replaces: file_name, or a link's file
+    std::FILE* handle = nullptr;  // the file opened by reset
+    temporary_file temp;  // the new content until it is renamed over target
     bool container = false;
     zbuffer buffer;
     std::int32_t length = 0;

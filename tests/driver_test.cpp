@@ -195,25 +195,3 @@ TEST(Driver, TheBuiltProgramPrintsTheSameAndExitsTheSame) {
     EXPECT_EQ(std::string(printed2.begin(), printed2.end()),
               lines({"You must need to especify two trlevels files"}));
 }
-
-TEST(Driver, AFailedSaveLeavesNoPartialOutput) {
-    // The file-size limit makes the write of the output fail halfway.
-    scratch_dir dir;
-    write_level(dir.file("in.trc"), levelgen::make_example_level(7, 3));
-    write_bytes(dir.file("out.tr4"), std::vector<std::uint8_t>(300, 1));
-    const std::string log = dir.file("stdout.txt");
-    const std::string command = "sh -c \"trap '' XFSZ; ulimit -f 16; exec '" +
-                                std::string(QUARLIX_BINARY) + "' '" + dir.file("in.trc") + "' '" +
-                                dir.file("out.tr4") + "'\" > '" + log + "' 2>&1";
-    const int raw = std::system(command.c_str());
-    ASSERT_NE(raw, -1);
-    EXPECT_EQ(WEXITSTATUS(raw), 1);
-    const auto printed = read_bytes(log);
-    const std::string text(printed.begin(), printed.end());
-    EXPECT_THAT(text, StartsWith(lines({"Loading level...", "converting TRC to TR4 file format...",
-                                        "Saving the level..."})));
-    EXPECT_THAT(text, HasSubstr("EInOutError: "));
-    EXPECT_THAT(text, HasSubstr("the incomplete output '" + dir.file("out.tr4") + "' was removed"));
-    EXPECT_THAT(text, ::testing::Not(HasSubstr("Done.")));
-    EXPECT_FALSE(std::filesystem::exists(dir.file("out.tr4")));
-}

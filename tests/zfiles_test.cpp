@@ -157,7 +157,7 @@ TEST_F(Zfile, WritesExtendOnlyPastTheEndAndKeepContentWhenGrowing) {
     EXPECT_EQ(get(path), expected);
 }
 
-TEST_F(Zfile, RewriteEmptiesAtOnceAndCloseWithoutSaveKeepsTheDisk) {
+TEST_F(Zfile, TheDiskFileChangesOnlyWhenCloseSavesAndThenWhole) {
     const bytes original = pattern(300, 3);
     const std::string path = put("p.tr4", original);
     const bytes junk(50, 0x11);
@@ -172,13 +172,29 @@ TEST_F(Zfile, RewriteEmptiesAtOnceAndCloseWithoutSaveKeepsTheDisk) {
     }
     EXPECT_EQ(get(path), original);
 
+    // rewrite makes only the temporary file; the file keeps its content until close saves.
+    const auto entries = [&] { return std::distance(fs::directory_iterator(dir), {}); };
     TZfile f;
     f.assign(path);
     f.rewrite();
-    EXPECT_EQ(fs::file_size(path), 0u);
+    EXPECT_EQ(get(path), original);
+    EXPECT_EQ(entries(), 2);
+    f.write(junk.data(), 50);
+    f.close(false);
+    EXPECT_EQ(get(path), original);
+    EXPECT_EQ(entries(), 1);
+    f.rewrite();
     f.write(junk.data(), 50);
     f.close(true);
     EXPECT_EQ(get(path), junk);
+    EXPECT_EQ(entries(), 1);
+    {
+        TZfile dropped;
+        dropped.assign(path);
+        dropped.rewrite();  // the destructor removes the temporary file
+    }
+    EXPECT_EQ(get(path), junk);
+    EXPECT_EQ(entries(), 1);
 }
 
 TEST_F(Zfile, OpenFailuresAreInOutErrors) {

@@ -64,7 +64,9 @@ done
 
 # --- Wine -----------------------------------------------------------------------------------
 # A private prefix; no Mono or Gecko prompts, no display, no diagnostics on standard error.
+# Wine reads Unix names and arguments in the locale's encoding: UTF-8, like the Linux side.
 export WINEPREFIX=$root/build/mingw/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml='
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     echo "windows-check: initialising the Wine prefix (once)"
@@ -78,13 +80,17 @@ fi
 # The same case runs in win/ under Wine and in lin/ natively, each on its own copy of the inputs.
 work=$root/build/mingw/wine-check
 rm -rf "$work"
-mkdir -p "$work/win/maps.trc" "$work/lin/maps.trc" "$work/logs"
+mkdir -p "$work/win/maps.trc" "$work/lin/maps.trc" "$work/win/карты" "$work/lin/карты" "$work/logs"
 for side in win lin; do
     "$make_level" example "$work/$side/example.trc"
     "$make_level" tr4 3 "$work/$side/plain.tr4"
     "$make_level" v3 3 "$work/$side/old.phd"
     echo "not a level" >"$work/$side/notes.trc"
     head -c 2000 "$work/$side/plain.tr4" >"$work/$side/damaged.tr4"
+    for name in Été-à-Noël.trc карты/уровень.trc 关卡.trc same.trc; do
+        cp "$work/$side/example.trc" "$work/$side/$name"
+    done
+    head -c 50000 /dev/zero | tr '\0' 'x' >"$work/$side/existing.tr4"
 done
 
 # The Windows form of an absolute path: drive Z: is the root of the Linux file system.
@@ -163,7 +169,39 @@ check trc-named-directory "from-maps.tr4"
 win_args=("$win\\example.trc" "$win\\no-such-dir\\out.tr4")
 lin_args=("$lin/example.trc" "$lin/no-such-dir/out.tr4")
 check unwritable-output ""
+# Names outside any one code page, both directions, relative and absolute, in a directory too.
+win_args=(".\\Été-à-Noël.trc" "$win\\Été-à-Noël.tr4") lin_args=("./Été-à-Noël.trc" "$lin/Été-à-Noël.tr4")
+check latin-trc-to-tr4 "Été-à-Noël.tr4"
+win_args=("$win\\Été-à-Noël.tr4" ".\\Ça-revient.TRC") lin_args=("$lin/Été-à-Noël.tr4" "./Ça-revient.TRC")
+check latin-tr4-to-trc "Ça-revient.TRC"
+win_args=("$win\\карты\\уровень.trc" ".\\карты\\уровень.tr4")
+lin_args=("$lin/карты/уровень.trc" "./карты/уровень.tr4")
+check cyrillic-trc-to-tr4 "карты/уровень.tr4"
+win_args=(".\\карты\\уровень.tr4" "$win\\карты\\обратно.trc")
+lin_args=("./карты/уровень.tr4" "$lin/карты/обратно.trc")
+check cyrillic-tr4-to-trc "карты/обратно.trc"
+win_args=(".\\关卡.trc" ".\\关卡.tr4") lin_args=("./关卡.trc" "./关卡.tr4")
+check cjk-trc-to-tr4 "关卡.tr4"
+win_args=("$win\\关卡.tr4" ".\\关卡-戻る.trc") lin_args=("$lin/关卡.tr4" "./关卡-戻る.trc")
+check cjk-tr4-to-trc "关卡-戻る.trc"
+# Saving over a file: an existing output, and the input itself, are replaced whole.
+win_args=(".\\example.trc" ".\\existing.tr4") lin_args=("./example.trc" "./existing.tr4")
+check replace-existing-output "existing.tr4"
+win_args=(".\\same.trc" "$win\\same.trc") lin_args=("./same.trc" "$lin/same.trc")
+check same-file-as-output "same.trc"
+win_args=("$win\\关卡.tr4" ".\\关卡.tr4") lin_args=("$lin/关卡.tr4" "./关卡.tr4")
+check same-file-cjk-tr4 "关卡.tr4"
+# A device is not read or written: NUL on Windows, /dev/null on Linux.
+win_args=("NUL" ".\\out.tr4") lin_args=("/dev/null" "./out.tr4")
+check device-input "out.tr4"
+win_args=(".\\example.trc" "NUL") lin_args=("./example.trc" "/dev/null")
+check device-output ""
 grep -q '^Done\.$' "$work/logs/tr4-to-trc.lin.out" || fail "the round trip did not finish"
+for name in same-file-as-output cjk-tr4-to-trc; do
+    grep -q '^Done\.$' "$work/logs/$name.lin.out" || fail "$name did not finish"
+done
+stray=$(find "$work/win" "$work/lin" -name '.quarlix-*')
+[ -z "$stray" ] || fail "temporary files left: $stray"
 
 # quarlix-export: every file it writes is the same under Wine.
 export_pair
