@@ -78,6 +78,7 @@ template <class Io> void walk_object_textures(Io& io, Ttrlevel& l) {
         }
         return;
     }
+    io.note("object textures");
     for (tobject_texture& t : l.object_textures) {
         auto* record = reinterpret_cast<std::uint8_t*>(&t);
         if (element == 38) {
