@@ -1,6 +1,8 @@
 // The checks: every index a record holds is set against the table it points into.
 #include "info/level_checks.h"
 
+#include <algorithm>
+#include <iterator>
 #include <map>
 #include <string_view>
 

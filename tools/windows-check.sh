@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds quarlix.exe for 64-bit Windows and checks it under Wine against the Linux build
+# Cross-builds quarlix.exe and quarlix-info.exe for 64-bit Windows and checks them under Wine
+# against the Linux build
 # on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
 # statuses, nothing on standard error, byte-identical output files. Then packs the .zip and
 # checks what it holds. Installs the cross compiler, the Windows zlib and Wine when missing.
@@ -37,23 +38,27 @@ wineserver=$(command -v wineserver || { [ -x /usr/lib/wine/wineserver ] &&
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
     cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$linux_build" --target quarlix make_level
+cmake --build "$linux_build" --target quarlix quarlix-info make_level
 cmake --preset mingw && cmake --build --preset mingw
-lin_exe=$root/$linux_build/quarlix
-make_level=$root/$linux_build/make_level
-[[ $linux_build = /* ]] && lin_exe=$linux_build/quarlix make_level=$linux_build/make_level
-exe=$root/build/mingw/quarlix.exe
+lin_dir=$root/$linux_build
+[[ $linux_build = /* ]] && lin_dir=$linux_build
+make_level=$lin_dir/make_level
+# The program that the cases run, the same on both sides.
+program=quarlix
 
 # A bare Windows machine has its own DLLs only: zlib, the C++ runtime and the thread library
 # must be linked in.
-dlls=$(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p')
-for dll in $dlls; do
-    case ${dll,,} in
-    kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll | advapi32.dll | ntdll.dll) ;;
-    *) fail "quarlix.exe needs $dll, which is not part of Windows" ;;
-    esac
+for name in quarlix quarlix-info; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "build/mingw/$name.exe" |
+           sed -n 's/^[[:space:]]*DLL Name: //p')
+    for dll in $dlls; do
+        case ${dll,,} in
+        kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll | advapi32.dll | ntdll.dll) ;;
+        *) fail "$name.exe needs $dll, which is not part of Windows" ;;
+        esac
+    done
+    echo "windows-check: $name.exe imports only" $dlls
 done
-echo "windows-check: quarlix.exe imports only" $dlls
 
 # --- Wine -----------------------------------------------------------------------------------
 # A private prefix; no Mono or Gecko prompts, no display, no diagnostics on standard error.
@@ -91,9 +96,9 @@ cases=0
 # or both not write.
 check() {
     local name=$1 outputs=$2 log=$work/logs/$1 win_status=0 lin_status=0 i expected
-    (cd "$work/win" && "$wine" "$exe" "${win_args[@]}") >"$log.win.out" 2>"$log.win.err" ||
-        win_status=$?
-    (cd "$work/lin" && "$lin_exe" "${lin_args[@]}") >"$log.lin.out" 2>"$log.lin.err" ||
+    (cd "$work/win" && "$wine" "$root/build/mingw/$program.exe" "${win_args[@]}") \
+        >"$log.win.out" 2>"$log.win.err" || win_status=$?
+    (cd "$work/lin" && "$lin_dir/$program" "${lin_args[@]}") >"$log.lin.out" 2>"$log.lin.err" ||
         lin_status=$?
     [ ! -s "$log.win.err" ] || fail "$name: standard error under Wine: $(cat "$log.win.err")"
     [ ! -s "$log.lin.err" ] || fail "$name: standard error on Linux: $(cat "$log.lin.err")"
@@ -155,6 +160,26 @@ lin_args=("$lin/example.trc" "$lin/no-such-dir/out.tr4")
 check unwritable-output ""
 grep -q '^Done\.$' "$work/logs/tr4-to-trc.lin.out" || fail "the round trip did not finish"
 
+# quarlix-info on the example and its conversion. The JSON names the files without a directory,
+# as JSON escapes the backslashes of Windows paths.
+program=quarlix-info
+win_args=("$win\\example.trc") lin_args=("$lin/example.trc")
+check info-report ""
+win_args=(--check ".\\example.tr4") lin_args=(--check "./example.tr4")
+check info-check ""
+# Names of one length on both sides, as the left column is as wide as its widest value.
+win_args=(".\\example.trc" ".\\example.tr4") lin_args=("./example.trc" "./example.tr4")
+check info-difference ""
+win_args=(--json --check example.trc example.tr4) lin_args=(--json --check example.trc example.tr4)
+check info-json ""
+win_args=(".\\old.phd" ".\\missing.trc") lin_args=("./old.phd" "./missing.trc")
+check info-missing ""
+win_args=(--help) lin_args=(--help)
+check info-help ""
+win_args=(--frobnicate) lin_args=(--frobnicate)
+check info-usage ""
+program=quarlix
+
 # --- The .zip -------------------------------------------------------------------------------
 rm -f build/mingw/quarlix-*-win64.zip
 cpack --preset mingw >"$work/logs/cpack.log" || fail "cpack failed: $(cat "$work/logs/cpack.log")"
@@ -166,7 +191,8 @@ archive, into = sys.argv[1], sys.argv[2]
 top = pathlib.Path(archive).stem
 with zipfile.ZipFile(archive) as z:
     names = sorted(i.filename for i in z.infolist() if not i.is_dir())
-    want = [f"{top}/{n}" for n in ("README.md", "quarlix.1", "quarlix.exe")]
+    want = [f"{top}/{n}" for n in ("README.md", "quarlix-info.1", "quarlix-info.exe",
+                                   "quarlix.1", "quarlix.exe")]
     if names != want:
         sys.exit(f"windows-check: {archive} holds {names}, not {want}")
     z.extractall(into)
@@ -176,7 +202,11 @@ EOF
     >"$work/logs/zip.out" 2>&1 || fail "the packed quarlix.exe failed"
 cmp -s "$work/logs/zip.out" "$work/logs/no-arguments.win.out" ||
     fail "the packed quarlix.exe prints other lines"
-echo "windows-check: ${zips[0]} holds quarlix.exe, README.md and quarlix.1; the packed program runs"
+(cd "$work/win" && "$wine" "$work/zip/$(basename "${zips[0]}" .zip)/quarlix-info.exe" --help) \
+    >"$work/logs/zip-info.out" 2>&1 || fail "the packed quarlix-info.exe failed"
+cmp -s "$work/logs/zip-info.out" "$work/logs/info-help.win.out" ||
+    fail "the packed quarlix-info.exe prints other lines"
+echo "windows-check: ${zips[0]} holds both programs, README.md and their man pages; they run"
 
 "$wineserver" -w
 echo "windows-check: $cases cases as on Linux; $((SECONDS - started)) s"

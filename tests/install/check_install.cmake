@@ -23,6 +23,8 @@ run("install" ${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${prefix}")
 foreach(installed
         ${BINDIR}/quarlix
         ${MANDIR}/man1/quarlix.1
+        ${BINDIR}/quarlix-info
+        ${MANDIR}/man1/quarlix-info.1
         ${LIBDIR}/libquarlix_level.a
         ${INCLUDEDIR}/quarlix/level/trunit2.h
         ${INCLUDEDIR}/quarlix/storage/zfiles.h
