@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <set>
+#include <sstream>
 #include <utility>
 
 #include "driver/quarlix.h"
@@ -27,9 +29,9 @@ std::string format_name(std::int32_t version) {
 /// The name test that decided between the two versions of a first word: what it looks for.
 const char* name_test_of(std::int32_t version) {
     switch (version) {
-    case 1: case 2: return "\".TUB\" or \".tub\"";
-    case 3: case 4: return "\".TRG\" or \".trg\"";
-    case level_tr4: case level_trc: return "\".TRC\" or \".trc\"";
+    case 1: case 2: return ".TUB/.tub";
+    case 3: case 4: return ".TRG/.trg";
+    case level_tr4: case level_trc: return ".TRC/.trc";
     default: return nullptr;
     }
 }
@@ -100,50 +102,55 @@ std::string plural(std::uint64_t n, const std::string& one, const std::string& m
 std::string bytes_text(std::uint64_t n) { return plural(n, "byte", "bytes"); }
 
 std::string room_text(const json& r) {
-    std::string text = "x " + r["x"].dump() + ", z " + r["z"].dump() + ", y " +
-                       r["y_top"].dump() + " to " + r["y_bottom"].dump() + "; sectors " +
-                       r["sectors_z"].dump() + " x " + r["sectors_x"].dump() + "; " +
-                       plural(r["vertices"], "vertex", "vertices") + ", " +
-                       plural(r["rectangles"], "rectangle", "rectangles") + ", " +
-                       plural(r["triangles"], "triangle", "triangles");
+    std::ostringstream text;
+    text << "x " << r["x"] << ", z " << r["z"] << ", y " << r["y_top"] << " to " << r["y_bottom"]
+         << "; sectors " << r["sectors_z"] << " x " << r["sectors_x"] << "; "
+         << plural(r["vertices"], "vertex", "vertices") << ", "
+         << plural(r["rectangles"], "rectangle", "rectangles") << ", "
+         << plural(r["triangles"], "triangle", "triangles");
     if (!r["layers"].is_null()) {
-        text += ", " + plural(r["layers"], "layer", "layers");
+        text << ", " << plural(r["layers"], "layer", "layers");
     }
-    text += "; portals to";
+    text << "; portals to";
     if (r["portals"].empty()) {
-        text += " none";
+        text << " none";
     }
     for (const auto& p : r["portals"]) {
-        text += " " + p.dump();
+        text << ' ' << p;
     }
-    text += "; " + plural(r["lights"], "light", "lights") + ", " +
-            plural(r["static_instances"], "static instance", "static instances");
+    text << "; " << plural(r["lights"], "light", "lights") << ", "
+         << plural(r["static_instances"], "static instance", "static instances");
     if (r["water"].get<bool>()) {
-        text += "; water";
+        text << "; water";
     }
     if (r["alternate_room"] != -1) {
-        text += "; alternate room " + r["alternate_room"].dump();
+        text << "; alternate room " << r["alternate_room"];
     }
-    return text;
+    return text.str();
 }
 
-using row = std::pair<std::string, std::string>;
+/// One line of a report: a label and a value; room rows name their room, and `field` marks
+/// the rows of a room's single fields.
+struct row {
+    std::string first, second;
+    std::string room{};
+    bool field = false;
+};
 
 /// The report as label and value rows. `room_fields`: each room field a row of its own (for
 /// the side-by-side form), else one row a room.
 std::vector<row> rows_of(const json& s, bool room_fields) {
     std::vector<row> rows;
     const auto add = [&](std::string label, std::string value) {
-        rows.emplace_back(std::move(label), std::move(value));
+        rows.push_back({std::move(label), std::move(value)});
     };
     add("file", s["file"].get<std::string>());
     add("file size", bytes_text(s["file_size"]));
     add("version", s["version"].dump() + " (" + s["format"].get<std::string>() + ")");
     std::string recognised = "first word " + s["first_word"].get<std::string>();
     if (!s["name_test"].is_null()) {
-        recognised += std::string(" and the name test (") +
-                      (s["name_test"].get<bool>() ? "" : "no ") + s["name_test_for"].get<std::string>() +
-                      " in the name)";
+        recognised += ", name test " + s["name_test_for"].get<std::string>() +
+                      (s["name_test"].get<bool>() ? ": yes" : ": no");
     }
     add("recognised by", recognised);
     add("container", s["container"].get<bool>() ? "yes, a \"ZLIB\" container unwrapped" : "no");
@@ -160,12 +167,17 @@ std::vector<row> rows_of(const json& s, bool room_fields) {
     for (const auto& r : s["rooms"]) {
         const std::string label = "room " + r["index"].dump();
         if (!room_fields) {
-            add(label, room_text(r));
+            rows.push_back({label, room_text(r), label});
             continue;
         }
+        // Side by side, a room that the other level lacks shows in short.
+        rows.push_back({label,
+                        "x " + r["x"].dump() + ", z " + r["z"].dump() + "; " +
+                            plural(r["vertices"], "vertex", "vertices"),
+                        label});
         for (const auto& [key, value] : r.items()) {
             if (key != "index") {
-                add(label + " " + key, value.is_null() ? "-" : value.dump());
+                rows.push_back({label + " " + key, value.is_null() ? "-" : value.dump(), label, true});
             }
         }
     }
@@ -295,8 +307,22 @@ void print_report(const json& summary, std::ostream& out) {
 }
 
 void print_difference(const json& left, const json& right, std::ostream& out) {
-    const std::vector<row> a = rows_of(left, true);
-    const std::vector<row> b = rows_of(right, true);
+    // A room that both levels hold shows field by field, any other as one row.
+    std::set<std::string> left_rooms, right_rooms;
+    for (const row& r : rows_of(left, false)) left_rooms.insert(r.room);
+    for (const row& r : rows_of(right, false)) right_rooms.insert(r.room);
+    const auto shown = [&](const json& side) {
+        std::vector<row> rows;
+        for (row& r : rows_of(side, true)) {
+            const bool both = left_rooms.count(r.room) != 0 && right_rooms.count(r.room) != 0;
+            if (r.room.empty() || r.field == both) {
+                rows.push_back(std::move(r));
+            }
+        }
+        return rows;
+    };
+    const std::vector<row> a = shown(left);
+    const std::vector<row> b = shown(right);
     // Labels in the left's order; a label only the right has follows the label before it.
     std::vector<std::string> labels;
     std::map<std::string, std::string> left_values, right_values;
