@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Cross-builds quarlix.exe and quarlix-info.exe for 64-bit Windows and checks them under Wine
-# against the Linux build
-# on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
+# against the Linux build on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
 # statuses, nothing on standard error, byte-identical output files. Then packs the .zip and
-# checks what it holds. Installs the cross compiler, the Windows zlib and Wine when missing.
+# checks what it holds. Installs the cross compiler, the Windows zlib, the header-only CLI11
+# and nlohmann-json, and Wine when missing.
 #   tools/windows-check.sh [LINUX_BUILD_DIR]   (default build/release, configured when missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -20,7 +20,7 @@ fail() {
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 missing=()
-for pkg in g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64; do
+for pkg in g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libcli11-dev nlohmann-json3-dev wine64; do
     dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$pkg")
 done
 if [ ${#missing[@]} -gt 0 ]; then
