@@ -92,8 +92,9 @@ gen_level clean_level(int version) {
     lv.version = version;
     const bool newer = version >= version_tr4;
     if (version <= 5) lv.textiles8.assign(2 * 65536, 1);
+    // Two pages, counted from the 16-bit chunk (the 32-bit one stays empty to keep files small).
     if (version >= 3) lv.textiles16.assign(2 * 131072, 2);
-    if (newer) lv.textiles32.assign(2 * 262144, 3), lv.num_room_textiles = 2;
+    if (newer) lv.num_room_textiles = 2;
     lv.rooms = {clean_room(version, 1, 0), clean_room(version, 0, 2048)};
     lv.floor_data = {0, 1, 2, 3};
     lv.mesh_data.assign(40, 0);
