@@ -85,12 +85,11 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
     CLI::App app{"Shows what a level file holds (one LEVEL), what differs between two levels "
                  "(LEVEL OTHER), and with --check what is broken in them. Never changes a file.",
                  "quarlix-info"};
-    std::vector<std::string> files;
+    std::string level_name, other_name;
     bool as_json = false;
     bool check = false;
-    app.add_option("LEVEL", files, "the level file, and another to set beside it")
-        ->required()
-        ->expected(1, 2);
+    app.add_option("LEVEL", level_name, "the level file")->required();
+    app.add_option("OTHER", other_name, "another level file to set beside it");
     app.add_flag("--json", as_json, "print one JSON object instead of the report");
     app.add_flag("--check", check, "look for references that lead nowhere");
     app.set_version_flag("--version", "quarlix-info " QUARLIX_VERSION);
@@ -105,8 +104,9 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
     }
 
     std::vector<outcome> sides;
-    for (const std::string& name : files) {
-        sides.push_back(inspect(name, check));
+    sides.push_back(inspect(level_name, check));
+    if (app.count("OTHER") != 0) {
+        sides.push_back(inspect(other_name, check));
     }
     const bool all_read =
         std::all_of(sides.begin(), sides.end(), [](const outcome& o) { return o.readable; });
