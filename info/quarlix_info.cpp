@@ -50,8 +50,10 @@ outcome inspect(const std::string& name, bool check) {
         const auto level = std::make_unique<Ttrlevel>();
         if (level->load_content(file.content(), name) != 0) {
             std::uint32_t first_word = 0;
-            std::memcpy(&first_word, file.content().data(),
-                        std::min<std::size_t>(4, file.content().size()));
+            if (!file.content().empty()) {
+                std::memcpy(&first_word, file.content().data(),
+                            std::min<std::size_t>(4, file.content().size()));
+            }
             char word[11];
             std::snprintf(word, sizeof word, "0x%08X", first_word);
             throw ELevelFormatError("'" + name + "' is not a level of any known version (first word " +

@@ -326,6 +326,8 @@ TEST(QuarlixInfo, ExitStatusesAndTheirReports) {
     const std::string notes = files.dir.file("notes.trc");
     quarlix::test::write_bytes(notes, std::vector<std::uint8_t>{'n', 'o', 't', 'e', 's', '\n'});
     const std::string missing = files.dir.file("missing.tr4");
+    const std::string empty = files.dir.file("empty.tr4");
+    quarlix::test::write_bytes(empty, std::vector<std::uint8_t>{});
 
     EXPECT_EQ(info({clean}).status, 0);
     EXPECT_EQ(info({"--check", clean}).status, 0);
@@ -341,6 +343,8 @@ TEST(QuarlixInfo, ExitStatusesAndTheirReports) {
         {missing, "EInOutError: cannot open file '" + missing + "' for reading\n"},
         {notes, "ELevelFormatError: '" + notes +
                     "' is not a level of any known version (first word 0x65746F6E)\n"},
+        {empty, "ELevelFormatError: '" + empty +
+                    "' is not a level of any known version (first word 0x00000000)\n"},
         {cut, ""}};
     for (const auto& [file, line] : unreadable) {
         const ran r = info({"--check", clean, file});
