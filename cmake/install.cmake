@@ -1,6 +1,6 @@
-# Installation and packages: the program with its man page, and the level library as the
-# CMake package "quarlix" with the target quarlix::level. On Windows the program, the README
-# and the man page sit side by side at the top of the install tree.
+# Installation and packages: the programs quarlix and quarlix-info with their man pages, and
+# the level library as the CMake package "quarlix" with the target quarlix::level. On Windows
+# the programs, the README and the man pages sit side by side at the top of the install tree.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -11,8 +11,8 @@ else()
     set(QUARLIX_PROGRAM_DIR ${CMAKE_INSTALL_BINDIR})
     set(QUARLIX_MAN_DIR ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
-install(TARGETS quarlix quarlix-export RUNTIME DESTINATION ${QUARLIX_PROGRAM_DIR} COMPONENT program)
-install(FILES ${PROJECT_SOURCE_DIR}/doc/quarlix.1 ${PROJECT_SOURCE_DIR}/doc/quarlix-export.1
+install(TARGETS quarlix quarlix-info quarlix-export RUNTIME DESTINATION ${QUARLIX_PROGRAM_DIR} COMPONENT program)
+install(FILES ${PROJECT_SOURCE_DIR}/doc/quarlix.1 ${PROJECT_SOURCE_DIR}/doc/quarlix-info.1 ${PROJECT_SOURCE_DIR}/doc/quarlix-export.1
         DESTINATION ${QUARLIX_MAN_DIR} COMPONENT program)
 if(WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION . COMPONENT program)

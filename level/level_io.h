@@ -36,6 +36,14 @@ inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint6
                           " exceeds the " + std::to_string(held) + " records held");
     }
 }
+/// Where the loader found the first record of a table: its name as in the loader's messages
+/// ("items", "room 2 sectors", "TRC room 0 layer rectangles"), the offset space ("file offset"
+/// or "level-data offset") and the offset.
+struct ttable_place {
+    std::string table;
+    std::string space;
+    std::size_t offset = 0;
+};
 
 /// Reads level data from a view that it never runs past. Counts are checked against the
 /// bytes left (and capacities) before anything is sized or copied.
@@ -46,6 +54,15 @@ public:
     /// `space` names the offsets in messages: "file offset" or "level-data offset".
     level_loader(std::span<const std::uint8_t> data, std::size_t pos, std::string_view space)
         : data_(data), pos_(pos > data.size() ? data.size() : pos), space_(space) {}
+
+    /// From now on, every table's place is appended to `places` (null: none are kept).
+    void keep_places(std::vector<ttable_place>* places) noexcept { places_ = places; }
+    /// Notes that the records of the table `field` start here.
+    void note(std::string_view field) {
+        if (places_ != nullptr) {
+            places_->push_back({std::string(field), std::string(space_), pos_});
+        }
+    }
 
     std::size_t position() const noexcept { return pos_; }
     std::size_t size() const noexcept { return data_.size(); }
@@ -108,6 +125,7 @@ public:
     /// count records straight into rows, after checking that they are all there.
     template <class T> void rows_into(T* rows, std::uint64_t count, std::string_view field) {
         static_assert(std::is_trivially_copyable_v<T>);
+        note(field);
         need(count * sizeof(T), field);
         bytes(rows, static_cast<std::size_t>(count) * sizeof(T), field);
     }
@@ -121,6 +139,7 @@ private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_;
     std::string_view space_;
+    std::vector<ttable_place>* places_ = nullptr;
 };
 
 /// Appends level data to a buffer; patches go back to noted offsets. Made without a buffer it
@@ -134,6 +153,7 @@ public:
     level_saver() = default;
 
     std::size_t position() const noexcept { return size_; }
+    void note(std::string_view) noexcept {}
 
     void bytes(const void* src, std::size_t n, std::string_view = {}) {
         if (out_ != nullptr) {

@@ -82,6 +82,7 @@ template <class Io> void walk_object_textures(Io& io, Ttrlevel& l) {
         }
         return;
     }
+    io.note("object textures");
     for (std::size_t i = 0; i < n; ++i) {
         auto* record = reinterpret_cast<std::uint8_t*>(&l.object_textures[i]);
         if (element == 38) {

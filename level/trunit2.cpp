@@ -222,7 +222,9 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
     version = detected;
 
     level_loader file(content, 4, "file offset");
+    table_places.clear();
     if (version != level_tr4 && version != level_trc) {
+        file.keep_places(&table_places);
         // Versions 1 to 5: one plain stream.
         load_older_textures(file, *this);
         walk_tr4_rooms(file, *this);
@@ -237,7 +239,7 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
     std::vector<located_chunk> chunks;
     std::exception_ptr header_failure;
     zbuffer level_data;
-    std::uint32_t level_data_size = 0, level_data_packed = 0;
+    level_data_chunk_size = level_data_chunk_packed_size = 0;
     try {
         file.value(num_room_textiles, "number of room textiles");
         file.value(num_object_textiles, "number of object textiles");
@@ -249,8 +251,8 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
         chunks.push_back(locate_chunk(file, textiles_misc, textiles_misc_size,
                                       textiles_misc_packed_size, "texture chunk 3"));
         if (version == level_tr4) {
-            chunks.push_back(locate_chunk(file, level_data, level_data_size, level_data_packed,
-                                          "level-data chunk"));
+            chunks.push_back(locate_chunk(file, level_data, level_data_chunk_size,
+                                          level_data_chunk_packed_size, "level-data chunk"));
             sample_data = buffer_of(file.rest());
             sample_data_size = static_cast<std::uint32_t>(sample_data.size());
         }
@@ -270,11 +272,13 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
             inflate(chunks[3]);
             // The level data ends at its decompressed length, whatever follows it in the file.
             level_loader body(level_data.span(), 0, "level-data offset");
+            body.keep_places(&table_places);
             walk_tr4_rooms(body, *this);
             walk_object_sections(body, *this);
             walk_world_sections(body, *this);
         } else {
             trc_frame frame;
+            file.keep_places(&table_places);
             walk_trc_rooms(file, *this, frame);
             walk_object_sections(file, *this);
             walk_world_sections(file, *this);

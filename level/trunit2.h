@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "level/level_io.h"
 #include "level/records.h"
 #include "level/room.h"
 #include "storage/zfiles.h"
@@ -74,6 +75,8 @@ public:
     std::uint32_t textiles16_packed_size = 0;
     std::uint32_t textiles_misc_size = 0;
     std::uint32_t textiles_misc_packed_size = 0;
+    std::uint32_t level_data_chunk_size = 0;         // TR4: the level-data chunk, inflated
+    std::uint32_t level_data_chunk_packed_size = 0;  // and as stored
     std::uint32_t textile_bytes = 0;
     std::uint32_t num_textiles = 0;
     zbuffer textiles8;
@@ -124,6 +127,8 @@ public:
     std::uint32_t sample_data_size = 0;
     zbuffer sample_data;
     std::vector<std::int32_t> sample_indices;
+    /// Where the last load found each table, in reading order (for reports; never written).
+    std::vector<ttable_place> table_places;
 
     /// Reads a level of any version: 0 recognised, 1 no such file, 2 unrecognised first word.
     std::uint8_t load(const std::string& file_name);

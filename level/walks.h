@@ -46,7 +46,7 @@ void counted(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), const std
         io.value(n, field);
         io.need(std::uint64_t{n} * sizeof(T), field);
         (l.*set)(static_cast<std::int32_t>(n));  // 2^31 and more: the setter's range error
-        io.bytes(rows.data(), std::size_t{n} * sizeof(T), field);
+        io.rows_into(rows.data(), n, field);
     } else {
         check_saved_count(count, rows.size(), INT32_MAX, field);
         io.value(static_cast<std::uint32_t>(count));

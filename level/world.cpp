@@ -124,6 +124,7 @@ template <class Io> void walk_world_sections(Io& io, Ttrlevel& l) {
     }
     counted16(io, l, &Ttrlevel::set_num_demo_data, l.num_demo_data, l.demo_data, "demo data");
     const std::size_t sound_map_bytes = v == level_trc ? 900 : v >= 3 ? 740 : 512;
+    io.note("sound map");
     io.bytes(l.sound_map, sound_map_bytes, "sound map");
     counted(io, l, &Ttrlevel::set_num_sample_infos, l.num_sample_infos, l.sample_infos,
             "sample infos");

@@ -35,7 +35,7 @@ cleanup() {
 trap cleanup EXIT
 
 "$build/make_level" example "$site/example.trc"
-"$build/export/quarlix-export" --model "$site/example.trc" "$site/out" >/dev/null ||
+"$build/quarlix-export" --model "$site/example.trc" "$site/out" >/dev/null ||
     fail "the export failed"
 ln -s "$modules/three" "$site/three"
 cat >"$site/index.html" <<'HTML'

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Cross-builds quarlix.exe and quarlix-export.exe for 64-bit Windows and checks it under Wine against the Linux build
-# on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
+# Cross-builds quarlix.exe, quarlix-info.exe and quarlix-export.exe for 64-bit Windows and checks
+# them under Wine against the Linux build on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
 # statuses, nothing on standard error, byte-identical output files. Then packs the .zip and
-# checks what it holds. Installs the cross compiler, the Windows zlib and Wine when missing.
+# checks what it holds. Installs the cross compiler, the Windows zlib, the header-only CLI11
+# and nlohmann-json, and Wine when missing.
 #   tools/windows-check.sh [LINUX_BUILD_DIR]   (default build/release, configured when missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,7 +20,7 @@ fail() {
 sudo=()
 [ "$(id -u)" -eq 0 ] || sudo=(sudo)
 missing=()
-for pkg in g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64; do
+for pkg in g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libcli11-dev nlohmann-json3-dev wine64; do
     dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$pkg")
 done
 if [ ${#missing[@]} -gt 0 ]; then
@@ -37,29 +38,27 @@ wineserver=$(command -v wineserver || { [ -x /usr/lib/wine/wineserver ] &&
 if [ ! -f "$linux_build/CMakeCache.txt" ]; then
     cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 fi
-cmake --build "$linux_build" --target quarlix quarlix-export make_level
+cmake --build "$linux_build" --target quarlix quarlix-info quarlix-export make_level
 cmake --preset mingw && cmake --build --preset mingw
-lin_build=$root/$linux_build
-[[ $linux_build = /* ]] && lin_build=$linux_build
-lin_exe=$lin_build/quarlix
-make_level=$lin_build/make_level
-exe=$root/build/mingw/quarlix.exe
+lin_dir=$root/$linux_build
+[[ $linux_build = /* ]] && lin_dir=$linux_build
+make_level=$lin_dir/make_level
+# The program that the cases run, the same on both sides.
+program=quarlix
 
-# The export program is checked by the same cases, run with these two.
-quarlix_pair() { lin_exe=$lin_build/quarlix exe=$root/build/mingw/quarlix.exe; }
-export_pair() { lin_exe=$lin_build/export/quarlix-export exe=$root/build/mingw/export/quarlix-export.exe; }
 
 # A bare Windows machine has its own DLLs only: zlib, the C++ runtime and the thread library
 # must be linked in.
-for program in "$exe" "$root/build/mingw/export/quarlix-export.exe"; do
-    dlls=$(x86_64-w64-mingw32-objdump -p "$program" | sed -n 's/^[[:space:]]*DLL Name: //p')
+for name in quarlix quarlix-info quarlix-export; do
+    dlls=$(x86_64-w64-mingw32-objdump -p "build/mingw/$name.exe" |
+           sed -n 's/^[[:space:]]*DLL Name: //p')
     for dll in $dlls; do
         case ${dll,,} in
         kernel32.dll | msvcrt.dll | ucrtbase.dll | api-ms-win-*.dll | advapi32.dll | ntdll.dll) ;;
-        *) fail "$(basename "$program") needs $dll, which is not part of Windows" ;;
+        *) fail "$name.exe needs $dll, which is not part of Windows" ;;
         esac
     done
-    echo "windows-check: $(basename "$program") imports only" $dlls
+    echo "windows-check: $name.exe imports only" $dlls
 done
 
 # --- Wine -----------------------------------------------------------------------------------
@@ -105,9 +104,9 @@ cases=0
 # or both not write.
 check() {
     local name=$1 outputs=$2 log=$work/logs/$1 win_status=0 lin_status=0 i expected
-    (cd "$work/win" && "$wine" "$exe" "${win_args[@]}") >"$log.win.out" 2>"$log.win.err" ||
-        win_status=$?
-    (cd "$work/lin" && "$lin_exe" "${lin_args[@]}") >"$log.lin.out" 2>"$log.lin.err" ||
+    (cd "$work/win" && "$wine" "$root/build/mingw/$program.exe" "${win_args[@]}") \
+        >"$log.win.out" 2>"$log.win.err" || win_status=$?
+    (cd "$work/lin" && "$lin_dir/$program" "${lin_args[@]}") >"$log.lin.out" 2>"$log.lin.err" ||
         lin_status=$?
     [ ! -s "$log.win.err" ] || fail "$name: standard error under Wine: $(cat "$log.win.err")"
     [ ! -s "$log.lin.err" ] || fail "$name: standard error on Linux: $(cat "$log.lin.err")"
@@ -204,7 +203,7 @@ stray=$(find "$work/win" "$work/lin" -name '.quarlix-*')
 [ -z "$stray" ] || fail "temporary files left: $stray"
 
 # quarlix-export: every file it writes is the same under Wine.
-export_pair
+program=quarlix-export
 win_args=() lin_args=()
 check export-no-arguments ""
 win_args=("--help") lin_args=("--help")
@@ -225,7 +224,27 @@ check export-unwritable ""
 for part in level.glb textures/page32-000.png; do
     [ -s "$work/lin/export-example/$part" ] || fail "the export of the example lacks $part"
 done
-quarlix_pair
+program=quarlix
+
+# quarlix-info on the example and its conversion. The JSON names the files without a directory,
+# as JSON escapes the backslashes of Windows paths.
+program=quarlix-info
+win_args=("$win\\example.trc") lin_args=("$lin/example.trc")
+check info-report ""
+win_args=(--check ".\\example.tr4") lin_args=(--check "./example.tr4")
+check info-check ""
+# Names of one length on both sides, as the left column is as wide as its widest value.
+win_args=(".\\example.trc" ".\\example.tr4") lin_args=("./example.trc" "./example.tr4")
+check info-difference ""
+win_args=(--json --check example.trc example.tr4) lin_args=(--json --check example.trc example.tr4)
+check info-json ""
+win_args=(".\\old.phd" ".\\missing.trc") lin_args=("./old.phd" "./missing.trc")
+check info-missing ""
+win_args=(--help) lin_args=(--help)
+check info-help ""
+win_args=(--frobnicate) lin_args=(--frobnicate)
+check info-usage ""
+program=quarlix
 
 # --- The .zip -------------------------------------------------------------------------------
 rm -f build/mingw/quarlix-*-win64.zip
@@ -239,6 +258,7 @@ top = pathlib.Path(archive).stem
 with zipfile.ZipFile(archive) as z:
     names = sorted(i.filename for i in z.infolist() if not i.is_dir())
     want = [f"{top}/{n}" for n in ("README.md", "quarlix-export.1", "quarlix-export.exe",
+                                   "quarlix-info.1", "quarlix-info.exe",
                                    "quarlix.1", "quarlix.exe")]
     if names != want:
         sys.exit(f"windows-check: {archive} holds {names}, not {want}")
@@ -253,7 +273,11 @@ cmp -s "$work/logs/zip.out" "$work/logs/no-arguments.win.out" ||
     >"$work/logs/zip-export.out" 2>&1 || fail "the packed quarlix-export.exe failed"
 [ "$(tr -d '\r' <"$work/logs/zip-export.out")" = "quarlix-export 1.0" ] ||
     fail "the packed quarlix-export.exe prints $(cat "$work/logs/zip-export.out")"
-echo "windows-check: ${zips[0]} holds both programs, their man pages and README.md; they run"
+(cd "$work/win" && "$wine" "$work/zip/$(basename "${zips[0]}" .zip)/quarlix-info.exe" --help) \
+    >"$work/logs/zip-info.out" 2>&1 || fail "the packed quarlix-info.exe failed"
+cmp -s "$work/logs/zip-info.out" "$work/logs/info-help.win.out" ||
+    fail "the packed quarlix-info.exe prints other lines"
+echo "windows-check: ${zips[0]} holds the three programs, README.md and their man pages; they run"
 
 "$wineserver" -w
 echo "windows-check: $cases cases as on Linux; $((SECONDS - started)) s"

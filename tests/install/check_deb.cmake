@@ -30,6 +30,8 @@ foreach(pattern
         " \\./usr/share/man/man1/quarlix\\.1(\\.gz)?\n"
         "(^|\n)-rwxr-xr-x [^\n]* \\./usr/bin/quarlix-export\n"
         " \\./usr/share/man/man1/quarlix-export\\.1(\\.gz)?\n"
+        "(^|\n)-rwxr-xr-x [^\n]* \\./usr/bin/quarlix-info\n"
+        " \\./usr/share/man/man1/quarlix-info\\.1(\\.gz)?\n"
         " \\./usr/lib/[^\n]*libquarlix_level\\.a\n"
         " \\./usr/include/quarlix/level/trunit2\\.h\n"
         " \\./usr/include/quarlix/storage/zfiles\\.h\n"
@@ -41,7 +43,7 @@ foreach(pattern
     endif()
 endforeach()
 # Nothing that belongs to the build or the tests.
-foreach(stray make_level quarlix_tests libquarlix_driver libquarlix_levelgen libquarlix_export)
+foreach(stray make_level quarlix_tests libquarlix_driver libquarlix_levelgen libquarlix_export libquarlix_info)
     if(contents MATCHES "/${stray}[^/\n]*\n")
         message(FATAL_ERROR "the .deb holds ${stray}")
     endif()

@@ -25,6 +25,8 @@ foreach(installed
         ${MANDIR}/man1/quarlix.1
         ${BINDIR}/quarlix-export
         ${MANDIR}/man1/quarlix-export.1
+        ${BINDIR}/quarlix-info
+        ${MANDIR}/man1/quarlix-info.1
         ${LIBDIR}/libquarlix_level.a
         ${INCLUDEDIR}/quarlix/level/trunit2.h
         ${INCLUDEDIR}/quarlix/storage/zfiles.h

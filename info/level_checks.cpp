@@ -1,0 +1,378 @@
+// The checks: every index a record holds is set against the table it points into.
+#include "info/level_checks.h"
+
+#include <algorithm>
+#include <iterator>
+#include <map>
+#include <string_view>
+
+#include "level/record_meanings.h"
+
+namespace quarlix::info {
+
+namespace {
+
+std::string num(std::uint64_t n) { return std::to_string(n); }
+
+/// Finds where the loader noted a table (the n-th time, for tables noted once per layer).
+class table_places {
+public:
+    explicit table_places(const Ttrlevel& level) {
+        for (const ttable_place& p : level.table_places) {
+            by_name_[p.table].push_back(&p);
+        }
+    }
+    const ttable_place* find(const std::string& table, std::size_t occurrence = 0) const {
+        const auto it = by_name_.find(table);
+        if (it == by_name_.end() || occurrence >= it->second.size()) {
+            return nullptr;
+        }
+        return it->second[occurrence];
+    }
+
+private:
+    std::map<std::string, std::vector<const ttable_place*>, std::less<>> by_name_;
+};
+
+class checker {
+public:
+    explicit checker(const Ttrlevel& level) : l_(level), places_(level) {}
+
+    std::vector<problem> run() {
+        rooms();
+        object_sections();
+        world_sections();
+        return std::move(found_);
+    }
+
+private:
+    /// Adds a problem at record `index` of the table the loader noted as `table`.
+    void add(std::string where, std::string message, const std::string& table = {},
+             std::size_t index = 0, std::size_t element = 0, std::size_t occurrence = 0) {
+        problem p{std::move(where), std::move(message), {}, std::nullopt};
+        if (const ttable_place* at = table.empty() ? nullptr : places_.find(table, occurrence)) {
+            p.space = at->space;
+            p.offset = at->offset + index * element;
+        }
+        found_.push_back(std::move(p));
+    }
+
+    bool room_missing(std::int64_t room) const { return room < 0 || room >= l_.num_rooms; }
+    std::string rooms_text() const { return num(l_.num_rooms) + " rooms"; }
+
+    void rooms() {
+        const bool trc = l_.version == level_trc;
+        for (std::size_t r = 0; r < l_.rooms.size(); ++r) {
+            const troom& room = l_.rooms[r];
+            const std::string at = "room " + num(r);
+            const std::string table = (trc ? "TRC room " : "room ") + num(r) + " ";
+            for (std::size_t p = 0; p < room.num_portals; ++p) {
+                const portal_fields portal = read_portal(room.portals[p]);
+                if (room_missing(portal.room)) {
+                    add(at + " portal " + num(p),
+                        "leads to room " + num(portal.room) + ", beyond the " + rooms_text(),
+                        table + "portals", p, sizeof(tportal));
+                }
+            }
+            const std::size_t sectors = std::size_t{room.num_z_sectors} * room.num_x_sectors;
+            for (std::size_t s = 0; s < sectors; ++s) {
+                sector(room.sectors[s], at + " sector " + num(s), table + "sectors", s);
+            }
+            if (trc) {
+                layer_faces(room, at, table);
+            } else {
+                faces(room.rectangles, room.num_rectangles, room.num_vertices, at, "rectangle",
+                      table + "rectangles", sizeof(troom_rectangle), 0, false);
+                faces(room.triangles, room.num_triangles, room.num_vertices, at, "triangle",
+                      table + "triangles", sizeof(troom_triangle), 0, false);
+            }
+            if (room.alternate_room != -1 && room_missing(room.alternate_room)) {
+                add(at, "its alternate room " + num(static_cast<std::uint16_t>(room.alternate_room)) +
+                            " is beyond the " + rooms_text());
+            }
+        }
+    }
+
+    void sector(const tsector& record, const std::string& where, const std::string& table,
+                std::size_t index) {
+        const sector_fields s = read_sector(record);
+        const auto at = [&](const std::string& message) {
+            add(where, message, table, index, sizeof(tsector));
+        };
+        if (s.room_below != no_room_8 && room_missing(s.room_below)) {
+            at("the room below, " + num(s.room_below) + ", is beyond the " + rooms_text());
+        }
+        if (s.room_above != no_room_8 && room_missing(s.room_above)) {
+            at("the room above, " + num(s.room_above) + ", is beyond the " + rooms_text());
+        }
+        const auto box = sector_box(s.box_field, l_.version);
+        if (box && *box >= l_.num_boxes) {
+            at("box " + num(*box) + " is beyond the " + num(l_.num_boxes) + " boxes");
+        }
+        if (s.floor_data_index >= l_.num_floor_data) {
+            at("floor-data index " + num(s.floor_data_index) + " is beyond the " +
+               num(l_.num_floor_data) + " floor-data words");
+        }
+    }
+
+    /// Faces of one table: corners against `vertices`, texture against the object textures.
+    template <class Table>
+    void faces(const Table& rows, std::size_t count, std::size_t vertices, const std::string& at,
+               const char* kind, const std::string& table, std::size_t element,
+               std::size_t occurrence, bool layer_face) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto& face = rows[i];
+            const std::string where = at + " " + kind + " " + num(i);
+            for (std::size_t c = 0; c < std::size(face.corners); ++c) {
+                if (face.corners[c] >= vertices) {
+                    add(where,
+                        "corner " + num(c) + " is vertex " + num(face.corners[c]) +
+                            ", beyond the " + num(vertices) + " vertices",
+                        table, i, element, occurrence);
+                    break;
+                }
+            }
+            const std::uint16_t texture = face_texture_index(face.texture, l_.version, layer_face);
+            if (texture >= l_.num_object_textures) {
+                add(where,
+                    "object texture " + num(texture) + " is beyond the " +
+                        num(l_.num_object_textures) + " object textures",
+                    table, i, element, occurrence);
+            }
+        }
+    }
+
+    /// TRC rooms: the faces of each layer against that layer's vertices, and the layers'
+    /// face counts against the totals in the room header.
+    void layer_faces(const troom& room, const std::string& at, const std::string& table) {
+        const ttr5_layers& layers = room.layers;
+        std::uint64_t rectangles = 0, triangles = 0;
+        for (std::size_t k = 0; k < room.layer_headers.size(); ++k) {
+            rectangles += room.layer_headers[k].num_rectangles;
+            triangles += room.layer_headers[k].num_triangles;
+            if (k >= layers.vertex_blocks.size() || k >= layers.rectangle_blocks.size() ||
+                k >= layers.triangle_blocks.size()) {
+                continue;
+            }
+            const std::string layer = at + " layer " + num(k);
+            const std::size_t vertices = layers.vertex_blocks[k].count;
+            faces(layers.rectangle_blocks[k].rectangles, layers.rectangle_blocks[k].count,
+                  vertices, layer, "rectangle", table + "layer rectangles",
+                  sizeof(tlayer_rectangle), k, true);
+            faces(layers.triangle_blocks[k].triangles, layers.triangle_blocks[k].count, vertices,
+                  layer, "triangle", table + "layer triangles", sizeof(tlayer_triangle), k, true);
+        }
+        if (rectangles != room.trc_num_rectangles) {
+            add(at, "its layers hold " + num(rectangles) + " rectangles, its header says " +
+                        num(room.trc_num_rectangles));
+        }
+        if (triangles != room.trc_num_triangles) {
+            add(at, "its layers hold " + num(triangles) + " triangles, its header says " +
+                        num(room.trc_num_triangles));
+        }
+    }
+
+    void object_sections() {
+        const std::uint64_t mesh_bytes = 2 * std::uint64_t(l_.num_mesh_data);
+        for (std::size_t i = 0; i < l_.mesh_pointers.size(); ++i) {
+            const std::int32_t p = l_.mesh_pointers[i];
+            const std::string where = "mesh pointer " + num(i);
+            if (p < 0 || std::uint64_t(p) >= mesh_bytes) {
+                add(where,
+                    "byte offset " + std::to_string(p) + " is outside the " + num(mesh_bytes) +
+                        " bytes of mesh data",
+                    "mesh pointers", i, 4);
+            } else if (p % 2 != 0) {
+                add(where, "byte offset " + num(std::uint64_t(p)) + " is odd", "mesh pointers", i,
+                    4);
+            }
+        }
+        const std::size_t moveable_size = section_element_size("moveables", l_.version);
+        for (std::size_t i = 0; i < l_.moveables.size(); ++i) {
+            const moveable_fields m = read_moveable(l_.moveables[i]);
+            const auto at = [&](const std::string& message) {
+                add("moveable " + num(i), message, "moveables", i, moveable_size);
+            };
+            if (m.num_meshes > 0 && std::uint64_t{m.first_mesh} + m.num_meshes > std::uint64_t(l_.num_mesh_pointers)) {
+                at("meshes " + num(m.first_mesh) + " to " + num(m.first_mesh + m.num_meshes - 1u) +
+                   " run past the " + num(l_.num_mesh_pointers) + " mesh pointers");
+            }
+            if (m.num_meshes > 1 && std::uint64_t{m.mesh_tree} + 4u * (m.num_meshes - 1u) >
+                                        std::uint64_t(l_.num_mesh_trees)) {
+                at("its mesh tree from word " + num(m.mesh_tree) + " runs past the " +
+                   num(l_.num_mesh_trees) + " mesh-tree words");
+            }
+            if (m.animation != no_animation && m.animation >= l_.num_animations) {
+                at("animation " + num(m.animation) + " is beyond the " + num(l_.num_animations) +
+                   " animations");
+            }
+        }
+        for (std::size_t i = 0; i < l_.static_meshes.size(); ++i) {
+            const static_mesh_fields s = read_static_mesh(l_.static_meshes[i]);
+            if (s.mesh >= l_.num_mesh_pointers) {
+                add("static mesh " + num(i),
+                    "mesh " + num(s.mesh) + " is beyond the " + num(l_.num_mesh_pointers) +
+                        " mesh pointers",
+                    "static meshes", i, 32);
+            }
+        }
+        for (std::int32_t i = 0; i < l_.num_animations; ++i) {
+            animation(i);
+        }
+        for (std::size_t i = 0; i < l_.state_changes.size(); ++i) {
+            const state_change_fields s = read_state_change(l_.state_changes[i]);
+            if (s.num_dispatches > 0 && std::uint64_t{s.first_dispatch} + s.num_dispatches >
+                                            std::uint64_t(l_.num_anim_dispatches)) {
+                add("state change " + num(i),
+                    "dispatches " + num(s.first_dispatch) + " to " +
+                        num(s.first_dispatch + s.num_dispatches - 1u) + " run past the " +
+                        num(l_.num_anim_dispatches) + " animation dispatches",
+                    "state changes", i, 6);
+            }
+        }
+        const std::size_t pages = l_.num_textiles;
+        for (std::size_t i = 0; i < l_.object_textures.size(); ++i) {
+            const object_texture_fields t = read_object_texture(l_.object_textures[i], l_.version);
+            if (t.page >= pages) {
+                add("object texture " + num(i),
+                    "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
+                    "object textures", i, section_element_size("object_textures", l_.version));
+            }
+        }
+        for (std::size_t i = 0; i < l_.sprite_textures.size(); ++i) {
+            const sprite_texture_fields t = read_sprite_texture(l_.sprite_textures[i]);
+            if (t.page >= pages) {
+                add("sprite texture " + num(i),
+                    "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
+                    "sprite textures", i, 16);
+            }
+        }
+    }
+
+    void animation(std::int32_t index) {
+        const auto i = static_cast<std::size_t>(index);
+        const bool newer = l_.version >= level_tr4;
+        const animation_fields a =
+            newer ? read_animation(l_.animations[i]) : read_animation(l_.animations_old[i]);
+        const std::size_t size = newer ? 40 : 32;
+        const auto at = [&](const std::string& message) {
+            add("animation " + num(i), message, "animations", i, size);
+        };
+        const std::uint64_t frame_bytes = 2 * std::uint64_t(l_.num_frames);
+        if (a.frame_offset >= frame_bytes) {
+            at("frame offset " + num(a.frame_offset) + " is beyond the " + num(frame_bytes) +
+               " bytes of frames");
+        }
+        if (a.num_state_changes > 0 && std::uint64_t{a.first_state_change} + a.num_state_changes >
+                                           std::uint64_t(l_.num_state_changes)) {
+            at("state changes " + num(a.first_state_change) + " to " +
+               num(a.first_state_change + a.num_state_changes - 1u) + " run past the " +
+               num(l_.num_state_changes) + " state changes");
+        }
+        if (a.num_commands > 0 && a.first_command >= l_.num_anim_commands) {
+            at("commands start at word " + num(a.first_command) + ", beyond the " +
+               num(l_.num_anim_commands) + " command words");
+        }
+        if (a.next_animation >= l_.num_animations) {
+            at("next animation " + num(a.next_animation) + " is beyond the " +
+               num(l_.num_animations) + " animations");
+        }
+    }
+
+    void world_sections() {
+        const std::size_t item_size = section_element_size("items", l_.version);
+        for (std::size_t i = 0; i < l_.items.size(); ++i) {
+            const std::int16_t room = item_room(l_.items[i]);
+            if (room_missing(room)) {
+                add("item " + num(i),
+                    "is in room " + std::to_string(room) + ", beyond the " + rooms_text(),
+                    "items", i, item_size);
+            }
+        }
+        if (l_.version >= level_tr4) {
+            for (std::size_t i = 0; i < l_.ai_objects.size(); ++i) {
+                const std::int16_t room = ai_object_room(l_.ai_objects[i]);
+                if (room_missing(room)) {
+                    add("AI object " + num(i),
+                        "is in room " + std::to_string(room) + ", beyond the " + rooms_text(),
+                        "AI objects", i, 24);
+                }
+            }
+        }
+        for (std::size_t i = 0; i < l_.cameras.size(); ++i) {
+            const std::int16_t room = camera_room(l_.cameras[i]);
+            if (room_missing(room)) {
+                add("camera " + num(i),
+                    "is in room " + std::to_string(room) + ", beyond the " + rooms_text(),
+                    "cameras", i, 16);
+            }
+        }
+        for (std::size_t i = 0; i < l_.flyby_cameras.size(); ++i) {
+            const std::uint32_t room = flyby_camera_room(l_.flyby_cameras[i]);
+            if (room >= l_.num_rooms) {
+                add("flyby camera " + num(i),
+                    "is in room " + num(room) + ", beyond the " + rooms_text(), "flyby cameras",
+                    i, 40);
+            }
+        }
+        const std::size_t map_entries = sound_map_entries(l_.version);
+        for (std::size_t i = 0; i < l_.sound_sources.size(); ++i) {
+            const std::uint16_t sound = sound_source_sound(l_.sound_sources[i]);
+            if (sound >= map_entries) {
+                add("sound source " + num(i),
+                    "sound " + num(sound) + " is beyond the " + num(map_entries) +
+                        " entries of the sound map",
+                    "sound sources", i, 16);
+            }
+        }
+        if (l_.version >= level_tr4) {
+            sounds(map_entries);
+        }
+    }
+
+    /// TR4 and TRC: the sound map against the sample infos, the sample infos against the
+    /// sample list after the level data.
+    void sounds(std::size_t map_entries) {
+        for (std::size_t i = 0; i < map_entries; ++i) {
+            const std::int16_t entry = sound_map_entry(l_, i);
+            if (entry != -1 && (entry < 0 || entry >= l_.num_sample_infos)) {
+                add("sound map entry " + num(i),
+                    "sample info " + std::to_string(entry) + " is beyond the " +
+                        num(l_.num_sample_infos) + " sample infos",
+                    "sound map", i, 2);
+            }
+        }
+        const sample_list list = read_sample_list(l_.sample_data.span());
+        if (!list.complete) {
+            // The sample data is everything after the level data, at the end of the file.
+            problem p{"sample data",
+                      "sample " + num(list.samples.size()) + " of the " + num(list.declared) +
+                          " declared runs past the end of the file",
+                      {}, std::nullopt};
+            found_.push_back(std::move(p));
+        }
+        const std::size_t samples = list.samples.size();
+        for (std::size_t i = 0; i < l_.sample_infos.size(); ++i) {
+            const sample_info_fields s = read_sample_info(l_.sample_infos[i]);
+            const std::uint64_t end = std::uint64_t{s.first_sample} + std::max<std::uint16_t>(s.num_samples, 1);
+            if (end > samples) {
+                add("sample info " + num(i),
+                    "samples " + num(s.first_sample) + " to " + num(end - 1) + " run past the " +
+                        num(samples) + " samples of the sample list",
+                    "sample infos", i, 8);
+            }
+        }
+    }
+
+    const Ttrlevel& l_;
+    table_places places_;
+    std::vector<problem> found_;
+};
+
+} // namespace
+
+std::vector<problem> check_level(const Ttrlevel& level) {
+    return checker(level).run();
+}
+
+} // namespace quarlix::info
