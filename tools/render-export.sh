@@ -20,7 +20,9 @@ if ! command -v chromium >/dev/null; then
     "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends chromium
 fi
 modules=$root/build/npm/node_modules
-[ -d "$modules/three" ] || npm install --no-save --no-audit --no-fund --prefix "$root/build/npm" three
+# Installed together with the validator, as each install prunes what it was not asked for.
+{ [ -d "$modules/three" ] && [ -d "$modules/gltf-validator" ]; } ||
+    npm install --no-save --no-audit --no-fund --prefix "$root/build/npm" gltf-validator three
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target quarlix-export make_level
