@@ -1,11 +1,5 @@
 // Entry point: forwards the arguments to the export's run.
-#include <iostream>
-#include <string>
-#include <vector>
-
 #include "export/quarlix_export.h"
+#include "storage/program_entry.h"
 
-int main(int argc, char** argv) {
-    const std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    return quarlix::exporting::run(args, std::cout);
-}
+QUARLIX_PROGRAM_ENTRY(quarlix::exporting::run)

@@ -244,6 +244,13 @@ win_args=(--help) lin_args=(--help)
 check info-help ""
 win_args=(--frobnicate) lin_args=(--frobnicate)
 check info-usage ""
+# Names outside the system code page reach both programs whole.
+win_args=(--check ".\\关卡.trc" ".\\карты\\уровень.trc") lin_args=(--check "./关卡.trc" "./карты/уровень.trc")
+check info-unicode-names ""
+program=quarlix-export
+win_args=(".\\Été-à-Noël.trc" ".\\экспорт-关卡") lin_args=("./Été-à-Noël.trc" "./экспорт-关卡")
+check export-unicode-names "экспорт-关卡"
+[ -s "$work/lin/экспорт-关卡/level.glb" ] || fail "the export under a Cyrillic and CJK name wrote no model"
 program=quarlix
 
 # --- The .zip -------------------------------------------------------------------------------
