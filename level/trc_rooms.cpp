@@ -40,11 +40,12 @@ struct room_reads {
     std::uint64_t layers_left = 0;
 };
 
-/// Fails unless the room, having read from `room_at` to here, may read `more` bytes.
+/// Fails unless the room, having read from `room_at` to here, may read `more` bytes. Bytes that
+/// are not there at all are left to the reads themselves, which name what was cut short.
 void claim(const level_loader& io, const room_reads& reads, std::size_t room_at,
            std::uint64_t more, const std::string& field) {
     const std::uint64_t read = io.position() - room_at;
-    if (read + more > reads.bytes_left) {
+    if (more <= io.left() && read + more > reads.bytes_left) {
         io.fail(io.position(), field,
                 std::to_string(read + more) + " bytes of room data exceed the " +
                     std::to_string(reads.bytes_left) +
