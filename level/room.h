@@ -89,6 +89,9 @@ struct troom {
     std::uint16_t trc_extra_word;
 };
 
+// 65,535 empty rooms, a few KiB of file, must cost well under the 64 MiB that any run may take.
+static_assert(sizeof(troom) <= 640);
+
 /// The high byte of a 16-bit lighting word: the 5-bit shade.
 inline std::uint8_t lighting_shade(std::int16_t lighting) {
     return static_cast<std::uint8_t>(static_cast<std::uint16_t>(lighting) >> 8);
