@@ -25,6 +25,11 @@
 
 namespace quarlix::fuzz {
 
+/// Every stream inflates to at most 64 MiB here, so that a fuzzing run's memory limits catch
+/// memory that grows with what an input declares, not the sizes that an input may hold.
+inline constexpr std::uint64_t inflate_cap = std::uint64_t{64} << 20;
+inline const bool inflate_capped = (set_inflate_limit(inflate_cap), true);
+
 /// Reports a broken invariant and aborts, which the fuzzer and the regression runner both
 /// take for a crash.
 [[noreturn]] inline void fail(const std::string& what) {

@@ -32,7 +32,11 @@ std::optional<std::vector<std::uint8_t>> expected_content(std::span<const std::u
         return std::nullopt;
     }
     try {
-        return decompress_buffer(bytes.data() + 12, packed, 0).to_vector();
+        auto content = decompress_buffer(bytes.data() + 12, packed, 0, max_file_content);
+        if (content.size() > inflate_limit(max_file_content)) {
+            return std::nullopt;  // more than the in-memory file may hold
+        }
+        return content.to_vector();
     } catch (const EDecompressionError&) {
         return std::nullopt;
     }

@@ -50,18 +50,34 @@ std::size_t used_vertices(const troom& room) {
     return std::min<std::size_t>(room.num_vertices, max_room_vertices);
 }
 
+// Row i of a table, or a zero row when the table holds no row i.
+template <class T, std::size_t N> T row_or_zero(const troom_table<T, N>& table, std::size_t i) {
+    return i < table.size() ? table[i] : T{};
+}
+
+// Row i of a table, made (as zero rows) when the table does not hold it yet. i < N.
+template <class T, std::size_t N> T& row_at(troom_table<T, N>& table, std::size_t i) {
+    if (i == table.size()) {
+        table.push_back(T{});
+    } else if (i > table.size()) {
+        table.resize(i + 1);
+    }
+    return table[i];
+}
+
 // Appends a vertex at p; the caller has checked that the table has room. Returns its number
 // (from 1).
 std::uint16_t append_room_vertex(troom& room, tposition p) {
     const std::size_t i = room.num_vertices;
-    tlegacy_vertex legacy = room.legacy_vertices[i];
+    row_at(room.trc_vertices, i);
+    tlegacy_vertex legacy = row_at(room.legacy_vertices, i);
     legacy.x = p.x;
     legacy.y = p.y;
     legacy.z = p.z;
     legacy.lighting = without_shade(legacy.lighting);
     room.legacy_vertices[i] = legacy;
 
-    troom_vertex vertex = room.vertices[i];
+    troom_vertex vertex = row_at(room.vertices, i);
     vertex.x = p.x;
     vertex.y = p.y;
     vertex.z = p.z;
@@ -70,6 +86,17 @@ std::uint16_t append_room_vertex(troom& room, tposition p) {
 
     room.num_vertices = static_cast<std::uint16_t>(i + 1);
     return room.num_vertices;
+}
+
+// Calls f(table, count) for every form of the room's vertex, rectangle and triangle tables.
+template <class F> void for_each_form(troom& room, F f) {
+    f(room.legacy_vertices, room.num_vertices);
+    f(room.vertices, room.num_vertices);
+    f(room.trc_vertices, room.num_vertices);
+    f(room.rectangles, room.num_rectangles);
+    f(room.trc_rectangles, room.num_rectangles);
+    f(room.triangles, room.num_triangles);
+    f(room.trc_triangles, room.num_triangles);
 }
 
 // The room vertex number of every layer vertex, found by sorting the layer vertices by
@@ -126,9 +153,9 @@ public:
         }
     }
 
-    /// Vertices of a layer block that take part: its count, capped at the table's capacity.
+    /// Vertices of a layer block that take part: its count, capped at the rows it holds.
     static std::size_t layer_size(const tlayer_vertex_block& block) {
-        return std::min<std::size_t>(block.count, max_room_vertices);
+        return std::min<std::size_t>(block.count, block.vertices.size());
     }
 
     /// The number (from 1) of vertex i of layer k, or 0 when its position was dropped;
@@ -165,12 +192,12 @@ std::uint16_t room_corner(const tvertex_numbers& numbers, const tlayer_vertex_bl
 /// renumbered into the room's vertex table; faces beyond the tables' capacity are not added.
 template <class LayerFace, class RoomFace, std::size_t N>
 void add_layer_faces(const tvertex_numbers& numbers, const tlayer_vertex_block* vertices,
-                     std::size_t k, const LayerFace* faces,
-                     std::size_t count, std::uint16_t& num_faces, RoomFace (&room_faces)[N],
-                     LayerFace (&trc_faces)[N]) {
+                     std::size_t k, const troom_table<LayerFace, N>& faces,
+                     std::size_t count, std::uint16_t& num_faces,
+                     troom_table<RoomFace, N>& room_faces, troom_table<LayerFace, N>& trc_faces) {
     constexpr std::size_t corners = std::size(RoomFace{}.corners);
     static_assert(corners == std::size(LayerFace{}.corners));
-    count = std::min(count, N);
+    count = std::min(count, faces.size());
     for (std::size_t i = 0; i < count && num_faces < N; ++i) {
         const LayerFace source = faces[i];
         LayerFace trc = source;
@@ -180,8 +207,8 @@ void add_layer_faces(const tvertex_numbers& numbers, const tlayer_vertex_block* 
             face.corners[c] = trc.corners[c];
         }
         face.texture = source.texture;
-        room_faces[num_faces] = face;
-        trc_faces[num_faces] = trc;
+        row_at(room_faces, num_faces) = face;
+        row_at(trc_faces, num_faces) = trc;
         ++num_faces;
     }
 }
@@ -199,7 +226,7 @@ std::int16_t truncate_coordinate(float value) {
 }
 
 std::uint16_t find_room_vertex(const troom& room, std::int16_t x, std::int16_t y, std::int16_t z) {
-    const std::size_t count = used_vertices(room);
+    const std::size_t count = std::min(used_vertices(room), room.vertices.size());
     for (std::size_t i = 0; i < count; ++i) {
         if (same_position(room.vertices[i], {x, y, z})) {
             return static_cast<std::uint16_t>(i + 1);
@@ -262,16 +289,19 @@ void layers_to_room_geometry(troom& room) {
                             room.triangles, room.trc_triangles);
         }
     }
+    // Rows that an earlier geometry left past the new counts are dropped.
+    for_each_form(room, [](auto& table, std::size_t count) { table.resize(count); });
 }
 
 void room_to_layers(troom& room) {
     const bool water = (room.flags[0] & 0x01u) != 0;
 
     const std::size_t vertex_count = used_vertices(room);
+    room.trc_vertices.resize(vertex_count);
     for (std::size_t i = 0; i < vertex_count; ++i) {
-        const troom_vertex source = room.vertices[i];
+        const troom_vertex source = row_or_zero(room.vertices, i);
         const std::uint8_t shade =
-            shade_to_colour(lighting_shade(room.legacy_vertices[i].lighting));
+            shade_to_colour(lighting_shade(row_or_zero(room.legacy_vertices, i).lighting));
         tlayer_vertex vertex{};
         vertex.x = static_cast<float>(source.x);
         vertex.y = static_cast<float>(source.y);
@@ -285,8 +315,9 @@ void room_to_layers(troom& room) {
 
     const std::size_t rectangle_count =
         std::min<std::size_t>(room.num_rectangles, max_room_rectangles);
+    room.trc_rectangles.resize(rectangle_count);
     for (std::size_t i = 0; i < rectangle_count; ++i) {
-        const troom_rectangle source = room.rectangles[i];
+        const troom_rectangle source = row_or_zero(room.rectangles, i);
         tlayer_rectangle rectangle{};
         for (std::size_t c = 0; c < 4; ++c) {
             rectangle.corners[c] = source.corners[c];
@@ -297,8 +328,9 @@ void room_to_layers(troom& room) {
 
     const std::size_t triangle_count =
         std::min<std::size_t>(room.num_triangles, max_room_triangles);
+    room.trc_triangles.resize(triangle_count);
     for (std::size_t i = 0; i < triangle_count; ++i) {
-        const troom_triangle source = room.triangles[i];
+        const troom_triangle source = row_or_zero(room.triangles, i);
         tlayer_triangle triangle{};
         for (std::size_t c = 0; c < 3; ++c) {
             triangle.corners[c] = source.corners[c];
@@ -310,6 +342,7 @@ void room_to_layers(troom& room) {
     room.trc_num_triangles = room.num_triangles;
     room.trc_num_rectangles = room.num_rectangles;
     room.num_aux_records = 0;
+    room.aux_records.clear();
     std::fill(std::begin(room.trc_extra_block), std::end(room.trc_extra_block), 0);
 
     const std::uint8_t ambient = shade_to_colour(room.ambient[1]);

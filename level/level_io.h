@@ -3,6 +3,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <span>
 #include <string>
@@ -10,6 +11,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "level/room_table.h"
 #include "storage/errors.h"
 
 namespace quarlix {
@@ -114,13 +116,22 @@ public:
                                 std::to_string(cap));
         }
     }
-    /// A 16-bit count then that many records into a fixed room table.
+    /// A 16-bit count then that many records into a room table, sized to the count once the
+    /// count is checked against the table's capacity and the bytes left.
     template <class C, class T, std::size_t N>
-    void table(C& count, T (&rows)[N], std::string_view field) {
+    void table(C& count, troom_table<T, N>& rows, std::string_view field) {
         const std::size_t at = pos_;
         value(count, field);
         capacity(count, N, at, field);
         rows_into(rows, count, field);
+    }
+    /// count records into a room table sized to them, after checking that they are all there.
+    template <class T, std::size_t N>
+    void rows_into(troom_table<T, N>& rows, std::uint64_t count, std::string_view field) {
+        note(field);
+        need(count * sizeof(T), field);
+        rows.assign(reinterpret_cast<const T*>(data_.data() + pos_), static_cast<std::size_t>(count));
+        pos_ += static_cast<std::size_t>(count) * sizeof(T);
     }
     /// count records straight into rows, after checking that they are all there.
     template <class T> void rows_into(T* rows, std::uint64_t count, std::string_view field) {
@@ -173,9 +184,16 @@ public:
         size_ += n;
     }
     template <class C, class T, std::size_t N>
-    void table(const C& count, const T (&rows)[N], std::string_view = {}) {
+    void table(const C& count, const troom_table<T, N>& rows, std::string_view = {}) {
         value(count);
         rows_from(rows, count);
+    }
+    /// count rows of a room table; rows that the table does not hold are written as zeros.
+    template <class T, std::size_t N>
+    void rows_from(const troom_table<T, N>& rows, std::size_t count) {
+        const std::size_t held = std::min(count, rows.size());
+        rows_from(rows.data(), held);
+        fill(0, (count - held) * sizeof(T));
     }
     template <class T> void rows_from(const T* rows, std::size_t count) {
         static_assert(std::is_trivially_copyable_v<T>);

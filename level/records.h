@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "level/room_table.h"
+
 namespace quarlix {
 
 static_assert(std::endian::native == std::endian::little, "tables are copied as stored");
@@ -80,21 +82,6 @@ struct tlayer_header {         // 56 bytes
     std::uint32_t extra_5, extra_6, extra_7;
 };
 
-struct tlayer_vertex_block {
-    std::uint16_t count;
-    tlayer_vertex vertices[max_room_vertices];
-};
-
-struct tlayer_rectangle_block {
-    std::uint16_t count;
-    tlayer_rectangle rectangles[max_room_rectangles];
-};
-
-struct tlayer_triangle_block {
-    std::uint16_t count;
-    tlayer_triangle triangles[max_room_triangles];
-};
-
 // Room tables kept verbatim.
 using tsprite = topaque<4>;
 using tportal = topaque<32>;
@@ -156,6 +143,22 @@ struct titem_old {             // 22 bytes: versions 1 and 2
 
 #pragma pack(pop)
 
+// A layer's tables: its count as read from its header, and exactly that many rows.
+struct tlayer_vertex_block {
+    std::uint16_t count;
+    troom_table<tlayer_vertex, max_room_vertices> vertices;
+};
+
+struct tlayer_rectangle_block {
+    std::uint16_t count;
+    troom_table<tlayer_rectangle, max_room_rectangles> rectangles;
+};
+
+struct tlayer_triangle_block {
+    std::uint16_t count;
+    troom_table<tlayer_triangle, max_room_triangles> triangles;
+};
+
 template <class T> inline constexpr bool is_stored_record_v =
     std::is_trivially_copyable_v<T> && std::is_standard_layout_v<T>;
 
@@ -168,9 +171,8 @@ static_assert(sizeof(troom_triangle) == 8);
 static_assert(sizeof(tlayer_triangle) == 10);
 static_assert(sizeof(tlayer_header) == 56);
 static_assert(offsetof(tlayer_header, extra_2) == 10);
-static_assert(sizeof(tlayer_vertex_block) == 2 + 1500 * 28);
-static_assert(sizeof(tlayer_rectangle_block) == 2 + 2000 * 12);
-static_assert(sizeof(tlayer_triangle_block) == 2 + 1250 * 10);
+static_assert(sizeof(troom_table<tlayer_vertex, max_room_vertices>) == 16);
+static_assert(sizeof(tlayer_vertex_block) == 24 && sizeof(tlayer_triangle_block) == 24);
 static_assert(sizeof(tmoveable_trc) == 20);
 static_assert(sizeof(tobject_texture) == 40);
 static_assert(offsetof(tobject_texture, field_22) == 22);

@@ -1,4 +1,4 @@
-// troom: one room as every level version describes it, with fixed-capacity inline tables.
+// troom: one room as every level version describes it; each table holds the rows its count says.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,9 @@ struct ttr5_layers {
     std::vector<tlayer_triangle_block> triangle_blocks;
 };
 
-/// A room: plain data except its layer arrays. A value-initialised room is all zero.
+/// A room: plain values and tables of stored records. A value-initialised room is all zero and
+/// all its tables are empty. Loading sizes every table of the file's form to its count; a form
+/// that the file does not hold stays shorter, and savers write its missing rows as zeros.
 struct troom {
     std::int32_t pos_x;
     std::int32_t pos_z;
@@ -27,19 +29,19 @@ struct troom {
     std::vector<tlayer_header> layer_headers;
     ttr5_layers layers;
     std::uint16_t num_vertices;
-    tlegacy_vertex legacy_vertices[max_room_vertices];
-    troom_vertex vertices[max_room_vertices];
-    tlayer_vertex trc_vertices[max_room_vertices];
+    troom_table<tlegacy_vertex, max_room_vertices> legacy_vertices;
+    troom_table<troom_vertex, max_room_vertices> vertices;
+    troom_table<tlayer_vertex, max_room_vertices> trc_vertices;
     std::uint16_t num_rectangles;
-    troom_rectangle rectangles[max_room_rectangles];
-    tlayer_rectangle trc_rectangles[max_room_rectangles];
+    troom_table<troom_rectangle, max_room_rectangles> rectangles;
+    troom_table<tlayer_rectangle, max_room_rectangles> trc_rectangles;
     std::uint16_t num_triangles;
-    troom_triangle triangles[max_room_triangles];
-    tlayer_triangle trc_triangles[max_room_triangles];
+    troom_table<troom_triangle, max_room_triangles> triangles;
+    troom_table<tlayer_triangle, max_room_triangles> trc_triangles;
     std::uint16_t num_sprites;
-    tsprite sprites[max_room_sprites];
+    troom_table<tsprite, max_room_sprites> sprites;
     std::uint32_t num_aux_records;
-    taux_record aux_records[max_room_aux_records];
+    troom_table<taux_record, max_room_aux_records> aux_records;
     std::uint32_t trc_data_size;
     std::uint32_t trc_sectors_end;
     std::uint32_t trc_sectors_start;
@@ -66,26 +68,29 @@ struct troom {
     std::uint32_t trc_vertices_size;
     std::int32_t trc_unread_bytes;
     std::uint16_t num_portals;
-    tportal portals[max_room_portals];
+    troom_table<tportal, max_room_portals> portals;
     std::uint16_t num_z_sectors;
     std::uint16_t num_x_sectors;
-    tsector sectors[max_room_sectors];
+    troom_table<tsector, max_room_sectors> sectors;
     std::uint8_t ambient[2];       // low byte, high byte
     std::uint16_t ambient_2;
     std::uint16_t ambient_3;
     std::uint16_t num_lights;
-    tlight_18 legacy_lights_18[max_room_lights];
-    tlight_24 legacy_lights_24[max_room_lights];
-    tlight lights[max_room_lights];
-    ttrc_light trc_lights[max_room_lights];
+    troom_table<tlight_18, max_room_lights> legacy_lights_18;
+    troom_table<tlight_24, max_room_lights> legacy_lights_24;
+    troom_table<tlight, max_room_lights> lights;
+    troom_table<ttrc_light, max_room_lights> trc_lights;
     std::uint16_t num_static_instances;
-    tlegacy_static_instance legacy_static_instances[max_room_static_instances];
-    tstatic_instance static_instances[max_room_static_instances];
+    troom_table<tlegacy_static_instance, max_room_static_instances> legacy_static_instances;
+    troom_table<tstatic_instance, max_room_static_instances> static_instances;
     std::int16_t alternate_room;
     std::uint8_t flags[2];         // low byte, high byte; bit 0 is the room's water flag
     std::uint8_t tail_bytes[4];
     std::uint16_t trc_extra_word;
 };
+
+// 65,535 empty rooms, a few KiB of file, must cost well under the 64 MiB that any run may take.
+static_assert(sizeof(troom) <= 640);
 
 /// The high byte of a 16-bit lighting word: the 5-bit shade.
 inline std::uint8_t lighting_shade(std::int16_t lighting) {

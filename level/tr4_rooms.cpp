@@ -40,6 +40,7 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
     if (version <= 2) {
         io.table(r.num_vertices, r.legacy_vertices, at + "vertices");
         if constexpr (Io::loading) {
+            r.vertices.resize(r.num_vertices);
             for (std::size_t i = 0; i < r.num_vertices; ++i) {
                 const tlegacy_vertex v = r.legacy_vertices[i];
                 r.vertices[i] = troom_vertex{v.x, v.y, v.z, v.lighting, 0x0010, 0x3DEF};
@@ -48,6 +49,7 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
     } else {
         io.table(r.num_vertices, r.vertices, at + "vertices");
         if constexpr (Io::loading) {
+            r.legacy_vertices.resize(r.num_vertices);
             for (std::size_t i = 0; i < r.num_vertices; ++i) {
                 const troom_vertex v = r.vertices[i];
                 r.legacy_vertices[i] = tlegacy_vertex{v.x, v.y, v.z, v.lighting};

@@ -15,34 +15,60 @@ constexpr std::uint64_t smallest_trc_room = 216 + 2 + 2;
 /// Bytes of a layer header that the reader keeps verbatim, from extra_2 on.
 constexpr std::size_t kept_header_bytes = sizeof(tlayer_header) - offsetof(tlayer_header, extra_2);
 
-/// The TRC lights: 85 bytes each, then three filler bytes.
+/// The TRC lights: 85 bytes each, then three filler bytes. Lights that the room does not
+/// hold in this form are written as zeros.
 template <class Io> void walk_trc_lights(Io& io, troom& r, const std::string& at) {
     if constexpr (Io::loading) {
         io.need(std::uint64_t{r.num_lights} * 88, at + "lights");
+        r.trc_lights.resize(r.num_lights);
     }
     for (std::size_t i = 0; i < r.num_lights; ++i) {
-        io.value(r.trc_lights[i], at + "lights");
+        if constexpr (Io::loading) {
+            io.value(r.trc_lights[i], at + "lights");
+        } else {
+            io.value(i < r.trc_lights.size() ? r.trc_lights[i] : ttrc_light{});
+        }
         filler(io, separator, 3, at + "light filler");
     }
 }
 
+/// What all rooms together may still read. Rooms may overlap, so many rooms could claim the
+/// same bytes, and everything a room reads is held in memory: all rooms together read no
+/// more bytes, and no more layer headers, than the level data holds.
+struct room_reads {
+    std::uint64_t bytes_left = 0;
+    std::uint64_t layers_left = 0;
+};
+
+/// Fails unless the room, having read from `room_at` to here, may read `more` bytes. Bytes that
+/// are not there at all are left to the reads themselves, which name what was cut short.
+void claim(const level_loader& io, const room_reads& reads, std::size_t room_at,
+           std::uint64_t more, const std::string& field) {
+    const std::uint64_t read = io.position() - room_at;
+    if (more <= io.left() && read + more > reads.bytes_left) {
+        io.fail(io.position(), field,
+                std::to_string(read + more) + " bytes of room data exceed the " +
+                    std::to_string(reads.bytes_left) +
+                    " bytes of level data that no other room has read");
+    }
+}
+
 /// Reads the layers as stored: every header, every layer's faces, then every layer's vertices.
-/// `layers_left` is what remains of the layers that all rooms together may have.
+/// `reads` is what remains of what all rooms together may read; the room began at `room_at`.
 void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t count_at,
-                 std::uint64_t& layers_left) {
+                 room_reads& reads, std::size_t room_at) {
     r.num_vertices = r.num_rectangles = r.num_triangles = r.num_sprites = 0;
     const std::uint32_t count = r.num_layers;
     io.need(std::uint64_t{count} * sizeof(tlayer_header),
             at + std::to_string(count) + " layer headers");
-    // Rooms may overlap, so many rooms could claim the same bytes as their layers, each of
-    // which costs far more memory than its header: all rooms together get no more layers
-    // than the level data has room for headers.
-    if (count > layers_left) {
+    if (count > reads.layers_left) {
         io.fail(count_at, at + "layer count",
-                std::to_string(count) + " layers exceed the " + std::to_string(layers_left) +
-                    " that the level data has room for");
+                std::to_string(count) + " layers exceed the " +
+                    std::to_string(reads.layers_left) + " that the level data has room for");
     }
-    layers_left -= count;
+    reads.layers_left -= count;
+    claim(io, reads, room_at, std::uint64_t{count} * sizeof(tlayer_header),
+          at + std::to_string(count) + " layer headers");
     r.layer_headers.assign(count, tlayer_header{});
     r.layers.vertex_blocks.assign(count, tlayer_vertex_block{});
     r.layers.rectangle_blocks.assign(count, tlayer_rectangle_block{});
@@ -75,6 +101,12 @@ void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t 
         r.layers.triangle_blocks[k].count = h.num_triangles;
     }
     r.num_triangles = static_cast<std::uint16_t>(triangles);
+    std::uint64_t row_bytes = rectangles * sizeof(tlayer_rectangle) +
+                              triangles * sizeof(tlayer_triangle);
+    for (const auto& vb : r.layers.vertex_blocks) {
+        row_bytes += std::uint64_t{vb.count} * sizeof(tlayer_vertex);
+    }
+    claim(io, reads, room_at, row_bytes, at + "layer rows");
     for (std::uint32_t k = 0; k < count; ++k) {
         auto& rb = r.layers.rectangle_blocks[k];
         auto& tb = r.layers.triangle_blocks[k];
@@ -98,8 +130,9 @@ struct patches {
 };
 
 template <class Io>
-void walk_trc_room(Io& io, troom& r, const std::string& at, std::uint64_t& layers_left) {
+void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
     constexpr bool loading = Io::loading;
+    const std::size_t room_at = io.position();
     patches p;
     if constexpr (loading) {
         io.skip(4, at + "marker");
@@ -184,6 +217,10 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, std::uint64_t& layer
                     at + "static instances");
         io.capacity(sectors, max_room_sectors, counts_at, at + "sectors");
         io.capacity(r.num_aux_records, max_room_aux_records, aux_at, at + "aux records");
+        claim(io, reads, room_at,
+              88 * std::uint64_t{r.num_lights} + sizeof(taux_record) * r.num_aux_records +
+                  sizeof(tsector) * sectors + sizeof(tstatic_instance) * r.num_static_instances,
+              at + "tables");
     }
     walk_trc_lights(io, r, at);
     if constexpr (loading) {
@@ -203,7 +240,9 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, std::uint64_t& layer
     patch_offset(p.portals_end);
     if constexpr (loading) {
         io.rows_into(r.static_instances, r.num_static_instances, at + "static instances");
-        read_layers(io, r, at, layers_at, layers_left);
+        read_layers(io, r, at, layers_at, reads, room_at);
+        claim(io, reads, room_at, 0, at + "data");
+        reads.bytes_left -= io.position() - room_at;
         // The declared size alone finds the next room, forward or back.
         const std::size_t end = start + r.trc_data_size;
         r.trc_unread_bytes = static_cast<std::int32_t>(static_cast<std::int64_t>(end) -
@@ -255,13 +294,13 @@ template <class Io> void walk_trc_rooms(Io& io, Ttrlevel& l, trc_frame& frame) {
     } else {
         (void)count_at;
     }
-    // Layer headers that the level data can hold: the most layers all rooms may have together.
-    std::uint64_t layers_left = 0;
+    room_reads reads;
     if constexpr (Io::loading) {
-        layers_left = io.size() / sizeof(tlayer_header);
+        reads.bytes_left = io.size();
+        reads.layers_left = io.size() / sizeof(tlayer_header);
     }
     for (std::size_t i = 0; i < l.rooms.size(); ++i) {
-        walk_trc_room(io, l.rooms[i], "TRC room " + std::to_string(i) + " ", layers_left);
+        walk_trc_room(io, l.rooms[i], "TRC room " + std::to_string(i) + " ", reads);
     }
 }
 

@@ -188,20 +188,35 @@ struct located_chunk {
     std::span<const std::uint8_t> stream;
     zbuffer* into;
     std::uint32_t* size;  // replaced by the true length once inflated
+    std::string name;
+    std::size_t at;       // file offset of the stream
+    std::uint64_t limit;  // the most bytes the chunk may inflate to
 };
 
 /// Reads a chunk's U and C and steps over its C bytes of stream.
 located_chunk locate_chunk(level_loader& io, zbuffer& into, std::uint32_t& size,
-                           std::uint32_t& packed_size, const std::string& chunk) {
+                           std::uint32_t& packed_size, const std::string& chunk,
+                           std::uint64_t limit) {
     io.value(size, chunk + " length");
     io.value(packed_size, chunk + " compressed length");
-    return {io.take(packed_size, chunk), &into, &size};
+    const std::size_t at = io.position();
+    return {io.take(packed_size, chunk), &into, &size, chunk, at, limit};
 }
 
+/// Inflates a chunk, stopping as soon as it passes its limit: a texture chunk's true length
+/// must fit its 32-bit field, and the level data the in-memory file.
 void inflate(const located_chunk& c) {
-    *c.into = decompress_buffer(c.stream.data(), c.stream.size(), 0);
+    *c.into = decompress_buffer(c.stream.data(), c.stream.size(), 0, c.limit);
+    const std::uint64_t limit = inflate_limit(c.limit);
+    if (c.into->size() > limit) {
+        c.into->release();
+        throw ELevelFormatError(c.name + " at file offset " + std::to_string(c.at) +
+                                ": inflates to more than " + std::to_string(limit) + " bytes");
+    }
     *c.size = static_cast<std::uint32_t>(c.into->size());
 }
+
+constexpr std::uint64_t max_texture_chunk = 0xFFFFFFFF;
 
 } // namespace
 
@@ -245,14 +260,16 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
         file.value(num_object_textiles, "number of object textiles");
         file.value(num_bump_textiles, "number of bump textiles");
         chunks.push_back(locate_chunk(file, textiles32, textiles32_size, textiles32_packed_size,
-                                      "texture chunk 1"));
+                                      "texture chunk 1", max_texture_chunk));
         chunks.push_back(locate_chunk(file, textiles16, textiles16_size, textiles16_packed_size,
-                                      "texture chunk 2"));
+                                      "texture chunk 2", max_texture_chunk));
         chunks.push_back(locate_chunk(file, textiles_misc, textiles_misc_size,
-                                      textiles_misc_packed_size, "texture chunk 3"));
+                                      textiles_misc_packed_size, "texture chunk 3",
+                                      max_texture_chunk));
         if (version == level_tr4) {
             chunks.push_back(locate_chunk(file, level_data, level_data_chunk_size,
-                                          level_data_chunk_packed_size, "level-data chunk"));
+                                          level_data_chunk_packed_size, "level-data chunk",
+                                          max_file_content));
             sample_data = buffer_of(file.rest());
             sample_data_size = static_cast<std::uint32_t>(sample_data.size());
         }
@@ -285,7 +302,7 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
             walk_trc_close(file, *this, frame);
         }
     });
-    run_jobs(jobs);
+    run_jobs(jobs, content.size());
     num_textiles = textiles16_size / 131072;
     textile_bytes = num_textiles * 65536;
     return 0;
@@ -466,7 +483,8 @@ void Ttrlevel::write_level(TZfile& file) {
             }
         },
     };
-    run_jobs(jobs);
+    run_jobs(jobs, std::uint64_t{textiles32_size} + textiles16_size + textiles_misc_size +
+                       sample_data_size);
     textiles32_packed_size = field_u32(packed32.size(), "texture chunk 1 compressed length");
     textiles16_packed_size = field_u32(packed16.size(), "texture chunk 2 compressed length");
     textiles_misc_packed_size =

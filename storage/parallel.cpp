@@ -8,11 +8,26 @@
 #include <thread>
 #include <vector>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace quarlix {
 
 namespace {
 
 std::atomic<unsigned> thread_limit{0};
+
+/// glibc gives every thread that allocates an arena of its own, each reserving 64 MiB of
+/// address space; the jobs allocate little besides their large buffers, which do not come
+/// from arenas, so one shared arena serves them and keeps the process's address space in
+/// proportion to its data.
+void share_one_arena() {
+#if defined(__GLIBC__)
+    static const bool once = [] { return mallopt(M_ARENA_MAX, 1) == 1; }();
+    (void)once;
+#endif
+}
 
 } // namespace
 
@@ -26,7 +41,7 @@ unsigned max_threads() noexcept {
 
 void set_max_threads(unsigned n) noexcept { thread_limit.store(n); }
 
-void run_jobs(std::span<const std::function<void()>> jobs) {
+void run_jobs(std::span<const std::function<void()>> jobs, std::uint64_t work_bytes) {
     std::vector<std::exception_ptr> failures(jobs.size());
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
@@ -38,7 +53,12 @@ void run_jobs(std::span<const std::function<void()>> jobs) {
             }
         }
     };
-    const std::size_t wanted = std::min<std::size_t>(max_threads(), jobs.size());
+    const std::size_t wanted = work_bytes < parallel_work_bytes
+                                   ? 1
+                                   : std::min<std::size_t>(max_threads(), jobs.size());
+    if (wanted > 1) {
+        share_one_arena();
+    }
     std::vector<std::thread> threads;
     for (std::size_t t = 1; t < wanted; ++t) {
         try {

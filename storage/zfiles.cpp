@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -22,6 +23,11 @@ constexpr std::size_t max_piece = std::numeric_limits<uInt>::max();
 /// A deflate stream cannot expand by more than this factor; bounds a container's stated length.
 constexpr std::uint64_t max_inflate_ratio = 1032;
 constexpr std::size_t container_header = 12;
+/// The most that a container's stated length can make the first allocation, beyond a
+/// multiple of its stream: a false length must not cost more than the stream can justify.
+constexpr std::uint64_t trusted_estimate = 1 << 20;
+
+std::atomic<std::uint64_t> process_inflate_limit{0};
 
 std::uint32_t get_u32(const std::uint8_t* p) {
     return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -111,14 +117,27 @@ zbuffer compress_buffer(const void* input, std::size_t length) {
     return out;
 }
 
-zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t estimate) {
+void set_inflate_limit(std::uint64_t limit) noexcept { process_inflate_limit.store(limit); }
+
+std::uint64_t inflate_limit(std::uint64_t limit) noexcept {
+    const std::uint64_t cap = process_inflate_limit.load();
+    return cap == 0 ? limit : std::min(limit, cap);
+}
+
+zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t estimate,
+                          std::uint64_t limit) {
+    // Never more than one byte past the limit comes out: enough to tell that the stream holds
+    // more than the limit without inflating the rest.
+    limit = inflate_limit(limit);
+    const std::uint64_t most_out = limit == UINT64_MAX ? limit : limit + 1;
     // The step is the input length rounded up to 256, never 0 so that an empty input still grows.
     const std::size_t step = std::max<std::size_t>(compress_growth, (length + 255) / 256 * 256);
     // A stream that inflates far beyond its length would take up to 1032 growth steps, each a
     // reallocation that may copy everything so far: once the output outgrows one step, it
     // grows by as much again as it holds, up to the most that the stream can give.
     const std::uint64_t most = std::uint64_t{length} * max_inflate_ratio + 1024;
-    zbuffer out(estimate != 0 ? estimate : step);
+    zbuffer out(static_cast<std::size_t>(
+        std::min<std::uint64_t>(estimate != 0 ? estimate : step, most_out)));
     z_stream zs{};
     if (inflateInit(&zs) != Z_OK) {
         throw EDecompressionError();
@@ -131,9 +150,13 @@ zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t est
         for (;;) {
             feed(zs, next, left);
             if (produced == out.size()) {
+                if (produced == most_out) {
+                    break;  // past the limit: the caller refuses the stream
+                }
                 const std::uint64_t doubled = std::uint64_t{out.size()} * 2;
-                out.resize(static_cast<std::size_t>(std::max<std::uint64_t>(
-                    out.size() + step, std::min(doubled, most))));
+                out.resize(static_cast<std::size_t>(std::min(
+                    std::max<std::uint64_t>(out.size() + step, std::min(doubled, most)),
+                    most_out)));
             }
             const std::size_t offered = offer(zs, out, produced);
             const int rc = inflate(&zs, left == 0 ? Z_FINISH : Z_NO_FLUSH);
@@ -249,12 +272,13 @@ void TZfile::reset() {
             }
             zbuffer compressed(packed);
             read_disk(compressed.data(), packed, container_header);
-            // The stated length is only an estimate; an impossible one must not cost gigabytes.
-            const auto estimate = static_cast<std::size_t>(
-                std::min<std::uint64_t>(unpacked, packed * max_inflate_ratio + 1024));
-            zbuffer content = decompress_buffer(compressed.data(), packed, estimate);
-            if (content.size() > max_content) {
-                io_fail("content of " + std::to_string(content.size()) +
+            // The stated length is only an estimate: one beyond what the stream justifies must
+            // not cost memory that its content never needs.
+            const auto estimate = static_cast<std::size_t>(std::min<std::uint64_t>(
+                unpacked, std::min(std::uint64_t{packed} * 4 + trusted_estimate, max_content + 1)));
+            zbuffer content = decompress_buffer(compressed.data(), packed, estimate, max_content);
+            if (content.size() > inflate_limit(max_content)) {
+                io_fail("content of more than " + std::to_string(inflate_limit(max_content)) +
                         " bytes is too large to hold (2 GiB or more)");
             }
             buffer = std::move(content);

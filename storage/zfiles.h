@@ -37,9 +37,21 @@ private:
 
 /// The input as one zlib stream at level 9. Raises ECompressionError.
 zbuffer compress_buffer(const void* input, std::size_t length);
-/// The inflated content of the zlib stream in the input; estimate 0 means none. Raises
-/// EDecompressionError for a damaged or truncated stream.
-zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t estimate);
+/// The inflated content of the zlib stream in the input; estimate 0 means none. Inflating
+/// stops as soon as more than `limit` bytes (and the process-wide inflate limit) came out: a
+/// result longer than the limit means that the stream holds more, and its rest was neither
+/// inflated nor checked. Raises EDecompressionError for a damaged or truncated stream.
+zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t estimate,
+                          std::uint64_t limit = UINT64_MAX);
+
+/// Caps every inflation of the process below its own limit (0: no cap), so that a fuzzing run
+/// can keep its memory small; a capped stream is refused as one that holds too much.
+void set_inflate_limit(std::uint64_t limit) noexcept;
+/// The process-wide cap applied to `limit` (UINT64_MAX when there is none).
+std::uint64_t inflate_limit(std::uint64_t limit) noexcept;
+
+/// The most bytes the in-memory file can hold: 2^31 - 1.
+inline constexpr std::uint64_t max_file_content = 0x7FFFFFFF;
 
 /// A whole file in memory: reads and writes work on the buffer, close(true) writes it back.
 class TZfile {

@@ -47,7 +47,8 @@ std::size_t add_layer(troom& room) {
 
 void push_vertex(troom& room, std::size_t k, tlayer_vertex v) {
     auto& block = room.layers.vertex_blocks[k];
-    block.vertices[block.count++] = v;
+    block.vertices.push_back(v);
+    ++block.count;
 }
 
 void push_rectangle(troom& room, std::size_t k, std::array<std::uint16_t, 4> corners,
@@ -58,7 +59,8 @@ void push_rectangle(troom& room, std::size_t k, std::array<std::uint16_t, 4> cor
         r.corners[c] = corners[c];
     r.texture = texture;
     r.extra = extra;
-    block.rectangles[block.count++] = r;
+    block.rectangles.push_back(r);
+    ++block.count;
 }
 
 void push_triangle(troom& room, std::size_t k, std::array<std::uint16_t, 3> corners,
@@ -69,7 +71,8 @@ void push_triangle(troom& room, std::size_t k, std::array<std::uint16_t, 3> corn
         t.corners[c] = corners[c];
     t.texture = texture;
     t.extra = extra;
-    block.triangles[block.count++] = t;
+    block.triangles.push_back(t);
+    ++block.count;
 }
 
 std::array<std::uint16_t, 4> corners_of(const troom& room, std::size_t i) {
@@ -82,6 +85,10 @@ template <class T> T field(T value) { return value; }
 
 template <class T> bool same_bytes(const T& a, const T& b) {
     return std::memcmp(&a, &b, sizeof(T)) == 0;
+}
+template <class T, std::size_t N>
+bool same_bytes(const troom_table<T, N>& a, const troom_table<T, N>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 // ---- Linear reference: the plain conversion, every lookup a scan from the first vertex ---
@@ -107,7 +114,7 @@ std::uint16_t reference_corner(const troom& room, std::size_t k, std::uint16_t c
     if (k >= layers.vertex_blocks.size())
         return 0xFFFF;
     const auto& block = layers.vertex_blocks[k];
-    if (corner >= std::min<std::size_t>(block.count, 1500))
+    if (corner >= std::min<std::size_t>(block.count, block.vertices.size()))
         return 0xFFFF;
     const tlayer_vertex v = block.vertices[corner];
     return static_cast<std::uint16_t>(reference_find(room, reference_truncate(v.x),
@@ -116,17 +123,26 @@ std::uint16_t reference_corner(const troom& room, std::size_t k, std::uint16_t c
                                       1);
 }
 
+// Makes row n of a table, a zero row unless the table already holds one there.
+template <class T, std::size_t N> void grow(troom_table<T, N>& table, std::size_t n) {
+    if (table.size() <= n)
+        table.resize(n + 1);
+}
+
 void reference_layers_to_room_geometry(troom& room) {
     const auto& layers = room.layers;
     room.num_vertices = 0;
     for (std::size_t k = 0; k < layers.layer_count && k < layers.vertex_blocks.size(); ++k) {
         const auto& block = layers.vertex_blocks[k];
-        for (std::size_t i = 0; i < std::min<std::size_t>(block.count, 1500); ++i) {
+        for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.vertices.size()); ++i) {
             const tlayer_vertex v = block.vertices[i];
             const std::int16_t x = reference_truncate(v.x), y = reference_truncate(v.y),
                                z = reference_truncate(v.z);
             if (reference_find(room, x, y, z) == 0 && room.num_vertices < 1500) {
                 const std::size_t n = room.num_vertices++;
+                grow(room.legacy_vertices, n);
+                grow(room.vertices, n);
+                grow(room.trc_vertices, n);
                 room.legacy_vertices[n].x = x;
                 room.legacy_vertices[n].y = y;
                 room.legacy_vertices[n].z = z;
@@ -149,10 +165,12 @@ void reference_layers_to_room_geometry(troom& room) {
     for (std::size_t k = 0; k < layers.layer_count; ++k) {
         if (k < layers.rectangle_blocks.size()) {
             const auto& block = layers.rectangle_blocks[k];
-            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, 2000); ++i) {
+            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.rectangles.size()); ++i) {
                 if (room.num_rectangles == 2000)
                     break;
                 const std::size_t n = room.num_rectangles++;
+                grow(room.rectangles, n);
+                grow(room.trc_rectangles, n);
                 const tlayer_rectangle src = block.rectangles[i];
                 for (std::size_t c = 0; c < 4; ++c) {
                     room.rectangles[n].corners[c] = reference_corner(room, k, src.corners[c]);
@@ -164,10 +182,12 @@ void reference_layers_to_room_geometry(troom& room) {
         }
         if (k < layers.triangle_blocks.size()) {
             const auto& block = layers.triangle_blocks[k];
-            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, 1250); ++i) {
+            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.triangles.size()); ++i) {
                 if (room.num_triangles == 1250)
                     break;
                 const std::size_t n = room.num_triangles++;
+                grow(room.triangles, n);
+                grow(room.trc_triangles, n);
                 const tlayer_triangle src = block.triangles[i];
                 for (std::size_t c = 0; c < 3; ++c) {
                     room.triangles[n].corners[c] = reference_corner(room, k, src.corners[c]);
@@ -178,6 +198,14 @@ void reference_layers_to_room_geometry(troom& room) {
             }
         }
     }
+    // The tables end at their counts.
+    room.legacy_vertices.resize(room.num_vertices);
+    room.vertices.resize(room.num_vertices);
+    room.trc_vertices.resize(room.num_vertices);
+    room.rectangles.resize(room.num_rectangles);
+    room.trc_rectangles.resize(room.num_rectangles);
+    room.triangles.resize(room.num_triangles);
+    room.trc_triangles.resize(room.num_triangles);
 }
 
 void expect_same_geometry(const troom& expected, const troom& actual) {
@@ -196,6 +224,13 @@ void expect_same_geometry(const troom& expected, const troom& actual) {
 template <class T> void scribble(T& table, std::mt19937& rng) {
     auto* bytes = reinterpret_cast<unsigned char*>(&table);
     for (std::size_t i = 0; i < sizeof(T); ++i)
+        bytes[i] = static_cast<unsigned char>(rng());
+}
+// A table filled to its capacity with random rows: rows that a conversion reuses keep theirs.
+template <class T, std::size_t N> void scribble(troom_table<T, N>& table, std::mt19937& rng) {
+    table.resize(N);
+    auto* bytes = reinterpret_cast<unsigned char*>(table.data());
+    for (std::size_t i = 0; i < N * sizeof(T); ++i)
         bytes[i] = static_cast<unsigned char>(rng());
 }
 
@@ -303,6 +338,8 @@ TEST(TruncateCoordinate, TruncatesToThirtyTwoBitsAndWrapsToSixteen) {
 TEST(RoomVertexTable, FindsFirstMatchAndDropsNewPositionsWhenFull) {
     auto room = new_room();
     EXPECT_EQ(find_room_vertex(*room, 0, 0, 0), 0);
+    room->legacy_vertices.resize(1); // a row past the count: its lighting's low byte is kept
+    room->vertices.resize(1);
     room->legacy_vertices[0].lighting = 0x7F12;
     room->vertices[0].lighting = 0x3456;
     add_room_vertex(*room, 1, 2, 3);
@@ -442,8 +479,12 @@ TEST(LayersToRoomGeometry, CornersAndCountsBeyondTheTablesAreContained) {
     push_vertex(*room, a, layer_vertex(2, 2, 2));
     push_rectangle(*room, a, {0, 1, 2, 65535});
     push_triangle(*room, b, {0, 0, 0}); // layer b has no vertices
-    // Counts above capacity are read as the capacity; zeroed vertices all sit at the origin.
+    // Counts above the rows held are read as the rows held (at most the capacity); zeroed
+    // vertices all sit at the origin.
     push_rectangle(*room, c, {1499, 1500, 0, 0});
+    room->layers.vertex_blocks[c].vertices.resize(1500);
+    room->layers.rectangle_blocks[c].rectangles.resize(2000);
+    room->layers.triangle_blocks[c].triangles.resize(1200);
     room->layers.vertex_blocks[c].count = 60000;
     room->layers.rectangle_blocks[c].count = 65535;
     room->layers.triangle_blocks[c].count = 1200;
@@ -460,6 +501,8 @@ TEST(LayersToRoomGeometry, CornersAndCountsBeyondTheTablesAreContained) {
     for (int k = 0; k < 2; ++k) {
         const std::size_t layer = add_layer(*sums);
         sums->layers.rectangle_blocks[layer].count = 1500;
+        sums->layers.rectangle_blocks[layer].rectangles.resize(1500);
+        sums->layers.triangle_blocks[layer].triangles.resize(1000);
         sums->layers.rectangle_blocks[layer].rectangles[0].texture =
             static_cast<std::uint16_t>(k + 1);
         sums->layers.triangle_blocks[layer].count = 1000;
@@ -583,6 +626,8 @@ TEST(RoomToLayers, VerticesTakeTheirPositionAndShade) {
     std::mt19937 rng(7);
     scribble(room->trc_vertices, rng);
     room->num_vertices = std::size(shades);
+    room->vertices.resize(std::size(shades));
+    room->legacy_vertices.resize(std::size(shades));
     for (std::size_t i = 0; i < std::size(shades); ++i) {
         room->vertices[i].x = static_cast<std::int16_t>(i == 0 ? -32768 : i);
         room->vertices[i].z = static_cast<std::int16_t>(i == 0 ? 32767 : -1);
@@ -626,6 +671,8 @@ TEST(RoomToLayers, FillsFacesHeaderFieldsAndFirstLayerHeader) {
     scribble(room->trc_extra_block, rng);
     room->num_rectangles = 2;
     room->num_triangles = 1;
+    room->rectangles.resize(2);
+    room->triangles.resize(1);
     room->rectangles[1] = troom_rectangle{{5, 6, 7, 8}, 9};
     room->triangles[0] = troom_triangle{{1, 2, 3}, 4};
     room->trc_num_rectangles = 999;

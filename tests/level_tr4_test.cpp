@@ -351,3 +351,14 @@ TEST(Tr4Malformed, RoomCountBeyondTheData) {
     EXPECT_THAT(load_error(levelgen::file_bytes(g), "a.tr4"),
                 HasSubstr("65535 rooms cannot fit"));
 }
+
+TEST(Tr4Malformed, AChunkPastWhatItMayHoldIsRefusedWhileInflating) {
+    // With every stream capped at 1 MiB, 2 MiB of texels is more than chunk 1 may hold; the
+    // level data of a level with such textures is fine.
+    set_inflate_limit(1 << 20);
+    levelgen::gen_level g = levelgen::make_example_level(6, 1);
+    g.textiles32.assign(2 << 20, 0);
+    const std::string e = load_error(levelgen::file_bytes(g), "a.tr4");
+    set_inflate_limit(0);
+    EXPECT_EQ(e, "texture chunk 1 at file offset 18: inflates to more than 1048576 bytes");
+}

@@ -65,6 +65,11 @@ bytes bytes_of(const void* p, std::size_t n) {
     return {b, b + n};
 }
 
+/// Every row that a room table holds, n bytes when it holds exactly its count's rows.
+template <class T, std::size_t N> bytes bytes_of(const troom_table<T, N>& table, std::size_t) {
+    return bytes_of(table.data(), table.size() * sizeof(T));
+}
+
 /// Records one after another, as a table of them is stored.
 bytes joined(const levelgen::gen_records& records) {
     bytes all;

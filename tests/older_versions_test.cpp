@@ -90,6 +90,15 @@ template <class T> std::span<const std::uint8_t> raw(const std::vector<T>& rows)
 template <class T, std::size_t N> std::span<const std::uint8_t> raw(const T (&table)[N]) {
     return raw(table, N);
 }
+/// Every row of a room table; n is the count it should hold exactly.
+template <class T, std::size_t N>
+std::span<const std::uint8_t> raw(const troom_table<T, N>& table, std::size_t n) {
+    EXPECT_EQ(table.size(), n) << "rows held";
+    return raw(table.data(), table.size());
+}
+template <class T, std::size_t N> std::span<const std::uint8_t> raw(const troom_table<T, N>& table) {
+    return raw(table.data(), table.size());
+}
 
 /// Records of a description as the model holds them: each padded to `size` bytes, end to end.
 bytes flat(const levelgen::gen_records& recs, std::size_t size) {

@@ -265,5 +265,56 @@ TEST(ZlibRoutines, AStreamThatInflatesAThousandfoldTakesFewReallocations) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
+/// Sets the process-wide inflate limit for a test, and lifts it when the test ends.
+struct capped_inflation {
+    explicit capped_inflation(std::uint64_t limit) { set_inflate_limit(limit); }
+    ~capped_inflation() { set_inflate_limit(0); }
+};
+
+TEST(ZlibRoutines, InflatingStopsOneBytePastTheLimitWithoutReadingTheRest) {
+    const bytes content = pattern(1 << 20, 5);
+    const zbuffer packed = compress_buffer(content.data(), content.size());
+    bytes damaged(packed.data(), packed.data() + packed.size());
+    damaged.back() ^= 0xFF;  // a wrong checksum, found only at the end of the stream
+    for (std::size_t estimate : {std::size_t(0), content.size()}) {
+        const zbuffer cut = decompress_buffer(damaged.data(), damaged.size(), estimate, 1000);
+        EXPECT_EQ(cut.to_vector(), bytes(content.begin(), content.begin() + 1001));
+        EXPECT_EQ(decompress_buffer(packed.data(), packed.size(), estimate, content.size() - 1)
+                      .size(),
+                  content.size());
+        EXPECT_EQ(decompress_buffer(packed.data(), packed.size(), estimate, content.size())
+                      .to_vector(),
+                  content);
+        EXPECT_THROW(decompress_buffer(damaged.data(), damaged.size(), estimate, content.size()),
+                     EDecompressionError);
+    }
+    const capped_inflation cap(4096);
+    EXPECT_EQ(decompress_buffer(packed.data(), packed.size(), 0).size(), 4097u);
+}
+
+TEST_F(Zfile, AContainerPastWhatCanBeHeldIsRefusedWhileInflating) {
+    // 3 MiB whose checksum is wrong: refused as too large, not as damaged, so the end of the
+    // stream was never reached.
+    const capped_inflation cap(1 << 20);
+    bytes file = container_of(bytes(3 << 20, 0), 3 << 20);
+    file.back() ^= 0xFF;
+    TZfile f;
+    f.assign(put("big.bin", file));
+    try {
+        f.reset();
+        ADD_FAILURE() << "a container past the limit was read";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "'" + (dir / "big.bin").string() +
+                      "': content of more than 1048576 bytes is too large to hold (2 GiB or more)");
+    }
+    // Within the limit, a stated length far beyond the content still reads the content.
+    const bytes small = pattern(5000, 9);
+    f.assign(put("small.bin", container_of(small, 0xFFFFFFFFu)));
+    f.reset();
+    EXPECT_EQ(content(f), small);
+    f.close(false);
+}
+
 } // namespace
 } // namespace quarlix

@@ -271,6 +271,18 @@ std::vector<std::array<std::int16_t, 3>> crowded_positions(std::size_t count);
 /// (every position once), and the most faces a room holds (2000 rectangles, 1250 triangles).
 gen_level make_crowded_level(std::size_t rooms);
 
+// ---- Inputs that claim much from few bytes ---------------------------------------------------
+
+/// A level of a version (1 to 7) with `rooms` empty rooms and every other section empty.
+gen_level empty_rooms_level(int version, std::uint32_t rooms);
+/// A TRC file of about `size` bytes (at least some 16 KiB) whose rooms overlap 16 bytes apart,
+/// each reading 100 empty layers from bytes that the rooms around it read too: together they
+/// claim about size / 56 layers, as many as the file has room for layer headers.
+std::vector<std::uint8_t> overlapping_trc_file(std::size_t size);
+/// A "ZLIB" container of `size` zero bytes (its stated length capped at 2^32 - 1), made
+/// without ever holding them.
+std::vector<std::uint8_t> zero_container(std::uint64_t size);
+
 /// "tr4", "trc", "v1" to "v7" to a version; nothing for anything else.
 std::optional<int> parse_kind(std::string_view kind);
 

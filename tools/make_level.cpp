@@ -4,6 +4,9 @@
 //   make_level [--container] large OUTPUT                 the large TRC level of the benchmark
 //   make_level crowded ROOMS OUTPUT                       TRC rooms of positions that crowd
 //                                                         one slot of a position hash
+//   make_level [--container] rooms KIND COUNT OUTPUT      COUNT empty rooms, nothing else
+//   make_level [--container] overlap SIZE OUTPUT          TRC rooms claiming SIZE / 56 layers
+//   make_level zeros SIZE OUTPUT                          a "ZLIB" container of SIZE zero bytes
 // marked is a TR4 level whose floor data carries the conversion marker and the sound map, as
 // one converted from TRC. --small leaves out the textiles and all but 64 bytes of the sample
 // data (seeds for fuzzing). --level-data writes only the level data of a TR4 level (tr4 or
@@ -25,7 +28,24 @@ int usage() {
     std::puts("       make_level [--container] [--small] example OUTPUT");
     std::puts("       make_level [--container] large OUTPUT");
     std::puts("       make_level crowded ROOMS OUTPUT");
+    std::puts("       make_level [--container] [--level-data] rooms KIND COUNT OUTPUT");
+    std::puts("       make_level [--container] overlap SIZE OUTPUT");
+    std::puts("       make_level zeros SIZE OUTPUT");
     return 2;
+}
+
+template <class T> bool parse_number(std::string_view text, T& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
+
+bool write_output(const std::string& output, std::vector<std::uint8_t> bytes, bool container) {
+    if (container) bytes = levelgen::zlib_container(bytes);
+    if (!levelgen::write_file(output, bytes)) {
+        std::printf("make_level: cannot write %s\n", output.c_str());
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -47,6 +67,23 @@ int main(int argc, char** argv) {
             args.push_back(a);
     }
 
+    if (args.size() == 3 && (args[0] == "overlap" || args[0] == "zeros")) {
+        std::uint64_t size = 0;
+        if (!parse_number(args[1], size)) return usage();
+        const std::string out(args[2]);
+        if (args[0] == "zeros") return write_output(out, levelgen::zero_container(size), false) ? 0 : 1;
+        return write_output(out, levelgen::overlapping_trc_file(size), container) ? 0 : 1;
+    }
+    if (args.size() == 4 && args[0] == "rooms") {
+        const auto version = levelgen::parse_kind(args[1]);
+        std::uint32_t count = 0;
+        if (!version || !parse_number(args[2], count)) return usage();
+        if (level_data && *version != levelgen::version_tr4) return usage();
+        const auto level = levelgen::empty_rooms_level(*version, count);
+        auto bytes = level_data ? levelgen::level_data_bytes(level) : levelgen::file_bytes(level);
+        return write_output(std::string(args[3]), std::move(bytes), container) ? 0 : 1;
+    }
+
     levelgen::gen_level level;
     std::string output;
     if (args.size() == 2 && args[0] == "example") {
@@ -66,8 +103,7 @@ int main(int argc, char** argv) {
         const auto version =
             marked ? std::optional<int>(levelgen::version_tr4) : levelgen::parse_kind(args[0]);
         std::uint32_t seed = 0;
-        const auto [end, ec] = std::from_chars(args[1].data(), args[1].data() + args[1].size(), seed);
-        if (!version || ec != std::errc() || end != args[1].data() + args[1].size()) return usage();
+        if (!version || !parse_number(args[1], seed)) return usage();
         level = levelgen::make_example_level(*version, seed);
         if (marked) levelgen::add_conversion_marker(level);
         output = args[2];
@@ -82,10 +118,5 @@ int main(int argc, char** argv) {
 
     if (level_data && level.version != levelgen::version_tr4) return usage();
     auto bytes = level_data ? levelgen::level_data_bytes(level) : levelgen::file_bytes(level);
-    if (container) bytes = levelgen::zlib_container(bytes);
-    if (!levelgen::write_file(output, bytes)) {
-        std::printf("make_level: cannot write %s\n", output.c_str());
-        return 1;
-    }
-    return 0;
+    return write_output(output, std::move(bytes), container) ? 0 : 1;
 }

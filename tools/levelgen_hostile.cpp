@@ -1,0 +1,80 @@
+// Inputs that are small on disk but claim much: empty rooms by the thousand, TRC rooms that
+// read their layers from the same bytes, and a container of nothing but zeros.
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include <zlib.h>
+
+#include "tools/levelgen.h"
+
+namespace levelgen {
+
+gen_level empty_rooms_level(int version, std::uint32_t rooms) {
+    gen_level level;
+    level.version = version;
+    level.rooms.resize(rooms);
+    return level;
+}
+
+std::vector<std::uint8_t> overlapping_trc_file(std::size_t size) {
+    // Rooms 16 bytes apart: each declares a data size of 8, so the next room starts 16 bytes
+    // on, and reads its layer count from its own word at 176. Its other counts read as 0, or
+    // as 8 vertices or triangles of a layer, within every capacity.
+    constexpr std::uint32_t layers = 100;
+    gen_level level;
+    level.version = version_trc;
+    const std::size_t overhead = file_bytes(level).size() - level_data_bytes(level).size();
+    const std::size_t data_size = std::max<std::size_t>(size, overhead + 48 + 16384) - overhead;
+    const std::size_t rooms = std::min<std::size_t>((overhead + data_size) / 56 / layers, 65535);
+    std::vector<std::uint8_t> data(data_size, 0);
+    put_u32(data, 44, static_cast<std::uint32_t>(rooms));
+    for (std::size_t at = 48 + 4; at + 4 <= data.size(); at += 16) put_u32(data, at, 8);
+    for (std::size_t i = 0; i < rooms; ++i) put_u32(data, 48 + 176 + 16 * i, layers);
+    return file_with_level_data(level, data);
+}
+
+std::vector<std::uint8_t> zero_container(std::uint64_t size) {
+    constexpr std::size_t piece = 1 << 20;
+    const std::vector<std::uint8_t> zeros(piece, 0);
+    // Raw deflate of one piece, flushed to a byte boundary with the window reset: the same
+    // bytes stand for every whole piece. A second stream closes the rest.
+    const auto deflated = [&](std::size_t n, int flush) {
+        z_stream z{};
+        if (deflateInit2(&z, 9, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+            throw std::runtime_error("zlib deflate init failed");
+        std::vector<std::uint8_t> out(deflateBound(&z, n) + 64);
+        z.next_in = const_cast<Bytef*>(zeros.data());
+        z.avail_in = static_cast<uInt>(n);
+        z.next_out = out.data();
+        z.avail_out = static_cast<uInt>(out.size());
+        const int rc = deflate(&z, flush);
+        out.resize(out.size() - z.avail_out);
+        deflateEnd(&z);
+        if (rc != (flush == Z_FINISH ? Z_STREAM_END : Z_OK))
+            throw std::runtime_error("zlib deflate failed");
+        return out;
+    };
+    const auto whole = deflated(piece, Z_FULL_FLUSH);
+    const auto last = deflated(static_cast<std::size_t>(size % piece), Z_FINISH);
+    const std::uint64_t pieces = size / piece;
+    std::vector<std::uint8_t> out(12 + 2 + pieces * whole.size() + last.size() + 4);
+    std::memcpy(out.data(), "ZLIB", 4);
+    put_u32(out, 4, static_cast<std::uint32_t>(out.size() - 12));
+    put_u32(out, 8, static_cast<std::uint32_t>(std::min<std::uint64_t>(size, 0xFFFFFFFFu)));
+    out[12] = 0x78;
+    out[13] = 0xDA;
+    std::size_t at = 14;
+    uLong adler = adler32(0, nullptr, 0);
+    for (std::uint64_t i = 0; i < pieces; ++i, at += whole.size()) {
+        std::memcpy(out.data() + at, whole.data(), whole.size());
+        adler = adler32(adler, zeros.data(), piece);
+    }
+    std::memcpy(out.data() + at, last.data(), last.size());
+    at += last.size();
+    adler = adler32(adler, zeros.data(), static_cast<uInt>(size % piece));
+    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(adler >> (24 - 8 * i));
+    return out;
+}
+
+}  // namespace levelgen
