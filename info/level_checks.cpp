@@ -132,7 +132,7 @@ private:
                     break;
                 }
             }
-            const std::uint16_t texture = face_texture_index(face.texture, l_.version, layer_face);
+            const std::uint16_t texture = face_texture_index(face.texture, layer_face);
             if (texture >= l_.num_object_textures) {
                 add(where,
                     "object texture " + num(texture) + " is beyond the " +
