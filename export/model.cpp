@@ -5,7 +5,7 @@
 #include <array>
 #include <map>
 
-#include "export/level_meanings.h"
+#include "level/record_meanings.h"
 #include "level/trunit2.h"
 #include "nlohmann/json.hpp"
 
@@ -119,11 +119,12 @@ public:
         }
         material_key key;
         key.two_sided = face_two_sided(word, level_.version);
-        object_texture_view texture;
-        const std::uint16_t index = face_texture_index(word, level_.version);
+        object_texture_fields texture{};
+        // A TRC room's faces are all layer faces.
+        const std::uint16_t index = face_texture_index(word, level_.version == level_trc);
         if (index < level_.object_textures.size()) {
-            texture = decode_object_texture(level_.object_textures[index], level_.version);
-            key.alpha = texture.blend == 0 ? alpha_opaque : texture.blend == 1 ? alpha_mask : alpha_blend;
+            texture = read_object_texture(level_.object_textures[index], level_.version);
+            key.alpha = texture.blend_mode == 0 ? alpha_opaque : texture.blend_mode == 1 ? alpha_mask : alpha_blend;
             if (texture.page < page_of_.size()) {
                 key.page = page_of_[texture.page];
             }
@@ -141,9 +142,8 @@ public:
             const auto colour = vertex_colour(v, level_.version);
             p.colours.insert(p.colours.end(), colour.begin(), colour.end());
             if (key.page >= 0) {
-                const texture_corner& t = texture.corners[c];
-                p.uvs.insert(p.uvs.end(), {static_cast<float>(t.u) / 65536.0f,
-                                           static_cast<float>(t.v) / 65536.0f});
+                p.uvs.insert(p.uvs.end(), {static_cast<float>(texture.u[c]) / 65536.0f,
+                                           static_cast<float>(texture.v[c]) / 65536.0f});
             }
         }
         // Corners reversed: clockwise in the level's frame is counter-clockwise in glTF's.

@@ -2,16 +2,18 @@
 #include "export/quarlix_export.h"
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <new>
+#include <span>
 #include <system_error>
 
 #include "CLI/CLI.hpp"
-#include "export/level_meanings.h"
 #include "export/model.h"
 #include "export/pictures.h"
+#include "level/record_meanings.h"
 #include "level/trunit2.h"
 
 namespace quarlix::exporting {
@@ -55,28 +57,49 @@ void add_textures(page_store& pages, std::vector<output_file>& files, std::ostre
     say(out, first ? "textures: the level holds no whole page" : line);
 }
 
+/// Where an incomplete sample list stopped, said for the sounds line.
+std::string sample_list_problem(std::span<const std::uint8_t> data, const sample_list& list) {
+    if (data.size() < 4) {
+        return "the sample data of " + std::to_string(data.size()) +
+               " bytes is too short for a sample count";
+    }
+    const std::size_t at = list.fault_offset;
+    const std::string sample = "sample " + std::to_string(list.samples.size()) + " of " +
+                               std::to_string(list.declared);
+    if (data.size() - at < 8) {
+        return sample + ": its sizes at byte " + std::to_string(at) +
+               " run past the end of the sample data";
+    }
+    std::uint32_t stored = 0;
+    std::memcpy(&stored, data.data() + at + 4, 4);
+    return sample + ": its " + std::to_string(stored) + " bytes at byte " + std::to_string(at + 8) +
+           " run past the end of the sample data";
+}
+
 void add_sounds(const Ttrlevel& level, std::vector<output_file>& files, std::ostream& out) {
     if (level.version != level_tr4 && level.version != level_trc) {
         say(out, "sounds: not exported from " + version_name(level.version) + " levels");
         return;
     }
-    const sample_list list = decode_sample_list(level.sample_data.span());
+    const std::span<const std::uint8_t> data = level.sample_data.span();
+    const sample_list list = read_sample_list(data);
     std::size_t written = 0;
     for (std::size_t i = 0; i < list.samples.size(); ++i) {
-        const stored_sample& sample = list.samples[i];
-        if (!is_riff_wave(sample.bytes)) {
-            say(out, "sounds: sample " + std::to_string(i) + " (" + std::to_string(sample.bytes.size()) +
+        const sample_entry& sample = list.samples[i];
+        const std::span<const std::uint8_t> bytes = sample_bytes(data, sample);
+        if (!is_riff_wave(bytes)) {
+            say(out, "sounds: sample " + std::to_string(i) + " (" + std::to_string(bytes.size()) +
                          " bytes at sample-data byte " + std::to_string(sample.offset) +
                          ") is not a RIFF WAVE file; skipped");
             continue;
         }
         char name[48];
         std::snprintf(name, sizeof name, "sounds/sample-%04zu.wav", i);
-        files.push_back({name, {sample.bytes.begin(), sample.bytes.end()}});
+        files.push_back({name, {bytes.begin(), bytes.end()}});
         ++written;
     }
-    if (!list.problem.empty()) {
-        say(out, "sounds: " + list.problem + "; it and any after it are skipped");
+    if (!list.complete) {
+        say(out, "sounds: " + sample_list_problem(data, list) + "; it and any after it are skipped");
     }
     say(out, "sounds: " + plural(written, "sample", "samples"));
 }

@@ -132,7 +132,7 @@ private:
                     break;
                 }
             }
-            const std::uint16_t texture = face_texture_index(face.texture, l_.version, layer_face);
+            const std::uint16_t texture = face_texture_index(face.texture, layer_face);
             if (texture >= l_.num_object_textures) {
                 add(where,
                     "object texture " + num(texture) + " is beyond the " +
@@ -279,41 +279,31 @@ private:
         }
     }
 
+    /// Record `index` of a table whose records stand in a room.
+    void in_room(const std::string& kind, std::size_t index, std::int64_t room,
+                 const std::string& table, std::size_t element) {
+        if (room_missing(room)) {
+            add(kind + " " + num(index),
+                "is in room " + std::to_string(room) + ", beyond the " + rooms_text(), table,
+                index, element);
+        }
+    }
+
     void world_sections() {
         const std::size_t item_size = section_element_size("items", l_.version);
         for (std::size_t i = 0; i < l_.items.size(); ++i) {
-            const std::int16_t room = item_room(l_.items[i]);
-            if (room_missing(room)) {
-                add("item " + num(i),
-                    "is in room " + std::to_string(room) + ", beyond the " + rooms_text(),
-                    "items", i, item_size);
-            }
+            in_room("item", i, item_room(l_.items[i]), "items", item_size);
         }
         if (l_.version >= level_tr4) {
             for (std::size_t i = 0; i < l_.ai_objects.size(); ++i) {
-                const std::int16_t room = ai_object_room(l_.ai_objects[i]);
-                if (room_missing(room)) {
-                    add("AI object " + num(i),
-                        "is in room " + std::to_string(room) + ", beyond the " + rooms_text(),
-                        "AI objects", i, 24);
-                }
+                in_room("AI object", i, ai_object_room(l_.ai_objects[i]), "AI objects", 24);
             }
         }
         for (std::size_t i = 0; i < l_.cameras.size(); ++i) {
-            const std::int16_t room = camera_room(l_.cameras[i]);
-            if (room_missing(room)) {
-                add("camera " + num(i),
-                    "is in room " + std::to_string(room) + ", beyond the " + rooms_text(),
-                    "cameras", i, 16);
-            }
+            in_room("camera", i, camera_room(l_.cameras[i]), "cameras", 16);
         }
         for (std::size_t i = 0; i < l_.flyby_cameras.size(); ++i) {
-            const std::uint32_t room = flyby_camera_room(l_.flyby_cameras[i]);
-            if (room >= l_.num_rooms) {
-                add("flyby camera " + num(i),
-                    "is in room " + num(room) + ", beyond the " + rooms_text(), "flyby cameras",
-                    i, 40);
-            }
+            in_room("flyby camera", i, flyby_camera_room(l_.flyby_cameras[i]), "flyby cameras", 40);
         }
         const std::size_t map_entries = sound_map_entries(l_.version);
         for (std::size_t i = 0; i < l_.sound_sources.size(); ++i) {

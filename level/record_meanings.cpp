@@ -54,11 +54,15 @@ std::optional<std::uint16_t> sector_box(std::uint16_t box_field, std::int32_t ve
     return index;
 }
 
-std::uint16_t face_texture_index(std::uint16_t texture, std::int32_t version, bool layer_face) {
+std::uint16_t face_texture_index(std::uint16_t texture, bool layer_face) {
     if (layer_face) {
         return texture & 0x3FFF;
     }
-    return version <= 2 ? texture : static_cast<std::uint16_t>(texture & 0x7FFF);
+    return texture & 0x7FFF;
+}
+
+bool face_two_sided(std::uint16_t texture, std::int32_t version) {
+    return version >= 3 && (texture & 0x8000) != 0;
 }
 
 object_texture_fields read_object_texture(const tobject_texture& texture, std::int32_t version) {
@@ -193,6 +197,17 @@ sample_list read_sample_list(std::span<const std::uint8_t> data) {
         at += 8 + std::size_t{stored};
     }
     return list;
+}
+
+std::span<const std::uint8_t> sample_bytes(std::span<const std::uint8_t> sample_data,
+                                           const sample_entry& sample) {
+    return sample_data.subspan(sample.offset, sample.stored_size);
+}
+
+bool is_riff_wave(std::span<const std::uint8_t> bytes) {
+    return bytes.size() >= 12 && std::memcmp(bytes.data(), "RIFF", 4) == 0 &&
+           std::memcmp(bytes.data() + 8, "WAVE", 4) == 0 &&
+           std::uint64_t{get<std::uint32_t>(bytes.data(), 4)} + 8 <= bytes.size();
 }
 
 std::size_t section_element_size(std::string_view section, std::int32_t version) {

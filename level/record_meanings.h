@@ -118,8 +118,11 @@ sector_fields read_sector(const tsector& sector);
 /// The box a sector's box field names; nothing for 0xFFFF, and in versions 3 to 7 for the
 /// index 0x7FF (all eleven bits set).
 std::optional<std::uint16_t> sector_box(std::uint16_t box_field, std::int32_t version);
-/// The object-texture index of a room face's texture word (TRC layer faces: bits 0-13).
-std::uint16_t face_texture_index(std::uint16_t texture, std::int32_t version, bool layer_face);
+/// The object-texture index of a room face's texture word: bits 0-14 (TRC layer faces, which
+/// are all the faces of a TRC room: bits 0-13).
+std::uint16_t face_texture_index(std::uint16_t texture, bool layer_face);
+/// True when a room face is drawn from both sides (bit 15 of its texture word, versions 3-7).
+bool face_two_sided(std::uint16_t texture, std::int32_t version);
 object_texture_fields read_object_texture(const tobject_texture& texture, std::int32_t version);
 sprite_texture_fields read_sprite_texture(const tsprite_texture& texture);
 moveable_fields read_moveable(const tmoveable& moveable);
@@ -144,6 +147,11 @@ std::size_t sound_map_entries(std::int32_t version);
 std::int16_t sound_map_entry(const Ttrlevel& level, std::size_t i);
 /// Splits TR4 or TRC sample data into its samples.
 sample_list read_sample_list(std::span<const std::uint8_t> sample_data);
+/// The stored bytes of a sample of the list (which must have come from these sample data).
+std::span<const std::uint8_t> sample_bytes(std::span<const std::uint8_t> sample_data,
+                                           const sample_entry& sample);
+/// True for bytes that start as a RIFF WAVE file whose RIFF length fits in them.
+bool is_riff_wave(std::span<const std::uint8_t> bytes);
 /// Bytes one element of a level section takes in the level's version ("items", "boxes", ...,
 /// named as the model's counts without "num_"); 0 for a name it does not know.
 std::size_t section_element_size(std::string_view section, std::int32_t version);
