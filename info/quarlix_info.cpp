@@ -48,6 +48,7 @@ outcome inspect(const std::string& name, bool check) {
         std::error_code ec;
         facts.size = std::filesystem::file_size(name, ec);
         const auto level = std::make_unique<Ttrlevel>();
+        level->keep_table_places = true;  // the checks name the offsets of what they find
         if (level->load_content(file.content(), name) != 0) {
             std::uint32_t first_word = 0;
             if (!file.content().empty()) {

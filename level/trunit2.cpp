@@ -238,8 +238,9 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
 
     level_loader file(content, 4, "file offset");
     table_places.clear();
+    std::vector<ttable_place>* const places = keep_table_places ? &table_places : nullptr;
+    file.keep_places(places);
     if (version != level_tr4 && version != level_trc) {
-        file.keep_places(&table_places);
         // Versions 1 to 5: one plain stream.
         load_older_textures(file, *this);
         walk_tr4_rooms(file, *this);
@@ -289,13 +290,12 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
             inflate(chunks[3]);
             // The level data ends at its decompressed length, whatever follows it in the file.
             level_loader body(level_data.span(), 0, "level-data offset");
-            body.keep_places(&table_places);
+            body.keep_places(places);
             walk_tr4_rooms(body, *this);
             walk_object_sections(body, *this);
             walk_world_sections(body, *this);
         } else {
             trc_frame frame;
-            file.keep_places(&table_places);
             walk_trc_rooms(file, *this, frame);
             walk_object_sections(file, *this);
             walk_world_sections(file, *this);

@@ -128,7 +128,9 @@ public:
     zbuffer sample_data;
     std::vector<std::int32_t> sample_indices;
     /// Where the last load found each table, in reading order (for reports; never written).
+    /// Kept only when keep_table_places is set: one entry per table of every room.
     std::vector<ttable_place> table_places;
+    bool keep_table_places = false;
 
     /// Reads a level of any version: 0 recognised, 1 no such file, 2 unrecognised first word.
     std::uint8_t load(const std::string& file_name);
