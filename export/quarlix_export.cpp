@@ -15,6 +15,7 @@
 #include "export/pictures.h"
 #include "level/record_meanings.h"
 #include "level/trunit2.h"
+#include "storage/file_system.h"
 
 namespace quarlix::exporting {
 
@@ -151,7 +152,7 @@ void write_files(const std::string& dir, const std::vector<output_file>& files) 
         created_dirs.push_back(path);
     };
     // DIR and any missing parents; the parents are left in place once made.
-    const fs::path root(dir);
+    const fs::path root = utf8_path(dir);
     std::error_code ec;
     if (!fs::is_directory(root, ec)) {
         if (root.has_parent_path() && !fs::exists(root.parent_path(), ec)) {
@@ -160,7 +161,7 @@ void write_files(const std::string& dir, const std::vector<output_file>& files) 
         make_dir(root, dir);
     }
     for (const output_file& file : files) {
-        const fs::path path = root / fs::path(file.name).make_preferred();
+        const fs::path path = root / utf8_path(file.name).make_preferred();
         make_dir(path.parent_path(), dir + "/" + fs::path(file.name).parent_path().generic_string());
         const bool existed = fs::exists(path, ec);
         std::ofstream stream(path, std::ios::binary | std::ios::trunc);
@@ -184,8 +185,8 @@ void keep_level_apart(const std::string& level_name, const std::string& dir,
                       const std::vector<output_file>& files) {
     for (const output_file& file : files) {
         std::error_code ec;
-        const fs::path path = fs::path(dir) / fs::path(file.name).make_preferred();
-        if (fs::equivalent(path, fs::path(level_name), ec) && !ec) {
+        const fs::path path = utf8_path(dir) / utf8_path(file.name).make_preferred();
+        if (fs::equivalent(path, utf8_path(level_name), ec) && !ec) {
             throw EInOutError("'" + dir + "/" + file.name + "' is the level '" + level_name +
                               "' itself; nothing was written");
         }

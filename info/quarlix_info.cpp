@@ -46,7 +46,7 @@ outcome inspect(const std::string& name, bool check) {
         file.reset();
         file_facts facts{name, 0, file.is_container()};
         std::error_code ec;
-        facts.size = std::filesystem::file_size(name, ec);
+        facts.size = std::filesystem::file_size(utf8_path(name), ec);
         const auto level = std::make_unique<Ttrlevel>();
         level->keep_table_places = true;  // the checks name the offsets of what they find
         if (level->load_content(file.content(), name) != 0) {

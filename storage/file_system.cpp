@@ -172,6 +172,8 @@ std::string temporary_name_beside(const std::string& target, std::uint64_t salt)
 
 } // namespace
 
+fs::path utf8_path(const std::string& name) { return to_path(name); }
+
 bool file_exists(const std::string& name) {
     std::error_code ec;
     const auto status = fs::status(to_path(name), ec);

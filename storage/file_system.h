@@ -3,10 +3,15 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 namespace quarlix {
+
+/// The path of a UTF-8 file name (on Windows a narrow path would be read in the system code
+/// page instead).
+std::filesystem::path utf8_path(const std::string& name);
 
 /// True only for an existing file that is not a directory.
 bool file_exists(const std::string& name);

@@ -40,7 +40,7 @@ void put_u32(std::uint8_t* p, std::uint32_t v) {
     }
 }
 
-std::string quoted(const std::string& name) { return "'" + name + "'"; }
+std::string in_quotes(const std::string& name) { return "'" + name + "'"; }
 
 /// Hands the next piece of pending input to the stream once it has used up the last one.
 void feed(z_stream& zs, const std::uint8_t*& next, std::size_t& left) {
@@ -188,7 +188,7 @@ zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t est
 TZfile::~TZfile() { discard(); }
 
 void TZfile::io_fail(const std::string& failure) const {
-    throw EInOutError(quoted(file_name) + ": " + failure);
+    throw EInOutError(in_quotes(file_name) + ": " + failure);
 }
 
 void TZfile::read_disk(void* dst, std::size_t n, std::uint64_t offset) {
@@ -236,10 +236,10 @@ void TZfile::reset() {
     case open_result::opened:
         break;
     case open_result::not_regular:
-        throw EInOutError("cannot open file " + quoted(file_name) +
+        throw EInOutError("cannot open file " + in_quotes(file_name) +
                           " for reading: it is not a regular file");
     case open_result::failed:
-        throw EInOutError("cannot open file " + quoted(file_name) + " for reading");
+        throw EInOutError("cannot open file " + in_quotes(file_name) + " for reading");
     }
     try {
         if (std::fseek(handle, 0, SEEK_END) != 0) {
@@ -328,7 +328,7 @@ void TZfile::start_replacement(const std::string& failure) {
 
 void TZfile::rewrite() {
     discard();
-    start_replacement("cannot create file " + quoted(file_name));
+    start_replacement("cannot create file " + in_quotes(file_name));
     try {
         buffer.resize(growth_headroom);
     } catch (...) {
@@ -382,7 +382,7 @@ void TZfile::close(bool save) {
         if (save) {
             // A file opened by reset gets its temporary file only now.
             if (temp.file == nullptr) {
-                start_replacement("cannot open file " + quoted(file_name) + " for writing");
+                start_replacement("cannot open file " + in_quotes(file_name) + " for writing");
             }
             const auto n = static_cast<std::size_t>(length);
             if (container) {
@@ -406,7 +406,7 @@ void TZfile::close(bool save) {
     } catch (EError& e) {
         const std::string left = temp.name;
         if (!discard()) {
-            e.append("; the temporary file " + quoted(left) + " could not be removed");
+            e.append("; the temporary file " + in_quotes(left) + " could not be removed");
         }
         throw;
     } catch (...) {
