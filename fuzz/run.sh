@@ -11,23 +11,8 @@ cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-35}"
 targets=(load zfile convert)
 
-# clang++ with its fuzzer runtime; Debian splits the runtime into libclang-rt-14-dev.
-fuzzer_works() {
-    local probe
-    probe="$(mktemp -d)"
-    printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
-        > "$probe/probe.cpp"
-    clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" \
-        > /dev/null 2>&1
-    local status=$?
-    rm -rf "$probe"
-    return $status
-}
-if ! command -v clang++ > /dev/null 2>&1 || ! fuzzer_works; then
-    echo "fuzz: installing clang and its fuzzer runtime"
-    apt-get update -q
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q clang libclang-rt-14-dev
-fi
+# clang++ with its fuzzer runtime (Debian splits the runtime into libclang-rt-14-dev).
+tools/setup.sh fuzz
 
 cmake --preset fuzz
 cmake --build --preset fuzz

@@ -479,7 +479,7 @@ TEST(Export, ValidatorFindsNoErrorOrWarning) {
     }
     const std::string modules = QUARLIX_NODE_MODULES;
     if (!fs::exists(fs::path(modules) / "gltf-validator")) {
-        GTEST_SKIP() << "gltf-validator is not installed in " << modules << " (.ci/run installs it)";
+        GTEST_SKIP() << "gltf-validator is not installed in " << modules << " (tools/setup.sh test installs it)";
     }
     scratch_dir dir;
     std::vector<std::string> models;

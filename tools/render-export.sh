@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Renders the bundled example's quarlix-export model in a headless browser (three.js and its
 # glTF loader, served from localhost) and saves the picture as doc/example-export.png.
-# Installs chromium and the npm package three when missing.
+# Installs chromium and the npm package three when missing (tools/setup.sh render).
 #   tools/render-export.sh [LINUX_BUILD_DIR]   (default build/release, configured when missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,15 +14,8 @@ fail() {
     exit 1
 }
 
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-if ! command -v chromium >/dev/null; then
-    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends chromium
-fi
+tools/setup.sh render
 modules=$root/build/npm/node_modules
-# Installed together with the validator, as each install prunes what it was not asked for.
-{ [ -d "$modules/three" ] && [ -d "$modules/gltf-validator" ]; } ||
-    npm install --no-save --no-audit --no-fund --prefix "$root/build/npm" gltf-validator three
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build "$build" --target quarlix-export make_level

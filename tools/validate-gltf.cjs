@@ -11,8 +11,7 @@ let validator;
 try {
     validator = require(path.resolve(modules, 'gltf-validator'));
 } catch (e) {
-    console.log(`test skipped: no gltf-validator in ${modules} ` +
-                `(npm install --prefix ${path.dirname(path.resolve(modules))} gltf-validator)`);
+    console.log(`test skipped: no gltf-validator in ${modules} (tools/setup.sh test installs it)`);
     process.exit(77);
 }
 

@@ -2,8 +2,8 @@
 # Cross-builds quarlix.exe, quarlix-info.exe and quarlix-export.exe for 64-bit Windows and checks
 # them under Wine against the Linux build on the same inputs: the same printed lines (ended by CR LF on Windows), the same exit
 # statuses, nothing on standard error, byte-identical output files. Then packs the .zip and
-# checks what it holds. Installs the cross compiler, the Windows zlib, the header-only CLI11
-# and nlohmann-json, and Wine when missing.
+# checks what it holds. Installs the cross compiler, the Windows zlib and Wine when missing
+# (tools/setup.sh windows).
 #   tools/windows-check.sh [LINUX_BUILD_DIR]   (default build/release, configured when missing)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,18 +17,7 @@ fail() {
 }
 
 # --- Tools ----------------------------------------------------------------------------------
-sudo=()
-[ "$(id -u)" -eq 0 ] || sudo=(sudo)
-missing=()
-for pkg in g++-mingw-w64-x86-64-posix libz-mingw-w64-dev libcli11-dev nlohmann-json3-dev wine64; do
-    dpkg -s "$pkg" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "windows-check: installing ${missing[*]}"
-    install=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -q
-             --no-install-recommends "${missing[@]}")
-    "${install[@]}" || { "${sudo[@]}" apt-get update -q && "${install[@]}"; }
-fi
+tools/setup.sh windows
 wine=$(command -v wine64 || { [ -x /usr/lib/wine/wine64 ] && echo /usr/lib/wine/wine64; } ||
        command -v wine) || fail "no wine64 or wine program"
 wineserver=$(command -v wineserver || { [ -x /usr/lib/wine/wineserver ] &&
