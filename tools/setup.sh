@@ -86,12 +86,12 @@ if [ ${#missing[@]} -gt 0 ]; then
     # Refresh the package lists only when one of the missing packages is not known to them.
     for name in "${missing[@]}"; do
         if ! apt-cache show "$name" >/dev/null 2>&1; then
-            apt update || { tail -n 20 "$log" >&2; stop "apt-get update failed; $by_hand"; }
+            apt update || { grep "^E:" "$log" | tail -n 3 >&2; stop "apt-get update failed; $by_hand"; }
             break
         fi
     done
     apt install --no-install-recommends "${missing[@]}" ||
-        { tail -n 20 "$log" >&2; stop "apt-get could not install them; $by_hand"; }
+        { grep "^E:" "$log" | tail -n 3 >&2; stop "apt-get could not install them; $by_hand"; }
 fi
 
 if [ $need_npm -eq 1 ]; then
