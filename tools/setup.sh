@@ -6,6 +6,7 @@
 #   windows  the MinGW-w64 cross build and Wine (tools/windows-check.sh)
 #   fuzz     clang with its fuzzer runtime (fuzz/run.sh)
 #   render   headless Chromium and three.js (tools/render-export.sh)
+#   lint     clang-format and clang-tidy (tools/lint.sh)
 # Usage: tools/setup.sh PURPOSE...
 # Debian packages are installed with apt-get (as root, or through sudo), only when missing;
 # the package lists are refreshed only when a missing package is unknown to them. A package
@@ -23,6 +24,7 @@ bench_packages="$build_packages libbenchmark-dev"
 windows_packages="$build_packages g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine64"
 fuzz_packages="$build_packages clang libclang-rt-14-dev"
 render_packages="$build_packages chromium:chromium nodejs:node npm:npm"
+lint_packages="$build_packages clang-format clang-tidy"
 # The npm check tools, installed together into build/npm: each install prunes what it was not
 # asked for.
 npm_tools="gltf-validator three"
@@ -33,13 +35,13 @@ stop() {
     exit 1
 }
 
-[ $# -gt 0 ] || stop "usage: tools/setup.sh build|test|bench|windows|fuzz|render..."
+[ $# -gt 0 ] || stop "usage: tools/setup.sh build|test|bench|windows|fuzz|render|lint..."
 wanted=()
 need_npm=0
 for purpose in "$@"; do
     case $purpose in
-    build | test | bench | windows | fuzz | render) ;;
-    *) stop "unknown purpose '$purpose' (build, test, bench, windows, fuzz or render)" ;;
+    build | test | bench | windows | fuzz | render | lint) ;;
+    *) stop "unknown purpose '$purpose' (build, test, bench, windows, fuzz, render or lint)" ;;
     esac
     list=${purpose}_packages
     read -r -a entries <<< "$(echo ${!list})"
