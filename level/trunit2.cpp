@@ -278,10 +278,15 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
         header_failure = std::current_exception();
     }
 
+    // Each texture chunk costs about its stated length; the level data, which is read
+    // through once inflated, goes first.
     std::vector<std::function<void()>> jobs;
+    std::vector<std::uint64_t> costs;
     for (std::size_t i = 0; i < chunks.size() && i < 3; ++i) {
         jobs.emplace_back([&c = chunks[i]] { inflate(c); });
+        costs.push_back(*chunks[i].size);
     }
+    costs.push_back(UINT64_MAX);
     jobs.emplace_back([&] {
         if (header_failure) {
             std::rethrow_exception(header_failure);
@@ -302,7 +307,7 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
             walk_trc_close(file, *this, frame);
         }
     });
-    run_jobs(jobs, content.size());
+    run_jobs(jobs, costs);
     num_textiles = textiles16_size / 131072;
     textile_bytes = num_textiles * 65536;
     return 0;
@@ -314,14 +319,7 @@ namespace {
 
 /// Compresses the first n bytes of a buffer, zero bytes standing in for what it lacks.
 zbuffer compress_padded(const zbuffer& data, std::size_t n) {
-    if (data.size() >= n) {
-        return compress_buffer(data.data(), n);
-    }
-    std::vector<std::uint8_t> padded(n, 0);
-    if (!data.empty()) {
-        std::memcpy(padded.data(), data.data(), data.size());
-    }
-    return compress_buffer(padded.data(), n);
+    return compress_buffer(data.data(), data.size(), n);
 }
 
 void write_u32(TZfile& file, std::uint32_t v) { file.write(&v, 4); }
@@ -483,8 +481,10 @@ void Ttrlevel::write_level(TZfile& file) {
             }
         },
     };
-    run_jobs(jobs, std::uint64_t{textiles32_size} + textiles16_size + textiles_misc_size +
-                       sample_data_size);
+    // The level data is walked before it is compressed: it goes first, the chunks by size.
+    const std::uint64_t costs[] = {textiles32_size, textiles16_size, textiles_misc_size,
+                                   UINT64_MAX};
+    run_jobs(jobs, costs);
     textiles32_packed_size = field_u32(packed32.size(), "texture chunk 1 compressed length");
     textiles16_packed_size = field_u32(packed16.size(), "texture chunk 2 compressed length");
     textiles_misc_packed_size =

@@ -1,15 +1,18 @@
-// run_jobs: a handful of jobs on std::thread, exceptions carried back in job order.
+// run_jobs: a handful of jobs on std::thread, costliest first, exceptions carried back in job
+// order.
 #include "storage/parallel.h"
 
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <numeric>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #if defined(__GLIBC__)
 #include <malloc.h>
+#include <pthread.h>
 #endif
 
 namespace quarlix {
@@ -19,12 +22,21 @@ namespace {
 std::atomic<unsigned> thread_limit{0};
 
 /// glibc gives every thread that allocates an arena of its own, each reserving 64 MiB of
-/// address space; the jobs allocate little besides their large buffers, which do not come
-/// from arenas, so one shared arena serves them and keeps the process's address space in
+/// address space, and every thread a stack of the stack limit (8 MiB by default). The jobs
+/// allocate little besides their large buffers, which do not come from arenas, so one shared
+/// arena serves them, and small stacks do too: the process's address space stays in
 /// proportion to its data.
-void share_one_arena() {
+void prepare_threads() {
 #if defined(__GLIBC__)
-    static const bool once = [] { return mallopt(M_ARENA_MAX, 1) == 1; }();
+    static const bool once = [] {
+        pthread_attr_t attr;
+        if (pthread_getattr_default_np(&attr) == 0) {
+            pthread_attr_setstacksize(&attr, job_stack_bytes);
+            pthread_setattr_default_np(&attr);
+            pthread_attr_destroy(&attr);
+        }
+        return mallopt(M_ARENA_MAX, 1) == 1;
+    }();
     (void)once;
 #endif
 }
@@ -41,11 +53,18 @@ unsigned max_threads() noexcept {
 
 void set_max_threads(unsigned n) noexcept { thread_limit.store(n); }
 
-void run_jobs(std::span<const std::function<void()>> jobs, std::uint64_t work_bytes) {
+void run_jobs(std::span<const std::function<void()>> jobs, std::span<const std::uint64_t> costs) {
+    std::vector<std::size_t> order(jobs.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    if (costs.size() == jobs.size()) {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::size_t a, std::size_t b) { return costs[a] > costs[b]; });
+    }
     std::vector<std::exception_ptr> failures(jobs.size());
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
-        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+        for (std::size_t k = next++; k < order.size(); k = next++) {
+            const std::size_t i = order[k];
             try {
                 jobs[i]();
             } catch (...) {
@@ -53,11 +72,9 @@ void run_jobs(std::span<const std::function<void()>> jobs, std::uint64_t work_by
             }
         }
     };
-    const std::size_t wanted = work_bytes < parallel_work_bytes
-                                   ? 1
-                                   : std::min<std::size_t>(max_threads(), jobs.size());
+    const std::size_t wanted = std::min<std::size_t>(max_threads(), jobs.size());
     if (wanted > 1) {
-        share_one_arena();
+        prepare_threads();
     }
     std::vector<std::thread> threads;
     for (std::size_t t = 1; t < wanted; ++t) {

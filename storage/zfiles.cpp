@@ -16,6 +16,9 @@ namespace {
 
 constexpr std::size_t growth_headroom = 65536;
 constexpr std::size_t compress_growth = 256;
+/// The least first output buffer of a compression, and the block of zeros that pads an input.
+constexpr std::size_t compress_start = 65536;
+constexpr std::size_t zero_block = 65536;
 constexpr std::uint64_t max_content =
     static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
 /// zlib's avail_in/avail_out are 32-bit: larger buffers are offered in pieces of at most this.
@@ -81,23 +84,44 @@ void zbuffer::resize(std::size_t n) {
 }
 
 zbuffer compress_buffer(const void* input, std::size_t length) {
-    zbuffer out(((length + length / 10 + 12 + 255) / 256) * 256);
+    return compress_buffer(input, length, length);
+}
+
+zbuffer compress_buffer(const void* input, std::size_t length, std::size_t padded_length) {
+    length = std::min(length, padded_length);
+    // The output grows with what deflate really produces: from an eighth of the content,
+    // doubled while it fills up to the worst case (a little more than the input), so that it
+    // never holds more than twice the compressed stream.
+    const std::size_t worst = padded_length + (padded_length >> 12) + (padded_length >> 14) +
+                              (padded_length >> 25) + 13;
+    zbuffer out(std::min(worst, std::max(compress_start, length / 8)));
     z_stream zs{};
     if (deflateInit(&zs, 9) != Z_OK) {
         throw ECompressionError();
     }
 
+    // The content, then the padding from one block of zeros fed over and over: one stream fed
+    // in pieces gives the same bytes as the whole input at once.
+    static const std::uint8_t zeros[zero_block] = {};
     const auto* next = static_cast<const std::uint8_t*>(input);
     std::size_t left = length;
+    std::size_t padding = padded_length - length;
     std::size_t produced = 0;
     try {
         for (;;) {
+            if (left == 0 && padding != 0 && zs.avail_in == 0) {
+                next = zeros;
+                left = std::min(padding, zero_block);
+                padding -= left;
+            }
             feed(zs, next, left);
             if (produced == out.size()) {
-                out.resize(out.size() + compress_growth);
+                out.resize(out.size() < worst ? std::min(worst, out.size() * 2)
+                                              : out.size() + compress_growth);
             }
             const std::size_t offered = offer(zs, out, produced);
-            const int rc = deflate(&zs, left == 0 ? Z_FINISH : Z_NO_FLUSH);
+            const bool last = left == 0 && padding == 0;
+            const int rc = deflate(&zs, last ? Z_FINISH : Z_NO_FLUSH);
             produced += offered - zs.avail_out;
             if (rc == Z_STREAM_END) {
                 break;

@@ -35,8 +35,13 @@ private:
     std::size_t n_ = 0;
 };
 
-/// The input as one zlib stream at level 9. Raises ECompressionError.
+/// The input as one zlib stream at level 9 with zlib's default settings: the same bytes as
+/// compress2 makes of it. The result grows with the stream as it is made, never to the worst
+/// case at once. Raises ECompressionError.
 zbuffer compress_buffer(const void* input, std::size_t length);
+/// The same for the input followed by zero bytes up to padded_length (the input is cut to
+/// padded_length when longer); the zeros are fed from a small block, never held whole.
+zbuffer compress_buffer(const void* input, std::size_t length, std::size_t padded_length);
 /// The inflated content of the zlib stream in the input; estimate 0 means none. Inflating
 /// stops as soon as more than `limit` bytes (and the process-wide inflate limit) came out: a
 /// result longer than the limit means that the stream holds more, and its rest was neither

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "level/trunit2.h"
 #include "test_support.h"
@@ -50,6 +52,31 @@ TEST(Parallel, EveryJobRunsAndTheFirstFailureInOrderWins) {
         }
         EXPECT_EQ(ran.load(), 4);
     }
+}
+
+TEST(Parallel, TheCostliestJobsStartFirstAndFailuresStayInJobOrder) {
+    // On one thread the start order shows: by cost, equal costs in job order. The failure of
+    // job 0, which starts last, still wins over that of job 3.
+    thread_limit limit(1);
+    std::vector<int> started;
+    const auto job = [&](int i, bool fails) {
+        return [&started, i, fails] {
+            started.push_back(i);
+            if (fails) {
+                throw std::runtime_error("job " + std::to_string(i));
+            }
+        };
+    };
+    const std::function<void()> jobs[] = {job(0, true), job(1, false), job(2, false),
+                                          job(3, true)};
+    const std::uint64_t costs[] = {1, 5, 3, 5};
+    try {
+        run_jobs(jobs, costs);
+        FAIL() << "no error came back";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "job 0");
+    }
+    EXPECT_EQ(started, (std::vector<int>{1, 3, 2, 0}));
 }
 
 TEST(Parallel, OneThreadAndManyWriteTheSameFiles) {

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <random>
 
+#include <zlib.h>
+
 namespace fs = std::filesystem;
 using bytes = std::vector<std::uint8_t>;
 
@@ -222,6 +224,38 @@ TEST(ZlibRoutines, RoundTripsEmptyAndBigInputs) {
     EXPECT_LT(packed.size(), big.size());
     EXPECT_EQ(decompress_buffer(packed.data(), packed.size(), 0).to_vector(), big);
     EXPECT_EQ(decompress_buffer(packed.data(), packed.size(), big.size()).to_vector(), big);
+}
+
+TEST(ZlibRoutines, CompressionMakesTheStreamOfCompress2) {
+    // What zlib level 9 makes of the whole input at once, whatever pieces the output grows in
+    // and however the padding zeros are fed.
+    const auto compress2_of = [](const bytes& input) {
+        uLongf n = compressBound(static_cast<uLong>(input.size()));
+        bytes out(n);
+        EXPECT_EQ(compress2(out.data(), &n, input.data(), static_cast<uLong>(input.size()), 9),
+                  Z_OK);
+        out.resize(n);
+        return out;
+    };
+    bytes noisy(3 << 20);
+    std::mt19937 gen(7);
+    for (auto& b : noisy) {
+        b = std::uint8_t(gen());  // grows the output through every doubling to the worst case
+    }
+    for (const bytes& content : {bytes{}, pattern(5 << 20, 11), noisy}) {
+        SCOPED_TRACE(content.size());
+        EXPECT_EQ(compress_buffer(content.data(), content.size()).to_vector(),
+                  compress2_of(content));
+    }
+    // Padded: 300,000 bytes of content and 5 MiB of zeros; cut: the first 1000 bytes only.
+    const bytes content = pattern(300000, 12);
+    bytes padded = content;
+    padded.resize(5 << 20, 0);
+    EXPECT_EQ(compress_buffer(content.data(), content.size(), padded.size()).to_vector(),
+              compress2_of(padded));
+    EXPECT_EQ(compress_buffer(nullptr, 0, 70000).to_vector(), compress2_of(bytes(70000, 0)));
+    EXPECT_EQ(compress_buffer(content.data(), content.size(), 1000).to_vector(),
+              compress2_of(bytes(content.begin(), content.begin() + 1000)));
 }
 
 TEST(ZlibRoutines, DamagedAndTruncatedStreamsFail) {
