@@ -1,7 +1,10 @@
 // quarlix_bench: load, both conversions with save, and the room-geometry merge on a large
-// generated TRC level (and on the same rooms moved to crowded positions), each against a floor: zlib level 9 of the same chunk contents, one
-// after the other. Every result is shown as a ratio to that floor ("x_floor") with the
-// process's peak resident memory so far ("peak_MiB"); a summary table closes the run.
+// generated TRC level (and on the same rooms moved to crowded positions), each against a floor:
+// zlib level 9 of the same chunk contents, one after the other. Every result is shown as a ratio
+// to that floor ("x_floor") with the process's peak resident memory so far ("peak_MiB"); a
+// summary table closes the run. The "bound" rows time whole conversions of the large level and
+// of a level shaped like real ones against the least time two threads can take for the chunks
+// that the conversion compresses: max(M, S / 2), M the time of the largest and S of all.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -86,6 +89,8 @@ struct bench_files {
     std::string marked_tr4;  // the TR4 that the conversion made of it: input of the way back
     std::string out_tr4;     // written by every TRC-to-TR4 run
     std::string out_trc;     // written by every TR4-to-TRC run
+    std::string real_trc;         // the level shaped like real ones
+    std::string real_marked_tr4;  // and its TR4
 };
 
 const bench_files* files = nullptr;
@@ -101,19 +106,72 @@ void run_tool(const std::string& command) {
     }
 }
 
+/// Texels as photographs have them: the generator's gradients and tiles with the two low bits
+/// of every byte in `form` (all bytes, or the low byte of 16-bit texels) disturbed. Level 9
+/// then takes about as long per byte for every chunk, as it does on real textures, instead of
+/// crawling through the smooth 32-bit gradients and racing through the 16-bit ones.
+void add_grain(std::vector<std::uint8_t>& texels, std::size_t stride, std::uint64_t seed) {
+    std::uint64_t state = seed * 0x9E3779B97F4A7C15u + 1;
+    for (std::size_t i = 0; i < texels.size(); i += stride) {
+        state = state * 6364136223846793005u + 1442695040888963407u;
+        texels[i] ^= static_cast<std::uint8_t>(state >> 62);
+    }
+}
+
+/// A TRC level of the shape of real ones: 10 textiles (2.5 MiB of 32-bit and 1.25 MiB of
+/// 16-bit texels, the same pictures), a 0.75 MiB third chunk, 30 rooms of the large level's
+/// kind, 0.8 MB of meshes, 0.4 MB of animation frames and 1 MiB of samples: 3.3 MB of level
+/// data, of which the TR4 made from it keeps 1.9 MB (its first room only).
+levelgen::gen_level real_shaped_level() {
+    levelgen::gen_level level = levelgen::make_large_level(2);
+    level.textiles32 = levelgen::textile_pixels(10, 4, 2);
+    level.textiles16.resize(level.textiles32.size() / 2);
+    for (std::size_t i = 0; i * 4 < level.textiles32.size(); ++i) {
+        const std::uint8_t* bgra = &level.textiles32[i * 4];
+        const auto argb1555 = static_cast<std::uint16_t>(
+            (bgra[3] >> 7) << 15 | (bgra[2] >> 3) << 10 | (bgra[1] >> 3) << 5 | bgra[0] >> 3);
+        level.textiles16[i * 2] = static_cast<std::uint8_t>(argb1555);
+        level.textiles16[i * 2 + 1] = static_cast<std::uint8_t>(argb1555 >> 8);
+    }
+    add_grain(level.textiles32, 1, 1);
+    add_grain(level.textiles16, 2, 2);
+    level.textiles_misc = levelgen::textile_pixels(3, 4, 9);
+    add_grain(level.textiles_misc, 1, 3);
+    level.num_room_textiles = 7;
+    level.num_object_textiles = 3;
+    level.num_bump_textiles = 0;
+    level.rooms.resize(30);
+    level.floor_data.resize(100000);
+    level.frames.resize(200000);
+    level.mesh_data.resize(400000);
+    std::erase_if(level.mesh_pointers, [](std::int32_t at) { return at >= 800000; });
+    level.sample_data.resize(std::size_t{1} << 20);
+    level.sample_indices.resize(std::min<std::size_t>(level.sample_indices.size(), 64));
+    return level;
+}
+
+/// Converts a TRC file with the converter; fails unless it wrote the TR4.
+void convert_with_program(const std::string& trc, const std::string& tr4, const std::string& log) {
+    run_tool(in_quotes(QUARLIX_BINARY) + " " + in_quotes(trc) + " " + in_quotes(tr4) + " > " +
+             in_quotes(log));
+    // The converter ends with status 0 on a refused input too: the output must be there.
+    if (!fs::is_regular_file(tr4)) {
+        throw std::runtime_error("the converter wrote no " + tr4);
+    }
+}
+
 /// Writes the large level, and the marked TR4 that the converter makes of it, with the
 /// project's own programs: this process then holds nothing but what it measures, so its peak
-/// memory belongs to the benchmarks.
+/// memory belongs to the benchmarks. The real-shaped level is small enough to make here.
 bench_files prepare(const scratch_dir& dir) {
     bench_files f{dir.file("large.trc"), dir.file("marked.tr4"), dir.file("out.tr4"),
-                  dir.file("out.trc")};
+                  dir.file("out.trc"),   dir.file("real.trc"),   dir.file("real_marked.tr4")};
     run_tool(in_quotes(QUARLIX_MAKE_LEVEL) + " large " + in_quotes(f.trc));
-    run_tool(in_quotes(QUARLIX_BINARY) + " " + in_quotes(f.trc) + " " + in_quotes(f.marked_tr4) +
-             " > " + in_quotes(dir.file("convert.log")));
-    // The converter ends with status 0 on a refused input too: the output must be there.
-    if (!fs::is_regular_file(f.marked_tr4)) {
-        throw std::runtime_error("the converter wrote no " + f.marked_tr4);
+    convert_with_program(f.trc, f.marked_tr4, dir.file("convert.log"));
+    if (!levelgen::write_file(f.real_trc, levelgen::file_bytes(real_shaped_level()))) {
+        throw std::runtime_error("cannot write " + f.real_trc);
     }
+    convert_with_program(f.real_trc, f.real_marked_tr4, dir.file("convert_real.log"));
     return f;
 }
 
@@ -151,24 +209,29 @@ std::uint32_t u32_at(const std::vector<std::uint8_t>& b, std::size_t at) {
            static_cast<std::uint32_t>(b.at(at + 3)) << 24;
 }
 
-/// The contents that the TR4 save compressed: the three texture chunks and the level data,
-/// inflated from the marked TR4 file.
-std::shared_ptr<std::vector<zbuffer>> tr4_chunk_contents() {
-    std::ifstream in(files->marked_tr4, std::ios::binary);
+/// The contents that a save compressed, inflated from the file it wrote: the three texture
+/// chunks, and for a TR4 file the level data.
+std::vector<zbuffer> chunk_contents(const std::string& name, bool tr4) {
+    std::ifstream in(name, std::ios::binary);
     const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in),
                                          std::istreambuf_iterator<char>()};
-    auto chunks = std::make_shared<std::vector<zbuffer>>();
+    std::vector<zbuffer> chunks;
     std::size_t at = 10;  // first word and the three textile counts
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < (tr4 ? 4 : 3); ++i) {
         const std::uint32_t unpacked = u32_at(file, at);
         const std::uint32_t packed = u32_at(file, at + 4);
         if (at + 8 + packed > file.size()) {
-            throw std::runtime_error("the marked TR4 file is cut short");
+            throw std::runtime_error(name + " is cut short");
         }
-        chunks->push_back(decompress_buffer(file.data() + at + 8, packed, unpacked));
+        chunks.push_back(decompress_buffer(file.data() + at + 8, packed, unpacked));
         at += 8 + packed;
     }
     return chunks;
+}
+
+/// The TR4 save's chunk contents, from the marked TR4 file.
+std::shared_ptr<std::vector<zbuffer>> tr4_chunk_contents() {
+    return std::make_shared<std::vector<zbuffer>>(chunk_contents(files->marked_tr4, true));
 }
 
 std::unique_ptr<Ttrlevel> load_level(const std::string& name) {
@@ -412,6 +475,80 @@ void tr4_to_trc(benchmark::State& state, unsigned threads) {
     record_peak(state);
 }
 
+/// One conversion as the converter makes it: load, the direction's edits, save.
+void convert_file(const std::string& input, const std::string& output) {
+    auto level = load_level(input);
+    if (level->version == 7) {
+        convert_trc_to_tr4(*level);
+    } else {
+        if (!has_conversion_marker(*level)) {
+            throw std::runtime_error(input + " lacks the conversion marker");
+        }
+        convert_tr4_to_trc(*level);
+    }
+    if (level->save(output) != 0) {
+        throw std::runtime_error("cannot save " + output);
+    }
+}
+
+/// A whole conversion against the least time that two threads can take for the chunks it
+/// compresses: every iteration times the conversion, then (untimed) each of the chunks that it
+/// wrote compressed at level 9 one after the other, so that both are measured in the same run
+/// under the same conditions. x_bound is the conversion's time over max(M, S / 2), x_S over S.
+void at_bound(benchmark::State& state, std::string bench_files::*input, bool to_tr4) {
+    inputs.clear();
+    const std::string& in = files->*input;
+    const std::string& out = to_tr4 ? files->out_tr4 : files->out_trc;
+    std::vector<zbuffer> chunks;
+    std::vector<double> chunk_seconds;
+    double converting = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            convert_file(in, out);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            return;
+        }
+        converting += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        state.PauseTiming();
+        if (chunks.empty()) {
+            chunks = chunk_contents(out, to_tr4);
+            chunk_seconds.assign(chunks.size(), 0.0);
+        }
+        for (std::size_t i = 0; i < chunks.size(); ++i) {
+            const auto begin = std::chrono::steady_clock::now();
+            const zbuffer packed = compress_buffer(chunks[i].data(), chunks[i].size());
+            benchmark::DoNotOptimize(packed.data());
+            chunk_seconds[i] +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+        }
+        state.ResumeTiming();
+    }
+    double all = 0, largest = 0;
+    for (const double t : chunk_seconds) {
+        all += t;
+        largest = std::max(largest, t);
+    }
+    // The chunks are whole jobs: the best that two threads can do is the best split of them
+    // into two sets, which can be well above S / 2 when no split is even.
+    double best_split = all;
+    for (std::size_t set = 0; set < (std::size_t{1} << chunk_seconds.size()); ++set) {
+        double one = 0;
+        for (std::size_t i = 0; i < chunk_seconds.size(); ++i) {
+            one += (set >> i & 1) != 0 ? chunk_seconds[i] : 0.0;
+        }
+        best_split = std::min(best_split, std::max(one, all - one));
+    }
+    if (all > 0) {
+        state.counters["x_bound"] = converting / std::max(largest, all / 2);
+        state.counters["x_S"] = converting / all;
+        state.counters["x_split"] = converting / best_split;
+        state.counters["M_of_S"] = largest / all;
+    }
+    record_peak(state);
+}
+
 struct loaded_model {
     std::unique_ptr<Ttrlevel> level;
     std::string mismatch;  // empty when the linear scan agrees with the library
@@ -497,6 +634,9 @@ public:
         double cpu_seconds = 0;
         double peak_mib = 0;
         double largest_share = 0;  // floor only
+        double x_bound = 0;        // bound rows only
+        double x_s = 0;
+        double x_split = 0;
     };
 
     ratio_reporter() : ConsoleReporter(OO_Tabular) {}
@@ -514,7 +654,8 @@ public:
             return t.median;
         }
         return {t.sum.seconds / t.count, t.sum.cpu_seconds / t.count, t.sum.peak_mib,
-                t.sum.largest_share / t.count};
+                t.sum.largest_share / t.count, t.sum.x_bound / t.count, t.sum.x_s / t.count,
+                t.sum.x_split / t.count};
     }
 
     void ReportRuns(const std::vector<Run>& runs) override {
@@ -528,8 +669,10 @@ public:
                 order_.push_back(name);
             }
             tally& t = tallies_[name];
-            const row measured{seconds_of(run), cpu_seconds_of(run), counter(run, "peak_MiB"),
-                               counter(run, "largest_share")};
+            const row measured{seconds_of(run),          cpu_seconds_of(run),
+                               counter(run, "peak_MiB"),   counter(run, "largest_share"),
+                               counter(run, "x_bound"),    counter(run, "x_S"),
+                               counter(run, "x_split")};
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
                 t.median = measured;
                 t.has_median = true;
@@ -538,6 +681,9 @@ public:
                 t.sum.cpu_seconds += measured.cpu_seconds;
                 t.sum.peak_mib = std::max(t.sum.peak_mib, measured.peak_mib);
                 t.sum.largest_share += measured.largest_share;
+                t.sum.x_bound += measured.x_bound;
+                t.sum.x_s += measured.x_s;
+                t.sum.x_split += measured.x_split;
                 ++t.count;
             }
             if (name == floor_name) {
@@ -576,6 +722,13 @@ public:
         speedup(out, "load_trc", "one thread vs all threads");
         speedup(out, "trc_to_tr4", "one thread vs all threads");
         speedup(out, "tr4_to_trc", "one thread vs all threads");
+        for (const std::string& name : order_) {
+            const row r = summary_of(tallies_.at(name));
+            if (r.x_bound > 0) {
+                std::fprintf(out, "%s: %.3f x max(M, S/2), %.3f x S, %.3f x the best split\n",
+                             name.c_str(), r.x_bound, r.x_s, r.x_split);
+            }
+        }
         const auto linear_scan = find("room_geometry/linear_scan");
         const auto merge = find("room_geometry/merge");
         const auto crowded = find("room_geometry/merge_crowded");
@@ -630,6 +783,15 @@ void register_benchmarks() {
     timed(benchmark::RegisterBenchmark("trc_to_tr4/one_thread", trc_to_tr4, 1u));
     timed(benchmark::RegisterBenchmark("tr4_to_trc/all_threads", tr4_to_trc, 0u));
     timed(benchmark::RegisterBenchmark("tr4_to_trc/one_thread", tr4_to_trc, 1u));
+    // Several conversions per repetition: one alone is too short a sample on a busy machine.
+    const auto bound = [&](benchmark::internal::Benchmark* b) { timed(b->MinTime(2.0)); };
+    bound(benchmark::RegisterBenchmark("bound/large_to_tr4", at_bound, &bench_files::trc, true));
+    bound(benchmark::RegisterBenchmark("bound/large_to_trc", at_bound, &bench_files::marked_tr4,
+                                       false));
+    bound(benchmark::RegisterBenchmark("bound/real_shaped_to_tr4", at_bound,
+                                       &bench_files::real_trc, true));
+    bound(benchmark::RegisterBenchmark("bound/real_shaped_to_trc", at_bound,
+                                       &bench_files::real_marked_tr4, false));
     timed(benchmark::RegisterBenchmark("room_geometry/merge",
                                        room_geometry<quarlix::layers_to_room_geometry>));
     timed(benchmark::RegisterBenchmark("room_geometry/merge_crowded",
@@ -653,6 +815,10 @@ int main(int argc, char** argv) {
                     "from it %.1f MiB\n",
                     static_cast<double>(file_size(prepared.trc)) / mebibyte,
                     static_cast<double>(file_size(prepared.marked_tr4)) / mebibyte);
+        std::printf("Real-shaped level: %.1f MiB TRC file (30 rooms, 10 textiles, 3.3 MB of "
+                    "level data); its TR4 %.1f MiB\n",
+                    static_cast<double>(file_size(prepared.real_trc)) / mebibyte,
+                    static_cast<double>(file_size(prepared.real_marked_tr4)) / mebibyte);
         std::printf("Model: room record %zu bytes, layer blocks %zu bytes per layer, besides the "
                     "rows they hold\n",
                     sizeof(troom),
