@@ -412,7 +412,7 @@ void TZfile::close(bool save) {
             if (container) {
                 const zbuffer packed = compress_buffer(buffer.data(), n);
                 std::uint8_t head[container_header];
-                std::memcpy(head, "ZLIB", 4);
+                put_u32(head, zlib_container_magic);
                 put_u32(head + 4, static_cast<std::uint32_t>(packed.size()));
                 put_u32(head + 8, static_cast<std::uint32_t>(n));
                 write_disk(head, sizeof head, 0);
