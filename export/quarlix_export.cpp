@@ -13,7 +13,7 @@
 #include "CLI/CLI.hpp"
 #include "export/model.h"
 #include "export/pictures.h"
-#include "level/record_meanings.h"
+#include "level/samples.h"
 #include "level/trunit2.h"
 #include "storage/file_system.h"
 

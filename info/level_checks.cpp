@@ -6,7 +6,8 @@
 #include <map>
 #include <string_view>
 
-#include "level/record_meanings.h"
+#include "level/samples.h"
+#include "level/sections.h"
 
 namespace quarlix::info {
 
@@ -67,7 +68,7 @@ private:
             const std::string at = "room " + num(r);
             const std::string table = (trc ? "TRC room " : "room ") + num(r) + " ";
             for (std::size_t p = 0; p < room.num_portals; ++p) {
-                const portal_fields portal = read_portal(room.portals[p]);
+                const tportal& portal = room.portals[p];
                 if (room_missing(portal.room)) {
                     add(at + " portal " + num(p),
                         "leads to room " + num(portal.room) + ", beyond the " + rooms_text(),
@@ -95,7 +96,7 @@ private:
 
     void sector(const tsector& record, const std::string& where, const std::string& table,
                 std::size_t index) {
-        const sector_fields s = read_sector(record);
+        const tsector& s = record;
         const auto at = [&](const std::string& message) {
             add(where, message, table, index, sizeof(tsector));
         };
@@ -189,7 +190,7 @@ private:
         }
         const std::size_t moveable_size = section_element_size("moveables", l_.version);
         for (std::size_t i = 0; i < l_.moveables.size(); ++i) {
-            const moveable_fields m = read_moveable(l_.moveables[i]);
+            const tmoveable& m = l_.moveables[i];
             const auto at = [&](const std::string& message) {
                 add("moveable " + num(i), message, "moveables", i, moveable_size);
             };
@@ -208,7 +209,7 @@ private:
             }
         }
         for (std::size_t i = 0; i < l_.static_meshes.size(); ++i) {
-            const static_mesh_fields s = read_static_mesh(l_.static_meshes[i]);
+            const tstatic_mesh& s = l_.static_meshes[i];
             if (s.mesh >= l_.num_mesh_pointers) {
                 add("static mesh " + num(i),
                     "mesh " + num(s.mesh) + " is beyond the " + num(l_.num_mesh_pointers) +
@@ -220,7 +221,7 @@ private:
             animation(i);
         }
         for (std::size_t i = 0; i < l_.state_changes.size(); ++i) {
-            const state_change_fields s = read_state_change(l_.state_changes[i]);
+            const tstate_change& s = l_.state_changes[i];
             if (s.num_dispatches > 0 && std::uint64_t{s.first_dispatch} + s.num_dispatches >
                                             std::uint64_t(l_.num_anim_dispatches)) {
                 add("state change " + num(i),
@@ -232,15 +233,15 @@ private:
         }
         const std::size_t pages = l_.num_textiles;
         for (std::size_t i = 0; i < l_.object_textures.size(); ++i) {
-            const object_texture_fields t = read_object_texture(l_.object_textures[i], l_.version);
-            if (t.page >= pages) {
+            const std::uint16_t page = texture_page(l_.object_textures[i]);
+            if (page >= pages) {
                 add("object texture " + num(i),
-                    "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
+                    "page " + num(page) + " is beyond the " + num(pages) + " texture pages",
                     "object textures", i, section_element_size("object_textures", l_.version));
             }
         }
         for (std::size_t i = 0; i < l_.sprite_textures.size(); ++i) {
-            const sprite_texture_fields t = read_sprite_texture(l_.sprite_textures[i]);
+            const tsprite_texture& t = l_.sprite_textures[i];
             if (t.page >= pages) {
                 add("sprite texture " + num(i),
                     "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
@@ -252,9 +253,15 @@ private:
     void animation(std::int32_t index) {
         const auto i = static_cast<std::size_t>(index);
         const bool newer = l_.version >= level_tr4;
-        const animation_fields a =
-            newer ? read_animation(l_.animations[i]) : read_animation(l_.animations_old[i]);
-        const std::size_t size = newer ? 40 : 32;
+        if (newer) {
+            animation(l_.animations[i], i);
+        } else {
+            animation(l_.animations_old[i], i);
+        }
+    }
+
+    template <class Animation> void animation(const Animation& a, std::size_t i) {
+        const std::size_t size = sizeof(Animation);
         const auto at = [&](const std::string& message) {
             add("animation " + num(i), message, "animations", i, size);
         };
@@ -292,22 +299,22 @@ private:
     void world_sections() {
         const std::size_t item_size = section_element_size("items", l_.version);
         for (std::size_t i = 0; i < l_.items.size(); ++i) {
-            in_room("item", i, item_room(l_.items[i]), "items", item_size);
+            in_room("item", i, l_.items[i].room, "items", item_size);
         }
         if (l_.version >= level_tr4) {
             for (std::size_t i = 0; i < l_.ai_objects.size(); ++i) {
-                in_room("AI object", i, ai_object_room(l_.ai_objects[i]), "AI objects", 24);
+                in_room("AI object", i, l_.ai_objects[i].room, "AI objects", 24);
             }
         }
         for (std::size_t i = 0; i < l_.cameras.size(); ++i) {
-            in_room("camera", i, camera_room(l_.cameras[i]), "cameras", 16);
+            in_room("camera", i, l_.cameras[i].room, "cameras", 16);
         }
         for (std::size_t i = 0; i < l_.flyby_cameras.size(); ++i) {
-            in_room("flyby camera", i, flyby_camera_room(l_.flyby_cameras[i]), "flyby cameras", 40);
+            in_room("flyby camera", i, l_.flyby_cameras[i].room, "flyby cameras", 40);
         }
         const std::size_t map_entries = sound_map_entries(l_.version);
         for (std::size_t i = 0; i < l_.sound_sources.size(); ++i) {
-            const std::uint16_t sound = sound_source_sound(l_.sound_sources[i]);
+            const std::uint16_t sound = l_.sound_sources[i].sound;
             if (sound >= map_entries) {
                 add("sound source " + num(i),
                     "sound " + num(sound) + " is beyond the " + num(map_entries) +
@@ -343,8 +350,8 @@ private:
         }
         const std::size_t samples = list.samples.size();
         for (std::size_t i = 0; i < l_.sample_infos.size(); ++i) {
-            const sample_info_fields s = read_sample_info(l_.sample_infos[i]);
-            const std::uint64_t end = std::uint64_t{s.first_sample} + std::max<std::uint16_t>(s.num_samples, 1);
+            const tsample_info& s = l_.sample_infos[i];
+            const std::uint64_t end = std::uint64_t{s.first_sample} + std::max<std::uint16_t>(sample_count(s), 1);
             if (end > samples) {
                 add("sample info " + num(i),
                     "samples " + num(s.first_sample) + " to " + num(end - 1) + " run past the " +

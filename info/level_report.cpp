@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "driver/quarlix.h"
-#include "level/record_meanings.h"
+#include "level/samples.h"
+#include "level/sections.h"
 
 namespace quarlix::info {
 
@@ -71,7 +72,7 @@ json room_of(const Ttrlevel& l, std::size_t index) {
     const troom& r = l.rooms[index];
     json portals = json::array();
     for (std::size_t p = 0; p < r.num_portals; ++p) {
-        portals.push_back(read_portal(r.portals[p]).room);
+        portals.push_back(r.portals[p].room);
     }
     return json{{"index", index},
                 {"x", r.pos_x},

@@ -1,4 +1,5 @@
 // Floor data through the sprite sequences: meshes, animations, moveables, static meshes, sprites.
+#include <cstddef>
 #include <cstring>
 
 #include "level/walks.h"
@@ -84,12 +85,13 @@ template <class Io> void walk_object_textures(Io& io, Ttrlevel& l) {
     }
     io.note("object textures");
     for (std::size_t i = 0; i < n; ++i) {
-        auto* record = reinterpret_cast<std::uint8_t*>(&l.object_textures[i]);
-        if (element == 38) {
-            io.bytes(record, 38, "object textures");
+        tobject_texture& t = l.object_textures[i];
+        if (element == offsetof(tobject_texture, last)) {
+            io.bytes(&t, element, "object textures");
         } else {
-            io.bytes(record, 4, "object textures");
-            io.bytes(record + 6, 16, "object textures");
+            io.value(t.blend_mode, "object textures");
+            io.value(t.page_word, "object textures");
+            io.value(t.corners, "object textures");
         }
     }
 }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,6 @@
 #include "storage/zfiles.h"
 
 namespace quarlix {
-
-/// Level versions: 0 none, 1 to 5 older formats, 6 TR4, 7 TRC.
-enum : std::int32_t { level_none = 0, level_tr4 = 6, level_trc = 7 };
 
 /// What a save of a level would write, in bytes, known before the output is created.
 struct tsave_sizes {
@@ -122,7 +120,7 @@ public:
     std::vector<tcinematic_frame> cinematic_frames;
     std::vector<tai_object> ai_objects;
     std::vector<std::uint8_t> demo_data;
-    std::uint8_t sound_map[900] = {};   // 450 16-bit entries
+    std::uint8_t sound_map[2 * sound_map_capacity] = {};
     std::vector<tsample_info> sample_infos;
     std::uint32_t sample_data_size = 0;
     zbuffer sample_data;
@@ -183,6 +181,13 @@ private:
     /// Writes the whole output file through an open, emptied in-memory file.
     void write_level(TZfile& file);
 };
+
+/// Entry i of the level's own sound map: -1 none, else an index into the sample infos.
+inline std::int16_t sound_map_entry(const Ttrlevel& level, std::size_t i) {
+    std::int16_t entry;
+    std::memcpy(&entry, level.sound_map + 2 * i, sizeof entry);
+    return entry;
+}
 
 /// The level version that a first word and a file name give; 0 for an unrecognised word.
 std::int32_t detect_version(std::uint32_t first_word, const std::string& file_name);

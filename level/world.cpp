@@ -8,14 +8,13 @@ namespace quarlix {
 namespace {
 
 titem_old item_to_old(const titem& i) {
-    return titem_old{i.f0,  i.f2,  i.f4,
-                     i.f8,  i.f12, i.f16,
-                     i.f17, static_cast<std::uint8_t>(i.f18), static_cast<std::uint8_t>(i.f20),
-                     i.f22};
+    return titem_old{i.object_id, i.room, i.x, i.y, i.z, i.angle,
+                     static_cast<std::uint8_t>(i.intensity),
+                     static_cast<std::uint8_t>(i.intensity_2), i.flags};
 }
 
 titem item_from_old(const titem_old& o) {
-    return titem{o.f0, o.f2, o.f4, o.f8, o.f12, o.f16, o.f17, o.f18, o.f19, o.f20};
+    return titem{o.object_id, o.room, o.x, o.y, o.z, o.angle, o.intensity, o.intensity_2, o.flags};
 }
 
 /// Zone arrays that a version stores: all ten, or six for versions 1 and 2.
@@ -123,9 +122,8 @@ template <class Io> void walk_world_sections(Io& io, Ttrlevel& l) {
                   "cinematic frames");
     }
     counted16(io, l, &Ttrlevel::set_num_demo_data, l.num_demo_data, l.demo_data, "demo data");
-    const std::size_t sound_map_bytes = v == level_trc ? 900 : v >= 3 ? 740 : 512;
     io.note("sound map");
-    io.bytes(l.sound_map, sound_map_bytes, "sound map");
+    io.bytes(l.sound_map, 2 * sound_map_entries(v), "sound map");
     counted(io, l, &Ttrlevel::set_num_sample_infos, l.num_sample_infos, l.sample_infos,
             "sample infos");
     if (v <= 2) {

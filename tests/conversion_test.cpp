@@ -17,6 +17,7 @@
 
 using namespace quarlix;
 using quarlix::test::read_bytes;
+using quarlix::test::record_bytes;
 using quarlix::test::scratch_dir;
 using quarlix::test::write_bytes;
 using ::testing::HasSubstr;
@@ -269,9 +270,7 @@ TEST(Tr4ToTrc, WholeFileMatchesTheConvertedLevel) {
         EXPECT_EQ(static_cast<std::uint16_t>(level->floor_data[0]), conversion_marker);
         ASSERT_EQ(level->moveables_trc.size(), g.moveables.size());
         for (std::size_t i = 0; i < g.moveables.size(); ++i) {
-            EXPECT_EQ(bytes(level->moveables_trc[i].moveable.bytes,
-                            level->moveables_trc[i].moveable.bytes + 18),
-                      g.moveables[i]);
+            EXPECT_EQ(record_bytes(level->moveables_trc[i].moveable), g.moveables[i]);
             EXPECT_EQ(level->moveables_trc[i].trailing, 0xFFEF);
         }
         for (const tobject_texture& ot : level->object_textures) {
@@ -373,7 +372,7 @@ TEST(TrcRoundTrip, FirstRoundKeepsOnlyWhatTr4CarriesAndRestoresTheSoundMap) {
     bool trailing_words_changed = false;
     for (std::size_t i = 0; i < g.moveables.size(); ++i) {
         const tmoveable_trc& m = back->moveables_trc[i];
-        EXPECT_EQ(bytes(m.moveable.bytes, m.moveable.bytes + 18),
+        EXPECT_EQ(record_bytes(m.moveable),
                   bytes(g.moveables[i].begin(), g.moveables[i].begin() + 18));
         EXPECT_EQ(m.trailing, 0xFFEF);
         trailing_words_changed |= u16_at(g.moveables[i], 18) != 0xFFEF;

@@ -128,10 +128,10 @@ TEST(Tr4RoundTrip, ModelHoldsTheDerivedForms) {
     for (std::size_t i = 0; i < level->items.size(); ++i) {
         const titem it = level->items[i];
         const titem_old old = level->items_old[i];
-        EXPECT_EQ(old.f18, static_cast<std::uint8_t>(it.f18));
-        EXPECT_EQ(old.f19, static_cast<std::uint8_t>(it.f20));
-        EXPECT_EQ(old.f20, it.f22);
-        EXPECT_EQ(old.f12, it.f12);
+        EXPECT_EQ(old.intensity, static_cast<std::uint8_t>(it.intensity));
+        EXPECT_EQ(old.intensity_2, static_cast<std::uint8_t>(it.intensity_2));
+        EXPECT_EQ(old.flags, it.flags);
+        EXPECT_EQ(old.z, it.z);
     }
     for (const tobject_texture& t : level->object_textures) {
         EXPECT_EQ(t.last, 0) << "TR4 carries 38 bytes of each object texture";
