@@ -58,6 +58,12 @@ private:
         found_.push_back(std::move(p));
     }
 
+    /// Adds a problem at record `index` of a section after the rooms.
+    void add(std::string where, std::string message, const tsection& section, std::size_t index) {
+        add(std::move(where), std::move(message), std::string(section.field), index,
+            section.element_size(l_.version));
+    }
+
     bool room_missing(std::int64_t room) const { return room < 0 || room >= l_.num_rooms; }
     std::string rooms_text() const { return num(l_.num_rooms) + " rooms"; }
 
@@ -182,17 +188,16 @@ private:
                 add(where,
                     "byte offset " + std::to_string(p) + " is outside the " + num(mesh_bytes) +
                         " bytes of mesh data",
-                    "mesh pointers", i, 4);
+                    section_mesh_pointers, i);
             } else if (p % 2 != 0) {
-                add(where, "byte offset " + num(std::uint64_t(p)) + " is odd", "mesh pointers", i,
-                    4);
+                add(where, "byte offset " + num(std::uint64_t(p)) + " is odd", section_mesh_pointers,
+                    i);
             }
         }
-        const std::size_t moveable_size = section_element_size("moveables", l_.version);
         for (std::size_t i = 0; i < l_.moveables.size(); ++i) {
             const tmoveable& m = l_.moveables[i];
             const auto at = [&](const std::string& message) {
-                add("moveable " + num(i), message, "moveables", i, moveable_size);
+                add("moveable " + num(i), message, section_moveables, i);
             };
             if (m.num_meshes > 0 && std::uint64_t{m.first_mesh} + m.num_meshes > std::uint64_t(l_.num_mesh_pointers)) {
                 at("meshes " + num(m.first_mesh) + " to " + num(m.first_mesh + m.num_meshes - 1u) +
@@ -214,7 +219,7 @@ private:
                 add("static mesh " + num(i),
                     "mesh " + num(s.mesh) + " is beyond the " + num(l_.num_mesh_pointers) +
                         " mesh pointers",
-                    "static meshes", i, 32);
+                    section_static_meshes, i);
             }
         }
         for (std::int32_t i = 0; i < l_.num_animations; ++i) {
@@ -228,7 +233,7 @@ private:
                     "dispatches " + num(s.first_dispatch) + " to " +
                         num(s.first_dispatch + s.num_dispatches - 1u) + " run past the " +
                         num(l_.num_anim_dispatches) + " animation dispatches",
-                    "state changes", i, 6);
+                    section_state_changes, i);
             }
         }
         const std::size_t pages = l_.num_textiles;
@@ -237,7 +242,7 @@ private:
             if (page >= pages) {
                 add("object texture " + num(i),
                     "page " + num(page) + " is beyond the " + num(pages) + " texture pages",
-                    "object textures", i, section_element_size("object_textures", l_.version));
+                    section_object_textures, i);
             }
         }
         for (std::size_t i = 0; i < l_.sprite_textures.size(); ++i) {
@@ -245,7 +250,7 @@ private:
             if (t.page >= pages) {
                 add("sprite texture " + num(i),
                     "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
-                    "sprite textures", i, 16);
+                    section_sprite_textures, i);
             }
         }
     }
@@ -261,9 +266,8 @@ private:
     }
 
     template <class Animation> void animation(const Animation& a, std::size_t i) {
-        const std::size_t size = sizeof(Animation);
         const auto at = [&](const std::string& message) {
-            add("animation " + num(i), message, "animations", i, size);
+            add("animation " + num(i), message, section_animations, i);
         };
         const std::uint64_t frame_bytes = 2 * std::uint64_t(l_.num_frames);
         if (a.frame_offset >= frame_bytes) {
@@ -288,29 +292,28 @@ private:
 
     /// Record `index` of a table whose records stand in a room.
     void in_room(const std::string& kind, std::size_t index, std::int64_t room,
-                 const std::string& table, std::size_t element) {
+                 const tsection& section) {
         if (room_missing(room)) {
             add(kind + " " + num(index),
-                "is in room " + std::to_string(room) + ", beyond the " + rooms_text(), table,
-                index, element);
+                "is in room " + std::to_string(room) + ", beyond the " + rooms_text(), section,
+                index);
         }
     }
 
     void world_sections() {
-        const std::size_t item_size = section_element_size("items", l_.version);
         for (std::size_t i = 0; i < l_.items.size(); ++i) {
-            in_room("item", i, l_.items[i].room, "items", item_size);
+            in_room("item", i, l_.items[i].room, section_items);
         }
         if (l_.version >= level_tr4) {
             for (std::size_t i = 0; i < l_.ai_objects.size(); ++i) {
-                in_room("AI object", i, l_.ai_objects[i].room, "AI objects", 24);
+                in_room("AI object", i, l_.ai_objects[i].room, section_ai_objects);
             }
         }
         for (std::size_t i = 0; i < l_.cameras.size(); ++i) {
-            in_room("camera", i, l_.cameras[i].room, "cameras", 16);
+            in_room("camera", i, l_.cameras[i].room, section_cameras);
         }
         for (std::size_t i = 0; i < l_.flyby_cameras.size(); ++i) {
-            in_room("flyby camera", i, l_.flyby_cameras[i].room, "flyby cameras", 40);
+            in_room("flyby camera", i, l_.flyby_cameras[i].room, section_flyby_cameras);
         }
         const std::size_t map_entries = sound_map_entries(l_.version);
         for (std::size_t i = 0; i < l_.sound_sources.size(); ++i) {
@@ -319,7 +322,7 @@ private:
                 add("sound source " + num(i),
                     "sound " + num(sound) + " is beyond the " + num(map_entries) +
                         " entries of the sound map",
-                    "sound sources", i, 16);
+                    section_sound_sources, i);
             }
         }
         if (l_.version >= level_tr4) {
@@ -356,7 +359,7 @@ private:
                 add("sample info " + num(i),
                     "samples " + num(s.first_sample) + " to " + num(end - 1) + " run past the " +
                         num(samples) + " samples of the sample list",
-                    "sample infos", i, 8);
+                    section_sample_infos, i);
             }
         }
     }

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "level/geometry.h"
+#include "level/sections.h"
 #include "level/walks.h"
 #include "storage/file_system.h"
 #include "storage/parallel.h"
@@ -71,81 +72,82 @@ void Ttrlevel::set_num_rooms(std::uint16_t n) {
     num_rooms = n;
 }
 
-#define QUARLIX_SIMPLE_SETTER(count, array)                                                    \
-    void Ttrlevel::set_##count(std::int32_t n) {                                               \
-        resize_array(array, n, #count);                                                        \
-        count = n;                                                                             \
-    }
+namespace {
 
-QUARLIX_SIMPLE_SETTER(num_floor_data, floor_data)
-QUARLIX_SIMPLE_SETTER(num_mesh_data, mesh_data)
-QUARLIX_SIMPLE_SETTER(num_mesh_pointers, mesh_pointers)
-QUARLIX_SIMPLE_SETTER(num_state_changes, state_changes)
-QUARLIX_SIMPLE_SETTER(num_anim_dispatches, anim_dispatches)
-QUARLIX_SIMPLE_SETTER(num_anim_commands, anim_commands)
-QUARLIX_SIMPLE_SETTER(num_mesh_trees, mesh_trees)
-QUARLIX_SIMPLE_SETTER(num_frames, frames)
-QUARLIX_SIMPLE_SETTER(num_static_meshes, static_meshes)
-QUARLIX_SIMPLE_SETTER(num_object_textures, object_textures)
-QUARLIX_SIMPLE_SETTER(num_sprite_textures, sprite_textures)
-QUARLIX_SIMPLE_SETTER(num_sprite_sequences, sprite_sequences)
-QUARLIX_SIMPLE_SETTER(num_cameras, cameras)
-QUARLIX_SIMPLE_SETTER(num_flyby_cameras, flyby_cameras)
-QUARLIX_SIMPLE_SETTER(num_sound_sources, sound_sources)
-QUARLIX_SIMPLE_SETTER(num_overlaps, overlaps)
-QUARLIX_SIMPLE_SETTER(num_animated_textures, animated_textures)
-QUARLIX_SIMPLE_SETTER(num_demo_data, demo_data)
-QUARLIX_SIMPLE_SETTER(num_sample_infos, sample_infos)
-QUARLIX_SIMPLE_SETTER(num_sample_indices, sample_indices)
+/// Resizes a section's one array and stores its count.
+template <class T> void set_rows(Ttrlevel& l, const tsection& section, std::vector<T>& rows,
+                                 std::int32_t n) {
+    resize_array(rows, n, section.count_name);
+    l.*section.count = n;
+}
+
+/// Resizes a section's two forms (the wider checked first, so a failure changes nothing).
+template <class A, class B> void set_forms(Ttrlevel& l, const tsection& section,
+                                           std::vector<A>& a, std::vector<B>& b, std::int32_t n) {
+    check_range<A, B>(n, section.count_name);
+    resize_array(a, n, section.count_name);
+    set_rows(l, section, b, n);
+}
+
+} // namespace
+
+#define QUARLIX_SIMPLE_SETTER(name)                                                            \
+    void Ttrlevel::set_num_##name(std::int32_t n) { set_rows(*this, section_##name, name, n); }
+
+QUARLIX_SIMPLE_SETTER(floor_data)
+QUARLIX_SIMPLE_SETTER(mesh_data)
+QUARLIX_SIMPLE_SETTER(mesh_pointers)
+QUARLIX_SIMPLE_SETTER(state_changes)
+QUARLIX_SIMPLE_SETTER(anim_dispatches)
+QUARLIX_SIMPLE_SETTER(anim_commands)
+QUARLIX_SIMPLE_SETTER(mesh_trees)
+QUARLIX_SIMPLE_SETTER(frames)
+QUARLIX_SIMPLE_SETTER(static_meshes)
+QUARLIX_SIMPLE_SETTER(object_textures)
+QUARLIX_SIMPLE_SETTER(sprite_textures)
+QUARLIX_SIMPLE_SETTER(sprite_sequences)
+QUARLIX_SIMPLE_SETTER(cameras)
+QUARLIX_SIMPLE_SETTER(flyby_cameras)
+QUARLIX_SIMPLE_SETTER(sound_sources)
+QUARLIX_SIMPLE_SETTER(overlaps)
+QUARLIX_SIMPLE_SETTER(animated_textures)
+QUARLIX_SIMPLE_SETTER(demo_data)
+QUARLIX_SIMPLE_SETTER(sample_infos)
+QUARLIX_SIMPLE_SETTER(sample_indices)
 
 #undef QUARLIX_SIMPLE_SETTER
 
 void Ttrlevel::set_num_animations(std::int32_t n) {
     if (version >= level_tr4) {
-        resize_array(animations, n, "num_animations");
+        set_rows(*this, section_animations, animations, n);
     } else {
-        resize_array(animations_old, n, "num_animations");
+        set_rows(*this, section_animations, animations_old, n);
     }
-    num_animations = n;
 }
 
 void Ttrlevel::set_num_ai_objects(std::int32_t n) {
     if (version >= level_tr4) {
-        resize_array(ai_objects, n, "num_ai_objects");
+        set_rows(*this, section_ai_objects, ai_objects, n);
     } else {
-        resize_array(cinematic_frames, n, "num_ai_objects");
+        set_rows(*this, section_ai_objects, cinematic_frames, n);
     }
-    num_ai_objects = n;
 }
 
 void Ttrlevel::set_num_moveables(std::int32_t n) {
-    check_range<tmoveable, tmoveable_trc>(n, "num_moveables");
-    resize_array(moveables, n, "num_moveables");
-    resize_array(moveables_trc, n, "num_moveables");
-    num_moveables = n;
+    set_forms(*this, section_moveables, moveables, moveables_trc, n);
 }
 
-void Ttrlevel::set_num_boxes(std::int32_t n) {
-    check_range<tbox_old, tbox>(n, "num_boxes");
-    resize_array(boxes_old, n, "num_boxes");
-    resize_array(boxes, n, "num_boxes");
-    num_boxes = n;
-}
+void Ttrlevel::set_num_boxes(std::int32_t n) { set_forms(*this, section_boxes, boxes_old, boxes, n); }
 
 void Ttrlevel::set_num_zones(std::int32_t n) {
-    check_range<std::uint16_t>(n, "num_zones");
+    check_range<std::uint16_t>(n, section_zones.count_name);
     for (auto& zone : zones) {
-        resize_array(zone, n, "num_zones");
+        resize_array(zone, n, section_zones.count_name);
     }
     num_zones = n;
 }
 
-void Ttrlevel::set_num_items(std::int32_t n) {
-    check_range<titem_old, titem>(n, "num_items");
-    resize_array(items_old, n, "num_items");
-    resize_array(items, n, "num_items");
-    num_items = n;
-}
+void Ttrlevel::set_num_items(std::int32_t n) { set_forms(*this, section_items, items_old, items, n); }
 
 // ---- load ----
 
