@@ -53,9 +53,14 @@ class level_loader {
 public:
     static constexpr bool loading = true;
 
-    /// `space` names the offsets in messages: "file offset" or "level-data offset".
-    level_loader(std::span<const std::uint8_t> data, std::size_t pos, std::string_view space)
-        : data_(data), pos_(pos > data.size() ? data.size() : pos), space_(space) {}
+    /// `space` names the offsets in messages: "file offset" or "level-data offset"; `version`
+    /// is the level version whose layout the walks read.
+    level_loader(std::span<const std::uint8_t> data, std::size_t pos, std::string_view space,
+                 std::int32_t version)
+        : version(version), data_(data), pos_(pos > data.size() ? data.size() : pos),
+          space_(space) {}
+
+    const std::int32_t version;
 
     /// From now on, every table's place is appended to `places` (null: none are kept).
     void keep_places(std::vector<ttable_place>* places) noexcept { places_ = places; }
@@ -159,9 +164,13 @@ class level_saver {
 public:
     static constexpr bool loading = false;
 
-    explicit level_saver(std::vector<std::uint8_t>& out) : out_(&out) {}
+    /// Writes the layout of `version` (TR4 or TRC) to `out`.
+    level_saver(std::vector<std::uint8_t>& out, std::int32_t version)
+        : version(version), out_(&out) {}
     /// Counts without writing.
-    level_saver() = default;
+    explicit level_saver(std::int32_t version) : version(version) {}
+
+    const std::int32_t version;
 
     std::size_t position() const noexcept { return size_; }
     void note(std::string_view) noexcept {}

@@ -7,7 +7,7 @@
 namespace quarlix {
 
 template <class Io> void walk_object_sections(Io& io, Ttrlevel& l) {
-    const std::int32_t v = l.version;
+    const std::int32_t v = io.version;
     counted(io, l, section_floor_data, l.floor_data);
     counted(io, l, section_mesh_data, l.mesh_data);
     counted(io, l, section_mesh_pointers, l.mesh_pointers);
@@ -53,7 +53,7 @@ template void walk_object_sections(level_saver&, Ttrlevel&);
 /// Object textures field by field: TR4 elements are record bytes 0 to 37, TRC all 40, and
 /// versions 1 to 5 carry bytes 0 to 3 and 6 to 21 in 20-byte elements.
 template <class Io> void walk_object_textures(Io& io, Ttrlevel& l) {
-    const std::int32_t v = l.version;
+    const std::int32_t v = io.version;
     const std::size_t element = section_object_textures.element_size(v);
     const std::string_view field = section_object_textures.field;
     if constexpr (!Io::loading) {

@@ -109,12 +109,12 @@ template <class Io> void walk_tr4_rooms(Io& io, Ttrlevel& l) {
     const std::size_t count_at = io.position();
     io.value(count, "room count");
     if constexpr (Io::loading) {
-        size_rooms(io, l, count, count_at, smallest_room(l.version));
+        size_rooms(io, l, count, count_at, smallest_room(io.version));
     } else {
         (void)count_at;
     }
     for (std::size_t i = 0; i < l.rooms.size(); ++i) {
-        walk_room(io, l.rooms[i], l.version, "room " + std::to_string(i) + " ");
+        walk_room(io, l.rooms[i], io.version, "room " + std::to_string(i) + " ");
     }
 }
 

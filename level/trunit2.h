@@ -178,8 +178,6 @@ public:
 
 private:
     void release_buffers();
-    /// Writes the whole output file through an open, emptied in-memory file.
-    void write_level(TZfile& file);
 };
 
 /// Entry i of the level's own sound map: -1 none, else an index into the sample infos.

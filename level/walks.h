@@ -19,6 +19,17 @@ struct trc_frame {
     std::size_t data_end = 0;          // E: after the second field plus the first field's value
 };
 
+/// The level data of the walk's version, every block in file order.
+template <class Io> void walk_level_data(Io& io, Ttrlevel& l);
+/// Reads a file of the level's version (already detected) whole from its bytes, noting where
+/// each table starts in `places` when given.
+void load_file(Ttrlevel& l, std::span<const std::uint8_t> content,
+               std::vector<ttable_place>* places);
+/// Checks, before the output exists, what a save as `target` would write (check_save_sizes).
+void check_file(Ttrlevel& l, std::int32_t target);
+/// Writes the level in its version's frame through an open, emptied in-memory file.
+void save_file(Ttrlevel& l, TZfile& file);
+
 /// TR4 (and versions 1 to 5) room block: the 32-bit prefix, the room count and the rooms.
 template <class Io> void walk_tr4_rooms(Io& io, Ttrlevel& l);
 /// TRC room block: the preamble and every room.
@@ -44,7 +55,7 @@ template <class Io, class T>
 void counted(Io& io, Ttrlevel& l, const tsection& section, std::vector<T>& rows,
              std::string_view field = {}) {
     static_assert(std::is_trivially_copyable_v<T>);
-    assert(section.element_size(l.version) == sizeof(T));
+    assert(section.element_size(io.version) == sizeof(T));
     if (field.empty()) {
         field = section.field;
     }

@@ -24,7 +24,7 @@ constexpr int old_zones[] = {0, 1, 4, 5, 6, 9};
 
 template <class Io> void walk_zones(Io& io, Ttrlevel& l) {
     const std::span<const int> arrays =
-        l.version <= 2 ? std::span<const int>(old_zones) : std::span<const int>(all_zones);
+        io.version <= 2 ? std::span<const int>(old_zones) : std::span<const int>(all_zones);
     if constexpr (Io::loading) {
         io.need(std::uint64_t(arrays.size()) * std::uint64_t(l.num_boxes) * 2, section_zones.field);
         l.set_num_zones(l.num_boxes);
@@ -39,7 +39,7 @@ template <class Io> void walk_zones(Io& io, Ttrlevel& l) {
 }
 
 template <class Io> void walk_items(Io& io, Ttrlevel& l) {
-    if (l.version <= 2) {
+    if (io.version <= 2) {
         counted(io, l, section_items, l.items_old);
         if constexpr (Io::loading) {
             for (std::size_t i = 0; i < l.items_old.size(); ++i) {
@@ -60,7 +60,7 @@ template <class Io> void walk_items(Io& io, Ttrlevel& l) {
 template <class Io, class T>
 void counted16(Io& io, Ttrlevel& l, const tsection& section, std::vector<T>& rows,
                std::string_view field = {}) {
-    assert(section.element_size(l.version) == sizeof(T));
+    assert(section.element_size(io.version) == sizeof(T));
     if (field.empty()) {
         field = section.field;
     }
@@ -92,7 +92,7 @@ template <class Io> void walk_inline_samples(Io& io, Ttrlevel& l) {
 } // namespace
 
 template <class Io> void walk_world_sections(Io& io, Ttrlevel& l) {
-    const std::int32_t v = l.version;
+    const std::int32_t v = io.version;
     counted(io, l, section_cameras, l.cameras);
     if (v >= level_tr4) {
         counted(io, l, section_flyby_cameras, l.flyby_cameras);
