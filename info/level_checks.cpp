@@ -5,6 +5,7 @@
 #include <iterator>
 #include <map>
 #include <string_view>
+#include <tuple>
 
 #include "level/samples.h"
 #include "level/sections.h"
@@ -15,29 +16,31 @@ namespace {
 
 std::string num(std::uint64_t n) { return std::to_string(n); }
 
-/// Finds where the loader noted a table (the n-th time, for tables noted once per layer).
+/// Finds where the loader found a table.
 class table_places {
 public:
-    explicit table_places(const Ttrlevel& level) {
-        for (const ttable_place& p : level.table_places) {
-            by_name_[p.table].push_back(&p);
+    explicit table_places(std::span<const ttable_place> places) {
+        for (const ttable_place& p : places) {
+            by_table_.emplace(key(p.table, p.room, p.layer), &p);
         }
     }
-    const ttable_place* find(const std::string& table, std::size_t occurrence = 0) const {
-        const auto it = by_name_.find(table);
-        if (it == by_name_.end() || occurrence >= it->second.size()) {
-            return nullptr;
-        }
-        return it->second[occurrence];
+    const ttable_place* find(ttable_key table, std::int32_t room, std::int32_t layer) const {
+        const auto it = by_table_.find(key(table, room, layer));
+        return it == by_table_.end() ? nullptr : it->second;
     }
 
 private:
-    std::map<std::string, std::vector<const ttable_place*>, std::less<>> by_name_;
+    using place_key = std::tuple<ttable_kind, const tsection*, std::int32_t, std::int32_t>;
+    static place_key key(ttable_key table, std::int32_t room, std::int32_t layer) {
+        return {table.kind, table.section, room, layer};
+    }
+    std::map<place_key, const ttable_place*> by_table_;
 };
 
 class checker {
 public:
-    explicit checker(const Ttrlevel& level) : l_(level), places_(level) {}
+    checker(const Ttrlevel& level, std::span<const ttable_place> places)
+        : l_(level), places_(places) {}
 
     std::vector<problem> run() {
         rooms();
@@ -47,11 +50,17 @@ public:
     }
 
 private:
-    /// Adds a problem at record `index` of the table the loader noted as `table`.
-    void add(std::string where, std::string message, const std::string& table = {},
-             std::size_t index = 0, std::size_t element = 0, std::size_t occurrence = 0) {
+    /// Adds a problem, with no place.
+    void add(std::string where, std::string message) {
+        found_.push_back(problem{std::move(where), std::move(message), {}, std::nullopt});
+    }
+
+    /// Adds a problem at record `index` of a table of elements of `element` bytes, in `room`
+    /// and `layer` for the tables of rooms and layers.
+    void add(std::string where, std::string message, ttable_key table, std::size_t index,
+             std::size_t element, std::int32_t room = -1, std::int32_t layer = -1) {
         problem p{std::move(where), std::move(message), {}, std::nullopt};
-        if (const ttable_place* at = table.empty() ? nullptr : places_.find(table, occurrence)) {
+        if (const ttable_place* at = places_.find(table, room, layer)) {
             p.space = at->space;
             p.offset = at->offset + index * element;
         }
@@ -60,7 +69,7 @@ private:
 
     /// Adds a problem at record `index` of a section after the rooms.
     void add(std::string where, std::string message, const tsection& section, std::size_t index) {
-        add(std::move(where), std::move(message), std::string(section.field), index,
+        add(std::move(where), std::move(message), ttable_key(section), index,
             section.element_size(l_.version));
     }
 
@@ -72,26 +81,26 @@ private:
         for (std::size_t r = 0; r < l_.rooms.size(); ++r) {
             const troom& room = l_.rooms[r];
             const std::string at = "room " + num(r);
-            const std::string table = (trc ? "TRC room " : "room ") + num(r) + " ";
+            const auto room_index = static_cast<std::int32_t>(r);
             for (std::size_t p = 0; p < room.num_portals; ++p) {
                 const tportal& portal = room.portals[p];
                 if (room_missing(portal.room)) {
                     add(at + " portal " + num(p),
                         "leads to room " + num(portal.room) + ", beyond the " + rooms_text(),
-                        table + "portals", p, sizeof(tportal));
+                        ttable_kind::room_portals, p, sizeof(tportal), room_index);
                 }
             }
             const std::size_t sectors = std::size_t{room.num_z_sectors} * room.num_x_sectors;
             for (std::size_t s = 0; s < sectors; ++s) {
-                sector(room.sectors[s], at + " sector " + num(s), table + "sectors", s);
+                sector(room.sectors[s], at + " sector " + num(s), room_index, s);
             }
             if (trc) {
-                layer_faces(room, at, table);
+                layer_faces(room, at, room_index);
             } else {
                 faces(room.rectangles, room.num_rectangles, room.num_vertices, at, "rectangle",
-                      table + "rectangles", sizeof(troom_rectangle), 0, false);
+                      ttable_kind::room_rectangles, room_index, -1);
                 faces(room.triangles, room.num_triangles, room.num_vertices, at, "triangle",
-                      table + "triangles", sizeof(troom_triangle), 0, false);
+                      ttable_kind::room_triangles, room_index, -1);
             }
             if (room.alternate_room != -1 && room_missing(room.alternate_room)) {
                 add(at, "its alternate room " + num(static_cast<std::uint16_t>(room.alternate_room)) +
@@ -100,11 +109,9 @@ private:
         }
     }
 
-    void sector(const tsector& record, const std::string& where, const std::string& table,
-                std::size_t index) {
-        const tsector& s = record;
+    void sector(const tsector& s, const std::string& where, std::int32_t room, std::size_t index) {
         const auto at = [&](const std::string& message) {
-            add(where, message, table, index, sizeof(tsector));
+            add(where, message, ttable_kind::room_sectors, index, sizeof(tsector), room);
         };
         if (s.room_below != no_room_8 && room_missing(s.room_below)) {
             at("the room below, " + num(s.room_below) + ", is beyond the " + rooms_text());
@@ -125,8 +132,9 @@ private:
     /// Faces of one table: corners against `vertices`, texture against the object textures.
     template <class Table>
     void faces(const Table& rows, std::size_t count, std::size_t vertices, const std::string& at,
-               const char* kind, const std::string& table, std::size_t element,
-               std::size_t occurrence, bool layer_face) {
+               const char* kind, ttable_kind table, std::int32_t room, std::int32_t layer) {
+        const bool layer_face = layer >= 0;
+        const std::size_t element = sizeof(rows[0]);
         for (std::size_t i = 0; i < count; ++i) {
             const auto& face = rows[i];
             const std::string where = at + " " + kind + " " + num(i);
@@ -135,7 +143,7 @@ private:
                     add(where,
                         "corner " + num(c) + " is vertex " + num(face.corners[c]) +
                             ", beyond the " + num(vertices) + " vertices",
-                        table, i, element, occurrence);
+                        table, i, element, room, layer);
                     break;
                 }
             }
@@ -144,14 +152,14 @@ private:
                 add(where,
                     "object texture " + num(texture) + " is beyond the " +
                         num(l_.num_object_textures) + " object textures",
-                    table, i, element, occurrence);
+                    table, i, element, room, layer);
             }
         }
     }
 
     /// TRC rooms: the faces of each layer against that layer's vertices, and the layers'
     /// face counts against the totals in the room header.
-    void layer_faces(const troom& room, const std::string& at, const std::string& table) {
+    void layer_faces(const troom& room, const std::string& at, std::int32_t room_index) {
         const ttr5_layers& layers = room.layers;
         std::uint64_t rectangles = 0, triangles = 0;
         for (std::size_t k = 0; k < room.layer_headers.size(); ++k) {
@@ -163,11 +171,12 @@ private:
             }
             const std::string layer = at + " layer " + num(k);
             const std::size_t vertices = layers.vertex_blocks[k].count;
+            const auto layer_index = static_cast<std::int32_t>(k);
             faces(layers.rectangle_blocks[k].rectangles, layers.rectangle_blocks[k].count,
-                  vertices, layer, "rectangle", table + "layer rectangles",
-                  sizeof(tlayer_rectangle), k, true);
+                  vertices, layer, "rectangle", ttable_kind::layer_rectangles, room_index,
+                  layer_index);
             faces(layers.triangle_blocks[k].triangles, layers.triangle_blocks[k].count, vertices,
-                  layer, "triangle", table + "layer triangles", sizeof(tlayer_triangle), k, true);
+                  layer, "triangle", ttable_kind::layer_triangles, room_index, layer_index);
         }
         if (rectangles != room.trc_num_rectangles) {
             add(at, "its layers hold " + num(rectangles) + " rectangles, its header says " +
@@ -339,7 +348,7 @@ private:
                 add("sound map entry " + num(i),
                     "sample info " + std::to_string(entry) + " is beyond the " +
                         num(l_.num_sample_infos) + " sample infos",
-                    "sound map", i, 2);
+                    ttable_kind::sound_map, i, 2);
             }
         }
         const sample_list list = read_sample_list(l_.sample_data.span());
@@ -371,8 +380,8 @@ private:
 
 } // namespace
 
-std::vector<problem> check_level(const Ttrlevel& level) {
-    return checker(level).run();
+std::vector<problem> check_level(const Ttrlevel& level, std::span<const ttable_place> places) {
+    return checker(level, places).run();
 }
 
 } // namespace quarlix::info

@@ -48,8 +48,9 @@ outcome inspect(const std::string& name, bool check) {
         std::error_code ec;
         facts.size = std::filesystem::file_size(utf8_path(name), ec);
         const auto level = std::make_unique<Ttrlevel>();
-        level->keep_table_places = true;  // the checks name the offsets of what they find
-        if (level->load_content(file.content(), name) != 0) {
+        std::vector<ttable_place> places;  // the checks name the offsets of what they find
+        const ttable_sink keep = [&places](const ttable_place& p) { places.push_back(p); };
+        if (level->load_content(file.content(), name, check ? keep : ttable_sink{}) != 0) {
             std::uint32_t first_word = 0;
             if (!file.content().empty()) {
                 std::memcpy(&first_word, file.content().data(),
@@ -63,7 +64,7 @@ outcome inspect(const std::string& name, bool check) {
         file.close(false);
         result.summary = describe_level(*level, facts);
         if (check) {
-            const std::vector<problem> found = check_level(*level);
+            const std::vector<problem> found = check_level(*level, places);
             result.problems = !found.empty();
             result.summary["problems"] = problems_json(found);
         }

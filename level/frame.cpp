@@ -78,11 +78,10 @@ template <class Frame> void walk_file(Frame& f, Ttrlevel& l) {
 /// the level data is read as soon as it is there.
 class frame_loader {
 public:
-    frame_loader(Ttrlevel& l, std::span<const std::uint8_t> content,
-                 std::vector<ttable_place>* places)
+    frame_loader(Ttrlevel& l, std::span<const std::uint8_t> content, const ttable_sink* places)
         : version(l.version), l_(l), file_(content, 0, "file offset", l.version),
           places_(places) {
-        file_.keep_places(places);
+        file_.report_places(places);
     }
 
     const std::int32_t version;
@@ -127,7 +126,7 @@ public:
                 zbuffer level_data;
                 inflate(chunks_.back(), level_data);
                 level_loader body(level_data.span(), 0, "level-data offset", version);
-                body.keep_places(places_);
+                body.report_places(places_);
                 walk_level_data(body, l_);
             } else {
                 walk_level_data(file_, l_);
@@ -158,7 +157,7 @@ private:
 
     Ttrlevel& l_;
     level_loader file_;
-    std::vector<ttable_place>* places_;
+    const ttable_sink* places_;
     std::vector<located> chunks_;
 };
 
@@ -320,12 +319,11 @@ void check_save_sizes(const tsave_sizes& s) {
     }
 }
 
-void load_file(Ttrlevel& l, std::span<const std::uint8_t> content,
-               std::vector<ttable_place>* places) {
+void load_file(Ttrlevel& l, std::span<const std::uint8_t> content, const ttable_sink* places) {
     if (l.version != level_tr4 && l.version != level_trc) {
         // Versions 1 to 5: one plain stream.
         level_loader file(content, 4, "file offset", l.version);
-        file.keep_places(places);
+        file.report_places(places);
         load_older_textures(file, l);
         walk_level_data(file, l);
         return;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -38,14 +39,45 @@ inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint6
                           " exceeds the " + std::to_string(held) + " records held");
     }
 }
-/// Where the loader found the first record of a table: its name as in the loader's messages
-/// ("items", "room 2 sectors", "TRC room 0 layer rectangles"), the offset space ("file offset"
-/// or "level-data offset") and the offset.
+/// What a table is, in the places that the loader reports.
+enum class ttable_kind : std::uint8_t {
+    section,  // a counted section after the rooms
+    sound_map,
+    room_vertices,
+    room_rectangles,
+    room_triangles,
+    room_sprites,
+    room_portals,
+    room_sectors,
+    room_lights,
+    room_static_instances,
+    room_aux_records,
+    layer_vertices,
+    layer_rectangles,
+    layer_triangles,
+};
+
+struct tsection;
+
+/// Which table: its kind, and for a section which one.
+struct ttable_key {
+    ttable_kind kind;
+    const tsection* section = nullptr;
+    constexpr ttable_key(ttable_kind k) : kind(k) {}
+    constexpr ttable_key(const tsection& s) : kind(ttable_kind::section), section(&s) {}
+};
+
+/// Where the loader found the first record of a table.
 struct ttable_place {
-    std::string table;
-    std::string space;
+    ttable_key table;
+    std::int32_t room = -1;   // room and layer tables: the room
+    std::int32_t layer = -1;  // layer tables: the layer
+    std::string_view space;   // "file offset" or "level-data offset"
     std::size_t offset = 0;
 };
+
+/// Receives every table's place, in reading order, from a load that is given one.
+using ttable_sink = std::function<void(const ttable_place&)>;
 
 /// Reads level data from a view that it never runs past. Counts are checked against the
 /// bytes left (and capacities) before anything is sized or copied.
@@ -62,12 +94,15 @@ public:
 
     const std::int32_t version;
 
-    /// From now on, every table's place is appended to `places` (null: none are kept).
-    void keep_places(std::vector<ttable_place>* places) noexcept { places_ = places; }
-    /// Notes that the records of the table `field` start here.
-    void note(std::string_view field) {
-        if (places_ != nullptr) {
-            places_->push_back({std::string(field), std::string(space_), pos_});
+    /// From now on, every table's place goes to `places` (null: nowhere).
+    void report_places(const ttable_sink* places) noexcept { places_ = places; }
+    /// The room (and layer) whose tables follow; -1: none.
+    void in_room(std::int32_t room) noexcept { room_ = room; }
+    void in_layer(std::int32_t layer) noexcept { layer_ = layer; }
+    /// Notes that the records of a table start here.
+    void note(ttable_key table) const {
+        if (places_ != nullptr && *places_) {
+            (*places_)(ttable_place{table, room_, layer_, space_, pos_});
         }
     }
 
@@ -124,24 +159,26 @@ public:
     /// A 16-bit count then that many records into a room table, sized to the count once the
     /// count is checked against the table's capacity and the bytes left.
     template <class C, class T, std::size_t N>
-    void table(C& count, troom_table<T, N>& rows, std::string_view field) {
+    void table(C& count, troom_table<T, N>& rows, std::string_view field, ttable_key key) {
         const std::size_t at = pos_;
         value(count, field);
         capacity(count, N, at, field);
-        rows_into(rows, count, field);
+        rows_into(rows, count, field, key);
     }
     /// count records into a room table sized to them, after checking that they are all there.
     template <class T, std::size_t N>
-    void rows_into(troom_table<T, N>& rows, std::uint64_t count, std::string_view field) {
-        note(field);
+    void rows_into(troom_table<T, N>& rows, std::uint64_t count, std::string_view field,
+                   ttable_key key) {
+        note(key);
         need(count * sizeof(T), field);
         rows.assign(reinterpret_cast<const T*>(data_.data() + pos_), static_cast<std::size_t>(count));
         pos_ += static_cast<std::size_t>(count) * sizeof(T);
     }
     /// count records straight into rows, after checking that they are all there.
-    template <class T> void rows_into(T* rows, std::uint64_t count, std::string_view field) {
+    template <class T>
+    void rows_into(T* rows, std::uint64_t count, std::string_view field, ttable_key key) {
         static_assert(std::is_trivially_copyable_v<T>);
-        note(field);
+        note(key);
         need(count * sizeof(T), field);
         bytes(rows, static_cast<std::size_t>(count) * sizeof(T), field);
     }
@@ -155,7 +192,9 @@ private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_;
     std::string_view space_;
-    std::vector<ttable_place>* places_ = nullptr;
+    const ttable_sink* places_ = nullptr;
+    std::int32_t room_ = -1;
+    std::int32_t layer_ = -1;
 };
 
 /// Appends level data to a buffer; patches go back to noted offsets. Made without a buffer it
@@ -173,7 +212,8 @@ public:
     const std::int32_t version;
 
     std::size_t position() const noexcept { return size_; }
-    void note(std::string_view) noexcept {}
+    void note(ttable_key) const noexcept {}
+    void in_room(std::int32_t) noexcept {}
 
     void bytes(const void* src, std::size_t n, std::string_view = {}) {
         if (out_ != nullptr) {
@@ -193,7 +233,7 @@ public:
         size_ += n;
     }
     template <class C, class T, std::size_t N>
-    void table(const C& count, const troom_table<T, N>& rows, std::string_view = {}) {
+    void table(const C& count, const troom_table<T, N>& rows, std::string_view, ttable_key) {
         value(count);
         rows_from(rows, count);
     }

@@ -67,13 +67,13 @@ template <class Io> void walk_object_textures(Io& io, Ttrlevel& l) {
     }
     if (v == level_trc) {
         if constexpr (Io::loading) {
-            io.rows_into(l.object_textures.data(), n, field);
+            io.rows_into(l.object_textures.data(), n, field, section_object_textures);
         } else {
             io.rows_from(l.object_textures.data(), n);
         }
         return;
     }
-    io.note(field);
+    io.note(section_object_textures);
     for (std::size_t i = 0; i < n; ++i) {
         tobject_texture& t = l.object_textures[i];
         if (element == offsetof(tobject_texture, last)) {

@@ -180,7 +180,7 @@ std::uint8_t Ttrlevel::load(const std::string& file_name) {
 }
 
 std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
-                                    const std::string& file_name) {
+                                    const std::string& file_name, const ttable_sink& places) {
     std::uint32_t first_word = 0;
     if (content.size() >= 4) {
         std::memcpy(&first_word, content.data(), 4);
@@ -195,8 +195,7 @@ std::uint8_t Ttrlevel::load_content(std::span<const std::uint8_t> content,
     signature = level_signature;
     version = detected;
 
-    table_places.clear();
-    load_file(*this, content, keep_table_places ? &table_places : nullptr);
+    load_file(*this, content, &places);
     return 0;
 }
 

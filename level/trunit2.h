@@ -125,10 +125,6 @@ public:
     std::uint32_t sample_data_size = 0;
     zbuffer sample_data;
     std::vector<std::int32_t> sample_indices;
-    /// Where the last load found each table, in reading order (for reports; never written).
-    /// Kept only when keep_table_places is set: one entry per table of every room.
-    std::vector<ttable_place> table_places;
-    bool keep_table_places = false;
 
     /// Reads a level of any version: 0 recognised, 1 no such file, 2 unrecognised first word.
     std::uint8_t load(const std::string& file_name);
@@ -173,8 +169,10 @@ public:
     void set_num_sample_indices(std::int32_t n);
 
     /// Loads from bytes already in memory, as load does after reading the file (no disk):
-    /// 0 recognised, 2 unrecognised first word.
-    std::uint8_t load_content(std::span<const std::uint8_t> content, const std::string& file_name);
+    /// 0 recognised, 2 unrecognised first word. `places`, when set, is told where each table
+    /// starts, in reading order.
+    std::uint8_t load_content(std::span<const std::uint8_t> content, const std::string& file_name,
+                              const ttable_sink& places = {});
 
 private:
     void release_buffers();

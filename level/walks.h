@@ -21,10 +21,9 @@ struct trc_frame {
 
 /// The level data of the walk's version, every block in file order.
 template <class Io> void walk_level_data(Io& io, Ttrlevel& l);
-/// Reads a file of the level's version (already detected) whole from its bytes, noting where
-/// each table starts in `places` when given.
-void load_file(Ttrlevel& l, std::span<const std::uint8_t> content,
-               std::vector<ttable_place>* places);
+/// Reads a file of the level's version (already detected) whole from its bytes, telling
+/// `places` (when given) where each table starts.
+void load_file(Ttrlevel& l, std::span<const std::uint8_t> content, const ttable_sink* places);
 /// Checks, before the output exists, what a save as `target` would write (check_save_sizes).
 void check_file(Ttrlevel& l, std::int32_t target);
 /// Writes the level in its version's frame through an open, emptied in-memory file.
@@ -64,7 +63,7 @@ void counted(Io& io, Ttrlevel& l, const tsection& section, std::vector<T>& rows,
         io.value(n, field);
         io.need(std::uint64_t{n} * sizeof(T), field);
         (l.*section.set)(static_cast<std::int32_t>(n));  // 2^31 and more: the setter's range error
-        io.rows_into(rows.data(), n, field);
+        io.rows_into(rows.data(), n, field, section);
     } else {
         const std::int32_t count = l.*section.count;
         check_saved_count(count, rows.size(), INT32_MAX, field);

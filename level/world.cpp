@@ -29,7 +29,7 @@ template <class Io> void walk_zones(Io& io, Ttrlevel& l) {
         io.need(std::uint64_t(arrays.size()) * std::uint64_t(l.num_boxes) * 2, section_zones.field);
         l.set_num_zones(l.num_boxes);
         for (int z : arrays) {
-            io.rows_into(l.zones[z].data(), l.zones[z].size(), section_zones.field);
+            io.rows_into(l.zones[z].data(), l.zones[z].size(), section_zones.field, section_zones);
         }
     } else {
         for (int z : arrays) {
@@ -73,7 +73,7 @@ void counted16(Io& io, Ttrlevel& l, const tsection& section, std::vector<T>& row
     if constexpr (Io::loading) {
         io.need(std::uint64_t{n} * sizeof(T), field);
         (l.*section.set)(n);
-        io.rows_into(rows.data(), n, field);
+        io.rows_into(rows.data(), n, field, section);
     } else {
         io.rows_from(rows.data(), static_cast<std::size_t>(count));
     }
@@ -123,7 +123,7 @@ template <class Io> void walk_world_sections(Io& io, Ttrlevel& l) {
         counted16(io, l, section_ai_objects, l.cinematic_frames, "cinematic frames");
     }
     counted16(io, l, section_demo_data, l.demo_data);
-    io.note("sound map");
+    io.note(ttable_kind::sound_map);
     io.bytes(l.sound_map, sound_map_bytes(v), "sound map");
     counted(io, l, section_sample_infos, l.sample_infos);
     if (v <= 2) {
