@@ -17,6 +17,7 @@
 
 #include "info/level_checks.h"
 #include "level/samples.h"
+#include "level_support.h"
 #include "tools/levelgen.h"
 
 using namespace quarlix;
@@ -38,10 +39,7 @@ void expect(problems& out, bool ok, const std::string& where) {
 }
 
 std::unique_ptr<Ttrlevel> load_example() {
-    const std::vector<std::uint8_t> bytes = levelgen::file_bytes(levelgen::bundled_example_level());
-    auto level = std::make_unique<Ttrlevel>();
-    EXPECT_EQ(level->load_content(bytes, "example.trc"), 0);
-    return level;
+    return test::load_bytes(levelgen::file_bytes(levelgen::bundled_example_level()), "example.trc");
 }
 
 using point = std::array<long long, 3>;
