@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "export/gltf.h"
 #include "export/pictures.h"
 
 namespace quarlix {
@@ -14,9 +15,6 @@ class Ttrlevel;
 
 namespace quarlix::exporting {
 
-/// Level units per glTF metre.
-inline constexpr double units_per_metre = 1024.0;
-
 struct model_summary {
     std::size_t rooms = 0;
     std::size_t faces = 0;             // faces written
@@ -24,9 +22,6 @@ struct model_summary {
     std::size_t untextured_faces = 0;  // no such object texture, or its page is missing
     std::size_t images = 0;
 };
-
-/// The pixel form whose pages the level's object textures refer to.
-page_form model_page_form(const Ttrlevel& level, const page_store& pages);
 
 /// The whole .glb file. Every room is a node "room N" at its position, y up, z turned with it
 /// (a half turn about x, so nothing is mirrored) and 1024 units to the metre. A face is

@@ -102,8 +102,9 @@ private:
                 faces(room.triangles, room.num_triangles, room.num_vertices, at, "triangle",
                       ttable_kind::room_triangles, room_index, -1);
             }
-            if (room.alternate_room != -1 && room_missing(room.alternate_room)) {
-                add(at, "its alternate room " + num(static_cast<std::uint16_t>(room.alternate_room)) +
+            const std::int16_t alternate = room_alternate(room, l_.version);
+            if (alternate != -1 && room_missing(alternate)) {
+                add(at, "its alternate room " + num(static_cast<std::uint16_t>(alternate)) +
                             " is beyond the " + rooms_text());
             }
         }
@@ -198,9 +199,11 @@ private:
                     "byte offset " + std::to_string(p) + " is outside the " + num(mesh_bytes) +
                         " bytes of mesh data",
                     section_mesh_pointers, i);
-            } else if (p % 2 != 0) {
-                add(where, "byte offset " + num(std::uint64_t(p)) + " is odd", section_mesh_pointers,
-                    i);
+            } else if (p % 4 != 0) {
+                // Meshes start on 4-byte boundaries; readers that skip to the next one lose
+                // their place in a mesh that does not.
+                add(where, "byte offset " + num(std::uint64_t(p)) + " is not on a 4-byte boundary",
+                    section_mesh_pointers, i);
             }
         }
         for (std::size_t i = 0; i < l_.moveables.size(); ++i) {

@@ -67,7 +67,7 @@ json room_of(const Ttrlevel& l, std::size_t index) {
                 {"lights", r.num_lights},
                 {"static_instances", r.num_static_instances},
                 {"water", (r.flags[0] & 0x01u) != 0},
-                {"alternate_room", r.alternate_room}};
+                {"alternate_room", room_alternate(r, l.version)}};
 }
 
 json chunk(const char* name, std::uint32_t unpacked, std::uint32_t packed) {

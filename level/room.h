@@ -83,7 +83,8 @@ struct troom {
     std::uint16_t num_static_instances;
     troom_table<tlegacy_static_instance, max_room_static_instances> legacy_static_instances;
     troom_table<tstatic_instance, max_room_static_instances> static_instances;
-    std::int16_t alternate_room;
+    std::int16_t alternate_room;   // as the TR4 and older room blocks hold it
+    std::int16_t trc_alternate_room;  // the TRC header's word; the writers never store it
     std::uint8_t flags[2];         // low byte, high byte; bit 0 is the room's water flag
     std::uint8_t tail_bytes[4];
     std::uint16_t trc_extra_word;
@@ -91,6 +92,12 @@ struct troom {
 
 // 65,535 empty rooms, a few KiB of file, must cost well under the 64 MiB that any run may take.
 static_assert(sizeof(troom) <= 640);
+
+/// The room that replaces this one when the level flips, -1 none: in TRC files a word of the
+/// room header that the converter does not carry.
+inline std::int16_t room_alternate(const troom& room, std::int32_t version) {
+    return version == level_trc ? room.trc_alternate_room : room.alternate_room;
+}
 
 /// The high byte of a 16-bit lighting word: the 5-bit shade.
 inline std::uint8_t lighting_shade(std::int16_t lighting) {

@@ -169,7 +169,13 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
     io.value(r.trc_extra_3, at + "header");
     io.value(r.trc_extra_4, at + "header");
     filler(io, separator, 8, at + "separator");
-    filler(io, 0xFF, 6, at + "header");
+    // Six FF bytes when written; the last two hold the room's alternate room when read.
+    filler(io, 0xFF, 4, at + "header");
+    if constexpr (loading) {
+        io.value(r.trc_alternate_room, at + "alternate room");
+    } else {
+        filler(io, 0xFF, 2, at + "alternate room");
+    }
     io.value(r.flags, at + "flags");
     io.value(r.trc_extra_word, at + "header");
     filler(io, 0, 10, at + "header");

@@ -319,10 +319,16 @@ std::multiset<std::string> triangles_expected(const Ttrlevel& level, const troom
             const troom_vertex& v = room.vertices[corners[c]];
             const std::uint16_t u = t.corners[c].u, w = t.corners[c].v;
             const float uv[2] = {u / 65536.0f, w / 65536.0f};
-            const float grey = (31 - std::min<int>(static_cast<std::uint16_t>(v.lighting) >> 8, 31)) / 31.0f;
-            const float rgb[3] = {level.version <= 2 ? grey : (v.colour >> 10 & 31) / 31.0f,
-                                  level.version <= 2 ? grey : (v.colour >> 5 & 31) / 31.0f,
-                                  level.version <= 2 ? grey : (v.colour & 31) / 31.0f};
+            // Versions 1-4: a shade, 0 bright to 8191 dark (3 and 4: the second word); TRC:
+            // the layer vertex's bytes blue, green, red; else 5-5-5.
+            const int shade = std::clamp<int>(level.version <= 2 ? v.lighting : static_cast<std::int16_t>(v.colour), 0, 8191);
+            const float grey = static_cast<float>(8191 - shade) / 8191.0f;
+            float rgb[3] = {(v.colour >> 10 & 31) / 31.0f, (v.colour >> 5 & 31) / 31.0f, (v.colour & 31) / 31.0f};
+            if (level.version <= 4) rgb[0] = rgb[1] = rgb[2] = grey;
+            if (level.version == 7) {
+                const std::uint8_t* bgr = room.trc_vertices[corners[c]].colour;
+                for (int k = 0; k < 3; ++k) rgb[k] = bgr[2 - k] / 255.0f;
+            }
             return corner_text(v.x / 1024.0f, -v.y / 1024.0f, -v.z / 1024.0f, uv, rgb);
         };
         const std::string tail = std::string(" ") + image + " " + alpha + (two_sided ? " two-sided" : "");

@@ -223,10 +223,10 @@ TEST(QuarlixInfo, EachPlantedFaultIsFoundOnceWithItsPlace) {
         {"room 0 layer 0 triangle 0",
          [](gen_level& l) { l.rooms[0].layers[0].triangles[0].texture = 0x4002; }, 0x80, 6, 0x4002},
         {"room 1", [](gen_level& l) { l.rooms[1].trc_num_rectangles = 2; }, 0x80},
-        {"room 1", [](gen_level& l) { l.rooms[1].alternate_room = 2; }, older_and_tr4},
+        {"room 1", [](gen_level& l) { l.rooms[1].alternate_room = l.rooms[1].trc_alternate_room = 2; }, all},
         {"object texture 1", [](gen_level& l) { l.object_textures[1][2] = 2; }, all, 2, 0x8002},
         {"sprite texture 0", [](gen_level& l) { l.sprite_textures[0][0] = 2; }, all, 0, 2},
-        {"mesh pointer 1", [](gen_level& l) { l.mesh_pointers[1] = 41; }, all, 0, 41},
+        {"mesh pointer 1", [](gen_level& l) { l.mesh_pointers[1] = 42; }, all, 0, 42},  // 4-byte boundary
         {"mesh pointer 0", [](gen_level& l) { l.mesh_pointers[0] = 80; }, all, 0, 80},
         {"moveable 0", [](gen_level& l) { l.moveables[0][6] = 1; }, all, 6, 1},
         {"moveable 0", [](gen_level& l) { l.moveables[0][8] = 1; }, all, 8, 1},

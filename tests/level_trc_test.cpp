@@ -439,7 +439,10 @@ TEST(TrcRoomWrite, TriangleFillerOnlyAfterAnOddTotal) {
 TEST(TrcRoomWrite, FixedBytesAreWrittenWhateverWasRead) {
     gen_level g = levelgen::make_example_level(levelgen::version_trc, 3);
     g.scramble_skipped_bytes = true;
+    g.rooms[1].trc_alternate_room = 0;
     auto level = load_level(g);
+    EXPECT_EQ(level->rooms[1].trc_alternate_room, 0);
+    EXPECT_EQ(level->rooms[0].trc_alternate_room, -1);
     const bytes d = saved_level_data(*level);
     EXPECT_EQ(get_u32(d, 40), 0u) << "the word before the room count";
     EXPECT_EQ(get_u32(d, 44), g.rooms.size());
@@ -1292,7 +1295,8 @@ const std::string done_lines = "Loading level...\n"
 TEST(TrcToTr4, ConvertedLevelCarriesWhatTr4Holds) {
     for (std::uint32_t seed : {1u, 8u}) {
         SCOPED_TRACE(seed);
-        const gen_level g = levelgen::make_example_level(levelgen::version_trc, seed);
+        gen_level g = levelgen::make_example_level(levelgen::version_trc, seed);
+        g.rooms[0].trc_alternate_room = 2;  // read, yet the TR4 room still holds 0
         ASSERT_GE(g.rooms.size(), 3u);
         ASSERT_GE(g.rooms[0].layers.size(), 2u);
         scratch_dir dir;

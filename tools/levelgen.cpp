@@ -189,10 +189,11 @@ void write_trc_room(byte_writer& w, const gen_room& room, std::size_t index, mar
     w.u32(room.trc_extra_2);
     w.u32(room.trc_extra_3);
     w.u32(room.trc_extra_4);
-    mark.skip(14);
+    mark.skip(12);
     w.u32(separator);
     w.u32(separator);
-    w.fill(6, 0xFF);
+    w.fill(4, 0xFF);
+    w.i16(room.trc_alternate_room);
     w.u16(room.flags);
     w.u16(room.trc_extra_word);
     mark.skip(14);

@@ -115,6 +115,7 @@ struct gen_room {
     std::uint32_t trc_extra_1 = 0, trc_extra_2 = 0, trc_extra_3 = 0, trc_extra_4 = 0, trc_extra_5 = 0,
                   trc_extra_6 = 0, trc_extra_7 = 0, trc_extra_8 = 0, trc_extra_9 = 0;
     std::uint16_t trc_extra_word = 0;
+    std::int16_t trc_alternate_room = -1;  // the last two of the six FF bytes at header offset 80
     std::array<std::uint8_t, 16> trc_extra_block{};
     /// Header face counts; by default the totals over the layers.
     std::optional<std::uint32_t> trc_num_triangles{}, trc_num_rectangles{};

@@ -716,6 +716,7 @@ gen_level bundled_example_level() {
         box_mesh(96, 192, 96, {object(10), object(10), object(10), object(10), object(10), object(7)}),
     };
     for (const mesh_builder& m : meshes) {
+        if (lv.mesh_data.size() % 2 != 0) lv.mesh_data.push_back(0);  // each mesh on a 4-byte boundary
         lv.mesh_pointers.push_back(static_cast<std::int32_t>(lv.mesh_data.size() * 2));
         m.write(lv.mesh_data);
     }
@@ -751,7 +752,9 @@ gen_level bundled_example_level() {
         w.u8(u8(cell / 4 * cell_side));
         w.u16(u16((cell_side - 1) * 256 + 255));
         w.u16(u16((cell_side - 1) * 256 + 255));
-        for (int v : {-256, -512, 256, 0}) w.i16(i16(v));
+        // The sprite's pixel rectangle in its page: left, top, right, bottom.
+        const int x = cell % 4 * cell_side, y = cell / 4 * cell_side;
+        for (int v : {x, y, x + cell_side - 1, y + cell_side - 1}) w.i16(i16(v));
         lv.sprite_textures.push_back(w.take());
     }
     {

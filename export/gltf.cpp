@@ -1,0 +1,294 @@
+// glTF building blocks: views and accessors in one binary chunk, materials per page and
+// alpha, faces expanded per corner, the .glb container.
+#include "export/gltf.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "level/records.h"
+#include "level/trunit2.h"
+
+namespace quarlix::exporting {
+
+namespace {
+
+constexpr int gl_float = 5126;
+constexpr int gl_unsigned_short = 5123;
+constexpr int gl_unsigned_int = 5125;
+constexpr int gl_array_buffer = 34962;
+constexpr int gl_element_array_buffer = 34963;
+
+const char* alpha_name(int alpha) {
+    return alpha == alpha_mask ? "MASK" : alpha == alpha_blend ? "BLEND" : "OPAQUE";
+}
+
+/// The pixel form whose pages the level's object textures refer to.
+page_form object_page_form(const Ttrlevel& level, const page_store& pages) {
+    if (level.version >= level_tr4) {
+        return page_form::bits32;
+    }
+    if (level.version >= 3 && pages.find(page_form::bits16, 0) >= 0) {
+        return page_form::bits16;
+    }
+    return page_form::bits8;
+}
+
+} // namespace
+
+std::array<float, 3> gltf_point(double x, double y, double z) {
+    // 0 - v, not -v: a zero stays +0.
+    return {static_cast<float>(x / units_per_metre), static_cast<float>(0.0 - y / units_per_metre),
+            static_cast<float>(0.0 - z / units_per_metre)};
+}
+
+gltf_document::gltf_document(const Ttrlevel& level, page_store& pages, image_place images)
+    : level_(level), pages_(pages), place_(images) {
+    const page_form form = object_page_form(level, pages);
+    for (const level_page& page : pages.pages()) {
+        if (page.form == form) {
+            page_of_.push_back(pages.find(form, static_cast<std::uint32_t>(page_of_.size())));
+        }
+    }
+}
+
+std::size_t gltf_document::view(const void* data, std::size_t size, int target) {
+    bin_.resize((bin_.size() + 3) / 4 * 4, 0);
+    json v = {{"buffer", 0}, {"byteOffset", bin_.size()}, {"byteLength", size}};
+    if (target != 0) {
+        v["target"] = target;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    bin_.insert(bin_.end(), bytes, bytes + size);
+    buffer_views_.push_back(std::move(v));
+    return buffer_views_.size() - 1;
+}
+
+std::size_t gltf_document::floats(const std::vector<float>& values, int width, const char* type,
+                                  bool bounds, bool vertex_data) {
+    const std::size_t count = values.size() / static_cast<std::size_t>(width);
+    json a = {{"bufferView", view(values.data(), values.size() * 4, vertex_data ? gl_array_buffer : 0)},
+              {"componentType", gl_float}, {"count", count}, {"type", type}};
+    if (bounds) {
+        std::vector<float> lo(values.begin(), values.begin() + width);
+        std::vector<float> hi = lo;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const std::size_t c = i % static_cast<std::size_t>(width);
+            lo[c] = std::min(lo[c], values[i]);
+            hi[c] = std::max(hi[c], values[i]);
+        }
+        a["min"] = json(std::vector<double>(lo.begin(), lo.end()));
+        a["max"] = json(std::vector<double>(hi.begin(), hi.end()));
+    }
+    accessors_.push_back(std::move(a));
+    return accessors_.size() - 1;
+}
+
+std::size_t gltf_document::indices(const std::vector<std::uint32_t>& values) {
+    accessors_.push_back({{"bufferView", view(values.data(), values.size() * 4, gl_element_array_buffer)},
+                          {"componentType", gl_unsigned_int},
+                          {"count", values.size()},
+                          {"type", "SCALAR"}});
+    return accessors_.size() - 1;
+}
+
+material_key gltf_document::face_material(std::uint16_t texture_word, bool layer_face, bool additive,
+                                          bool lit, std::array<std::array<float, 2>, 4>& uvs,
+                                          bool& textured) const {
+    material_key key;
+    key.two_sided = face_two_sided(texture_word, level_.version);
+    key.lit = lit;
+    const std::uint16_t index = face_texture_index(texture_word, layer_face);
+    uvs = {};
+    if (index < level_.object_textures.size()) {
+        const tobject_texture& texture = level_.object_textures[index];
+        key.alpha = texture.blend_mode == 0 ? alpha_opaque : texture.blend_mode == 1 ? alpha_mask : alpha_blend;
+        if (texture_page(texture) < page_of_.size()) {
+            key.page = page_of_[texture_page(texture)];
+        }
+        for (std::size_t c = 0; c < 4; ++c) {
+            uvs[c] = {static_cast<float>(texture.corners[c].u) / 65536.0f,
+                      static_cast<float>(texture.corners[c].v) / 65536.0f};
+        }
+    }
+    textured = key.page >= 0;
+    if (!textured) {
+        key.alpha = alpha_opaque;
+    } else if (additive) {
+        key.alpha = alpha_blend;
+        key.additive = true;
+    }
+    return key;
+}
+
+void gltf_document::add_face(primitive_map& primitives, const material_key& key, const face_corner* corners,
+                             std::size_t n, const std::array<std::array<float, 2>, 4>& uvs, bool skinned) {
+    primitive_data& p = primitives[key];
+    const auto base = static_cast<std::uint32_t>(p.positions.size() / 3);
+    for (std::size_t c = 0; c < n; ++c) {
+        const face_corner& corner = corners[c];
+        const auto at = gltf_point(corner.position[0], corner.position[1], corner.position[2]);
+        p.positions.insert(p.positions.end(), at.begin(), at.end());
+        p.colours.insert(p.colours.end(), corner.colour.begin(), corner.colour.end());
+        if (key.lit) {
+            const auto& v = corner.normal;
+            const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+            if (length > 0) {
+                p.normals.insert(p.normals.end(), {static_cast<float>(v[0] / length),
+                                                   static_cast<float>(-v[1] / length),
+                                                   static_cast<float>(-v[2] / length)});
+            } else {
+                p.normals.insert(p.normals.end(), {0.0f, 1.0f, 0.0f});  // none given: up
+            }
+        }
+        if (key.page >= 0) {
+            p.uvs.insert(p.uvs.end(), uvs[c].begin(), uvs[c].end());
+        }
+        if (skinned) {
+            p.joints.insert(p.joints.end(), {corner.joint, 0, 0, 0});
+        }
+    }
+    // Corners reversed: clockwise in the level's frame is counter-clockwise in glTF's.
+    p.indices.insert(p.indices.end(), {base, base + 2, base + 1});
+    if (n == 4) {
+        p.indices.insert(p.indices.end(), {base, base + 3, base + 2});
+    }
+}
+
+std::size_t gltf_document::mesh(const std::string& name, const primitive_map& primitives) {
+    json list = json::array();
+    for (const auto& [key, p] : primitives) {
+        json attributes = {{"POSITION", floats(p.positions, 3, "VEC3", true)},
+                           {"COLOR_0", floats(p.colours, 3, "VEC3", false)}};
+        if (key.lit) {
+            attributes["NORMAL"] = floats(p.normals, 3, "VEC3", false);
+        }
+        if (key.page >= 0) {
+            attributes["TEXCOORD_0"] = floats(p.uvs, 2, "VEC2", false);
+        }
+        if (!p.joints.empty()) {
+            accessors_.push_back({{"bufferView", view(p.joints.data(), p.joints.size() * 2, gl_array_buffer)},
+                                  {"componentType", gl_unsigned_short},
+                                  {"count", p.joints.size() / 4},
+                                  {"type", "VEC4"}});
+            attributes["JOINTS_0"] = accessors_.size() - 1;
+            std::vector<float> weights(p.joints.size(), 0.0f);
+            for (std::size_t i = 0; i < weights.size(); i += 4) {
+                weights[i] = 1.0f;
+            }
+            attributes["WEIGHTS_0"] = floats(weights, 4, "VEC4", false);
+        }
+        list.push_back({{"attributes", attributes},
+                        {"indices", indices(p.indices)},
+                        {"material", material(key)},
+                        {"mode", 4}});
+    }
+    meshes.push_back({{"name", name}, {"primitives", list}});
+    return meshes.size() - 1;
+}
+
+std::size_t gltf_document::material(const material_key& key) {
+    const auto found = material_index_.find(key);
+    if (found != material_index_.end()) {
+        return found->second;
+    }
+    json m = {{"alphaMode", alpha_name(key.alpha)},
+              {"doubleSided", key.two_sided},
+              {"pbrMetallicRoughness", {{"metallicFactor", 0.0}, {"roughnessFactor", 1.0}}}};
+    if (!key.lit) {
+        m["extensions"] = {{"KHR_materials_unlit", json::object()}};
+    }
+    std::string name = "untextured";
+    if (key.page >= 0) {
+        const level_page& page = pages_.pages()[static_cast<std::size_t>(key.page)];
+        auto [t, added] = texture_index_.try_emplace(key.page, textures_.size());
+        if (added) {
+            if (place_ == image_place::embedded) {
+                const std::vector<std::uint8_t>& png = pages_.png(static_cast<std::size_t>(key.page));
+                images_.push_back({{"name", page_name(page)},
+                                   {"bufferView", view(png.data(), png.size(), 0)},
+                                   {"mimeType", "image/png"}});
+            } else {
+                images_.push_back({{"name", page_name(page)}, {"uri", "../textures/" + page_name(page) + ".png"}});
+            }
+            textures_.push_back({{"sampler", 0}, {"source", images_.size() - 1}});
+        }
+        m["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", t->second}};
+        name = page_name(page);
+    }
+    name += std::string(" ") + (key.additive ? "additive" : key.alpha == alpha_opaque ? "opaque" : key.alpha == alpha_mask ? "mask" : "blend");
+    if (key.two_sided) {
+        name += " two-sided";
+    }
+    if (key.lit) {
+        name += " lit";
+    }
+    m["name"] = name;
+    materials_.push_back(std::move(m));
+    material_index_.emplace(key, materials_.size() - 1);
+    return materials_.size() - 1;
+}
+
+std::vector<std::uint8_t> gltf_document::finish(std::size_t scene) {
+    json gltf = {{"asset", {{"version", "2.0"}, {"generator", "quarlix-export 1.0"}}},
+                 {"scene", scene},
+                 {"scenes", scenes},
+                 {"nodes", nodes}};
+    if (!meshes.empty()) {
+        gltf["meshes"] = meshes;
+    }
+    if (!materials_.empty()) {
+        gltf["materials"] = materials_;
+        bool unlit = false;
+        for (const json& m : materials_) {
+            unlit = unlit || m.contains("extensions");
+        }
+        if (unlit) {
+            gltf["extensionsUsed"] = {"KHR_materials_unlit"};
+        }
+    }
+    if (!skins.empty()) {
+        gltf["skins"] = skins;
+    }
+    if (!animations.empty()) {
+        gltf["animations"] = animations;
+    }
+    if (!accessors_.empty()) {
+        gltf["accessors"] = accessors_;
+    }
+    if (!images_.empty()) {
+        gltf["images"] = images_;
+        gltf["textures"] = textures_;
+        gltf["samplers"] = {{{"magFilter", 9728}, {"minFilter", 9987}, {"wrapS", 33071}, {"wrapT", 33071}}};
+    }
+    if (!bin_.empty()) {
+        gltf["bufferViews"] = buffer_views_;
+        gltf["buffers"] = {{{"byteLength", bin_.size()}}};
+    }
+
+    std::string text = gltf.dump();
+    text.resize((text.size() + 3) / 4 * 4, ' ');
+    const std::size_t padded = (bin_.size() + 3) / 4 * 4;
+    const std::size_t bin_chunk = bin_.empty() ? 0 : 8 + padded;
+    const auto total = static_cast<std::uint32_t>(12 + 8 + text.size() + bin_chunk);
+    std::vector<std::uint8_t> out;
+    out.reserve(total);
+    auto u32 = [&](std::uint32_t v) {
+        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+        out.insert(out.end(), b, b + 4);
+    };
+    u32(0x46546C67u);  // "glTF"
+    u32(2);
+    u32(total);
+    u32(static_cast<std::uint32_t>(text.size()));
+    u32(0x4E4F534Au);  // "JSON"
+    out.insert(out.end(), text.begin(), text.end());
+    if (!bin_.empty()) {
+        u32(static_cast<std::uint32_t>(padded));
+        u32(0x004E4942u);  // "BIN"
+        out.insert(out.end(), bin_.begin(), bin_.end());
+        out.resize(out.size() + padded - bin_.size(), 0);
+    }
+    return out;
+}
+
+} // namespace quarlix::exporting

@@ -1,0 +1,115 @@
+// The parts of a binary glTF 2.0 file that the room model and the object files share: the
+// binary chunk with its views and accessors, materials over the level's pages, textured faces
+// and the .glb container.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "export/pictures.h"
+#include "nlohmann/json.hpp"
+
+namespace quarlix {
+class Ttrlevel;
+}
+
+namespace quarlix::exporting {
+
+using json = nlohmann::json;
+
+/// Level units per glTF metre.
+inline constexpr double units_per_metre = 1024.0;
+
+/// A level position in glTF space: y up and z turned with it (a half turn about x, so
+/// nothing is mirrored), in metres.
+std::array<float, 3> gltf_point(double x, double y, double z);
+
+enum alpha_mode { alpha_opaque, alpha_mask, alpha_blend };
+
+/// What a face is drawn with: its page's image (-1 none), alpha mode, sidedness, whether it
+/// is lit by normals (else by its vertex colours), and additive blending.
+struct material_key {
+    std::ptrdiff_t page = -1;
+    int alpha = alpha_opaque;
+    bool two_sided = false;
+    bool lit = false;
+    bool additive = false;
+    auto operator<=>(const material_key&) const = default;
+};
+
+/// Faces of one material, expanded per corner.
+struct primitive_data {
+    std::vector<float> positions, normals, uvs, colours;
+    std::vector<std::uint16_t> joints;  // one joint per corner, when skinned
+    std::vector<std::uint32_t> indices;
+};
+
+using primitive_map = std::map<material_key, primitive_data>;
+
+/// One face corner as the level gives it: a position in level units, its light (red, green,
+/// blue 0 to 1), a normal in level axes when lit, and the joint it moves with.
+struct face_corner {
+    std::array<double, 3> position{};
+    std::array<float, 3> colour{1, 1, 1};
+    std::array<double, 3> normal{};
+    std::uint16_t joint = 0;
+};
+
+/// How the export names a page's image: embedded in the file, or the PNG file beside it.
+enum class image_place { embedded, texture_files };
+
+/// A .glb being built.
+class gltf_document {
+public:
+    gltf_document(const Ttrlevel& level, page_store& pages, image_place images);
+
+    json nodes = json::array();
+    json meshes = json::array();
+    json skins = json::array();
+    json animations = json::array();
+    json scenes = json::array();
+
+    std::size_t view(const void* data, std::size_t size, int target);
+    /// An accessor over float values of `width` components; `bounds` adds min and max.
+    /// Animation keys and skin matrices are no vertex data: their views have no target.
+    std::size_t floats(const std::vector<float>& values, int width, const char* type, bool bounds,
+                       bool vertex_data = true);
+    std::size_t indices(const std::vector<std::uint32_t>& values);
+
+    /// The material of a face with this texture word (room or mesh face), the object texture
+    /// it names (zero when none) and whether that is found on an existing page.
+    material_key face_material(std::uint16_t texture_word, bool layer_face, bool additive, bool lit,
+                               std::array<std::array<float, 2>, 4>& uvs, bool& textured) const;
+    /// Adds one face (3 or 4 corners, clockwise in the level's frame) to the primitives.
+    static void add_face(primitive_map& primitives, const material_key& key, const face_corner* corners,
+                         std::size_t n, const std::array<std::array<float, 2>, 4>& uvs, bool skinned);
+    /// A glTF mesh of the primitives; returns its index.
+    std::size_t mesh(const std::string& name, const primitive_map& primitives);
+
+    std::size_t images() const { return images_.size(); }
+
+    /// The whole file; `scene` is the default scene.
+    std::vector<std::uint8_t> finish(std::size_t scene);
+
+private:
+    std::size_t material(const material_key& key);
+
+    const Ttrlevel& level_;
+    page_store& pages_;
+    image_place place_;
+    std::vector<std::ptrdiff_t> page_of_;  // object-texture page number -> index in pages
+    std::vector<std::uint8_t> bin_;
+    json buffer_views_ = json::array();
+    json accessors_ = json::array();
+    json materials_ = json::array();
+    json textures_ = json::array();
+    json images_ = json::array();
+    std::map<material_key, std::size_t> material_index_;
+    std::map<std::ptrdiff_t, std::size_t> texture_index_;
+};
+
+} // namespace quarlix::exporting
