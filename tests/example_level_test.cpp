@@ -109,7 +109,7 @@ problems check_objects(const Ttrlevel& l) {
     const std::size_t mesh_words = l.mesh_data.size();
     for (std::size_t i = 0; i < l.mesh_pointers.size(); ++i) {
         const std::int32_t offset = l.mesh_pointers[i];
-        bool ok = offset >= 0 && offset % 2 == 0 && std::size_t(offset) / 2 < mesh_words;
+        bool ok = offset >= 0 && offset % 4 == 0 && std::size_t(offset) / 2 < mesh_words;
         std::size_t w = ok ? std::size_t(offset) / 2 + 5 : 0;  // centre and radius
         const auto word = [&]() -> std::int16_t {
             ok = ok && w < mesh_words;
@@ -194,7 +194,7 @@ TEST(ExampleLevel, EveryIndexPointsAtSomethingThatExists) {
 
     // Not vacuous: rooms joined by portals, with several layers somewhere, textured faces of
     // both kinds, items, meshes, animations, sounds and samples.
-    EXPECT_EQ(l->num_rooms, 4);
+    EXPECT_EQ(l->num_rooms, 5);
     std::size_t portals = 0, triangles = 0, layers = 0;
     for (const troom& room : l->rooms) {
         portals += room.num_portals;
@@ -211,6 +211,19 @@ TEST(ExampleLevel, EveryIndexPointsAtSomethingThatExists) {
     EXPECT_GT(l->num_state_changes, 0);
     EXPECT_GT(l->num_anim_dispatches, 0);
     EXPECT_GT(l->num_sample_infos, 0);
+    // A water room, a room that flips into another, static instances in two rooms, and a
+    // moveable of four meshes with two animations of its own.
+    std::size_t water = 0, flips = 0, static_rooms = 0;
+    for (const troom& room : l->rooms) {
+        water += room.flags[0] & 1u;
+        flips += room_alternate(room, l->version) != -1;
+        static_rooms += room.num_static_instances > 0;
+    }
+    EXPECT_EQ(water, 1u);
+    EXPECT_EQ(flips, 1u);
+    EXPECT_EQ(static_rooms, 2u);
+    EXPECT_EQ(l->moveables.back().num_meshes, 4);
+    EXPECT_EQ(l->moveables.back().animation, l->num_animations - 2);
     std::set<std::uint16_t> blends;
     for (const auto& t : l->object_textures) blends.insert(t.blend_mode);
     EXPECT_EQ(blends, (std::set<std::uint16_t>{0, 1}));  // opaque and alpha-tested

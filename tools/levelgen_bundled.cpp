@@ -1,6 +1,8 @@
 // The bundled example level: a small TRC level that level viewers can open. Four box-shaped
-// rooms joined by portals, textured from labelled texture pages, a few items, meshes with their
-// animations, and short beeps as samples. Every index in it points at something that exists.
+// rooms joined by portals (one under water, one with a flipped state), textured from labelled
+// texture pages, a few items, meshes with their animations (a lever of four meshes in a small
+// hierarchy among them), static meshes, and short beeps as samples. Every index in it points at
+// something that exists.
 //
 // Faces and portals list their corners top-left, top-right, bottom-right, bottom-left: clockwise
 // as seen from their visible side, so (c2 - c0) x (c1 - c0) points to that side; object-texture
@@ -257,8 +259,10 @@ constexpr room_plan plans[] = {
     {4, 1, 5, 4, -2048, {210, 228, 255}, 1},
     {0, 4, 5, 6, -2560, {226, 255, 210}, 1},
     {5, 3, 5, 5, -2048, {255, 214, 232}, 1},
+    {4, 1, 5, 4, -2560, {255, 150, 120}, 1},  // room 1 flipped: higher, red, its openings closed
 };
 constexpr int num_rooms = static_cast<int>(std::size(plans));
+constexpr int water_room = 3, flipped_room = 1, flip_room = 4;
 
 /// An opening between rooms a and b in the world-sector line x = `line` (a to the west of b) or
 /// z = `line` (a to the south of b), from sector `from` to `to` along the line. Each room's wall
@@ -408,6 +412,8 @@ gen_room make_room(int index, std::vector<std::uint16_t>& floor_data, std::vecto
     room.x_sectors = u16(p.nx);
     room.z_sectors = u16(p.nz);
     room.room_colour = {48, 48, 48, 0};
+    if (index == water_room) room.flags = 1;
+    if (index == flipped_room) room.trc_alternate_room = flip_room;
 
     std::vector<layer_builder> layers(static_cast<std::size_t>(p.layers));
     layer_builder& walls = layers.front();
@@ -559,10 +565,11 @@ mesh_builder pyramid_mesh(int half, int h, int base_texture, int side_texture) {
 // ---- Animations ----------------------------------------------------------------------------
 
 gen_record animation(int frame_offset, int frame_size, int state, int first_frame, int last_frame, int next,
-                     int next_frame, int state_changes, int first_state_change, int commands, int first_command) {
+                     int next_frame, int state_changes, int first_state_change, int commands, int first_command,
+                     int frame_rate = 1) {
     byte_writer w;
     w.u32(static_cast<std::uint32_t>(frame_offset));
-    w.u8(1);  // frame rate
+    w.u8(u8(frame_rate));
     w.u8(u8(frame_size));
     w.u16(u16(state));
     w.fill(16, 0);  // speeds and accelerations
@@ -579,6 +586,18 @@ void key_frame(std::vector<std::int16_t>& frames, std::array<int, 6> box, std::i
         frames.push_back(i16(y >> 6));
         frames.push_back(i16((y & 0x3F) << 10));
     }
+}
+
+/// A key frame of the lever: box, the root's offset, and each mesh's rotation words as given
+/// (one word for a turn about one axis, two for three angles), padded to `size` words.
+void lever_frame(std::vector<std::int16_t>& frames, std::array<int, 3> offset,
+                 std::initializer_list<std::initializer_list<int>> rotations, std::size_t size) {
+    const std::size_t start = frames.size();
+    for (int v : {-192, 192, -768, 0, -192, 192}) frames.push_back(i16(v));
+    for (int v : offset) frames.push_back(i16(v));
+    for (const auto& words : rotations)
+        for (int w : words) frames.push_back(i16(w));
+    frames.resize(start + size, 0);
 }
 
 gen_record words_record(std::initializer_list<int> words) {
@@ -705,8 +724,8 @@ gen_level bundled_example_level() {
     }
     for (auto& zone : lv.zones) zone.assign(lv.boxes.size(), 1);
 
-    // Meshes: 0 a crate with digits 0-5 on its faces, 1 a small cube, 2 a pyramid, 3 a body
-    // and 4 a head.
+    // Meshes: 0 a crate with digits 0-5 on its faces, 1 a small cube, 2 a pyramid, 3 a body,
+    // 4 a head, and the lever's 5 base, 6 arm, 7 knob and 8 flag.
     const auto object = [](int cell) { return quad_texture(room_pages, cell); };
     const mesh_builder meshes[] = {
         box_mesh(256, 512, 256, {object(0), object(1), object(2), object(3), object(4), object(5)}),
@@ -714,13 +733,19 @@ gen_level bundled_example_level() {
         pyramid_mesh(256, 512, object(11), apex_triangle),
         box_mesh(128, 512, 96, {object(9), object(9), object(9), object(9), object(9), object(9)}),
         box_mesh(96, 192, 96, {object(10), object(10), object(10), object(10), object(10), object(7)}),
+        box_mesh(192, 128, 192, {object(3), object(3), object(6), object(6), object(6), object(6)}),
+        box_mesh(32, 512, 32, {object(9), object(9), object(9), object(9), object(9), object(9)}),
+        box_mesh(64, 128, 64, {object(5), object(5), object(5), object(5), object(5), object(5)}),
+        box_mesh(128, 96, 16, {object(4), object(4), object(4), object(4), object(2), object(2)}),
     };
     for (const mesh_builder& m : meshes) {
         if (lv.mesh_data.size() % 2 != 0) lv.mesh_data.push_back(0);  // each mesh on a 4-byte boundary
         lv.mesh_pointers.push_back(static_cast<std::int32_t>(lv.mesh_data.size() * 2));
         m.write(lv.mesh_data);
     }
-    lv.mesh_trees = {0, 0, -512, 0};  // the head on top of the body
+    // The head on top of the body; the lever's arm on its base (pushed), the knob on the arm,
+    // and the flag on the base again (popped).
+    lv.mesh_trees = {0, 0, -512, 0, 2, 0, -128, 0, 0, 0, -512, 0, 1, 160, -128, 0};
 
     // The figure (object 0: body and head) stands and turns; the crate (object 1) has one
     // frame; the small cube (object 2) has no animation.
@@ -730,16 +755,32 @@ gen_level bundled_example_level() {
     key_frame(lv.frames, {-128, 128, -704, 0, -96, 96}, {0, 0});
     key_frame(lv.frames, {-128, 128, -704, 0, -96, 96}, {256, 0});
     key_frame(lv.frames, {-256, 256, -512, 0, -256, 256}, {0});
+    // The lever: animation 3 pulls its arm through three keyframes (a turn about x, a word
+    // each), animation 4 swings it about y and lifts it, four keyframes two ticks apart, its
+    // angles in the two-word form.
+    constexpr std::size_t lever_size = 9 + 2 * 4;
+    const int pull_at = static_cast<int>(lv.frames.size()) * 2;
+    for (int k = 0; k < 3; ++k)
+        lever_frame(lv.frames, {0, 0, 0}, {{0x8000}, {0x4000 | (4096 - 256 * k)}, {0, 0}, {0xC000 | 128 * k}}, lever_size);
+    const int swing_at = static_cast<int>(lv.frames.size()) * 2;
+    for (int k = 0; k < 4; ++k) {
+        const int x = 16 * k, y = 64 * k, z = 1024 - 8 * k;  // 1024ths of a turn
+        lever_frame(lv.frames, {0, -64 * k, 32 * k},
+                    {{x << 4 | y >> 6, (y & 0x3F) << 10 | (z & 0x3FF)}, {0x4000 | 3800}, {0x8000 | 1024 * k}, {0, 0}},
+                    lever_size);
+    }
     lv.animations = {
         animation(0, figure_frame, 1, 0, 1, 0, 0, 1, 0, 1, 0),
         animation(2 * 2 * figure_frame, figure_frame, 2, 2, 3, 0, 0, 1, 1, 0, 0),
         animation(2 * 4 * figure_frame, crate_frame, 0, 0, 0, 2, 0, 0, 0, 0, 0),
+        animation(pull_at, lever_size, 1, 0, 2, 3, 0, 0, 0, 0, 0),
+        animation(swing_at, lever_size, 2, 0, 6, 4, 0, 0, 0, 0, 0, 2),
     };
     lv.state_changes = {words_record({2, 1, 0}), words_record({1, 1, 1})};
     lv.anim_dispatches = {words_record({0, 1, 1, 2}), words_record({2, 3, 0, 0})};
     lv.anim_commands = {5, 0, 1};  // play sound 1 at frame 0
     lv.moveables = {moveable(0, 2, 3, 0, 0, 0), moveable(1, 1, 0, 0, 2 * 4 * figure_frame, 2),
-                    moveable(2, 1, 1, 0, 0, 0xFFFF)};
+                    moveable(2, 1, 1, 0, 0, 0xFFFF), moveable(4, 4, 5, 4, pull_at, 3)};
     lv.static_meshes = {static_mesh(0, 2, {-256, 256, -512, 0, -256, 256}),
                         static_mesh(1, 0, {-256, 256, -512, 0, -256, 256})};
 
@@ -773,7 +814,8 @@ gen_level bundled_example_level() {
     // sprite in room 3.
     lv.items = {item(0, 0, sector_middle(0, 2, 2), 0), item(1, 1, sector_middle(1, 3, 2), 0x4000),
                 item(2, 2, sector_middle(2, 2, 3), 0), item(1, 3, sector_middle(3, 3, 3), 0),
-                item(3, 3, sector_middle(3, 1, 2), 0)};
+                item(3, 3, sector_middle(3, 1, 2), 0), item(4, 1, sector_middle(1, 1, 1), 0x8000),
+                item(4, 3, sector_middle(3, 2, 1), 0x2000)};
     {
         byte_writer w;
         w.i16(5);
