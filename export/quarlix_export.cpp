@@ -7,11 +7,13 @@
 #include <fstream>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <system_error>
 
 #include "CLI/CLI.hpp"
 #include "export/model.h"
+#include "export/objects.h"
 #include "export/pictures.h"
 #include "level/samples.h"
 #include "level/trunit2.h"
@@ -122,6 +124,26 @@ void add_model(const Ttrlevel& level, page_store& pages, std::vector<output_file
                  plural(summary.images, "page", "pages"));
 }
 
+void add_objects(const Ttrlevel& level, const level_objects& objects, page_store& pages,
+                 std::vector<output_file>& files, std::ostream& out) {
+    objects_summary summary;
+    for (object_file& file : build_object_files(level, objects, pages, summary)) {
+        files.push_back({std::move(file.name), std::move(file.bytes)});
+    }
+    if (!objects.meshless().empty()) {
+        std::string ids;
+        for (const std::uint32_t id : objects.meshless()) {
+            ids += (ids.empty() ? "" : ", ") + std::to_string(id);
+        }
+        say(out, "objects: " + plural(objects.meshless().size(), "moveable has", "moveables have") +
+                     " no meshes and no model (object " + ids + ")");
+    }
+    say(out, "objects: " + plural(summary.moveables, "moveable", "moveables") + " with " +
+                 plural(summary.animations, "animation", "animations") + " of " +
+                 plural(summary.keyframes, "keyframe", "keyframes") + ", " +
+                 plural(summary.statics, "static mesh", "static meshes"));
+}
+
 /// Writes the files under dir. A failure removes what this run created (files and
 /// directories that did not exist before) and raises EInOutError.
 void write_files(const std::string& dir, const std::vector<output_file>& files) {
@@ -197,15 +219,17 @@ void keep_level_apart(const std::string& level_name, const std::string& dir,
 
 int run(const std::vector<std::string>& args, std::ostream& out) {
     CLI::App app("Writes a level's texture pages as PNG pictures, its samples as WAVE files and "
-                 "its rooms as a binary glTF model into a directory.",
+                 "its rooms and objects as binary glTF models into a directory.",
                  "quarlix-export");
     std::string level_name, dir;
-    bool textures = false, sounds = false, model = false;
+    bool textures = false, sounds = false, model = false, objects = false;
     app.add_option("LEVEL", level_name, "the level file (any version)")->required();
     app.add_option("DIR", dir, "the directory to write into (created when missing)")->required();
     app.add_flag("--textures", textures, "write textures/*.png");
     app.add_flag("--sounds", sounds, "write sounds/sample-NNNN.wav (TR4 and TRC)");
     app.add_flag("--model", model, "write level.glb");
+    app.add_flag("--objects", objects,
+                 "write objects/moveable-ID.glb and objects/static-ID.glb (and the textures they use)");
     app.set_version_flag("--version", "quarlix-export 1.0");
     try {
         std::vector<std::string> reversed(args.rbegin(), args.rend());
@@ -214,9 +238,10 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
         const int status = app.exit(e, out, out);
         return status == 0 ? exit_done : exit_usage;
     }
-    if (!textures && !sounds && !model) {
-        textures = sounds = model = true;
+    if (!textures && !sounds && !model && !objects) {
+        textures = sounds = model = objects = true;
     }
+    textures = textures || objects;  // the object models name the page files
 
     try {
         const auto level = std::make_unique<Ttrlevel>();
@@ -233,6 +258,16 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
         for (const std::string& note : notes) {
             say(out, "textures: " + note);
         }
+        std::vector<std::string> problems;
+        std::optional<level_objects> decoded;
+        if (objects || model) {
+            decoded.emplace(*level, problems);
+        }
+        if (objects) {
+            for (const std::string& problem : problems) {
+                say(out, "objects: " + problem);
+            }
+        }
         std::vector<output_file> files;
         if (textures) {
             add_textures(pages, files, out);
@@ -242,6 +277,9 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
         }
         if (model) {
             add_model(*level, pages, files, out);
+        }
+        if (objects) {
+            add_objects(*level, *decoded, pages, files, out);
         }
         keep_level_apart(level_name, dir, files);
         write_files(dir, files);

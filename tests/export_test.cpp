@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -475,6 +477,178 @@ TEST(Export, UsageHelpAndVersion) {
     EXPECT_EQ(version.output, "quarlix-export 1.0\n");
 }
 
+// ---- Objects -------------------------------------------------------------------------------
+
+using matrix3 = std::array<std::array<double, 3>, 3>;
+
+matrix3 times(const matrix3& a, const matrix3& b) {
+    matrix3 c{};
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            for (int k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
+    return c;
+}
+
+/// A turn of `turns` about axis 0 (x), 1 (y) or 2 (z), right-handed, in the level's own axes.
+matrix3 turn(int axis, double turns) {
+    const double a = turns * 2 * 3.14159265358979323846, c = std::cos(a), s = std::sin(a);
+    const int p = (axis + 1) % 3, q = (axis + 2) % 3;
+    matrix3 m{};
+    m[axis][axis] = 1;
+    m[p][p] = c, m[p][q] = -s, m[q][p] = s, m[q][q] = c;
+    return m;
+}
+
+/// A joint's rotation read straight from the frame words at `at` (versions 6 and 7): two words
+/// for three angles (1024ths) or one word for one axis (4096ths); applied y, then x, then z. The
+/// result is in glTF's axes (y and z turned): diag(1, -1, -1) M diag(1, -1, -1).
+matrix3 frame_rotation(const std::vector<std::int16_t>& frames, std::size_t& at) {
+    const auto w = static_cast<std::uint16_t>(frames.at(at++));
+    double angle[3] = {0, 0, 0};
+    if ((w >> 14) == 0) {
+        const auto w2 = static_cast<std::uint16_t>(frames.at(at++));
+        angle[0] = ((w >> 4) & 1023) / 1024.0;
+        angle[1] = (((w & 15) << 6) | (w2 >> 10)) / 1024.0;
+        angle[2] = (w2 & 1023) / 1024.0;
+    } else {
+        angle[(w >> 14) - 1] = (w & 4095) / 4096.0;
+    }
+    matrix3 m = times(times(turn(1, angle[1]), turn(0, angle[0])), turn(2, angle[2]));
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j) m[i][j] *= (i == 0 ? 1 : -1) * (j == 0 ? 1 : -1);
+    return m;
+}
+
+matrix3 quaternion_matrix(const float* q) {
+    const double x = q[0], y = q[1], z = q[2], w = q[3];
+    return {{{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
+             {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
+             {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}}};
+}
+
+TEST(ExportObjects, JointsAndKeyframesAreTheMeshTreeAndTheFrameWords) {
+    scratch_dir dir;
+    const std::string level = write_level(dir, "example.trc", levelgen::bundled_example_level());
+    const run_result r = export_level({level, dir.file("out"), "--objects"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("objects: 4 moveables with 5 animations of 12 keyframes, 2 static meshes\n"),
+              std::string::npos) << r.output;
+    Ttrlevel l;
+    ASSERT_EQ(l.load(level), 0);
+    const tmoveable lever = l.moveables.back();  // object 4: base, arm on it, knob on the arm, flag on the base
+    const tinygltf::Model m = load_glb(dir.file("out/objects/moveable-4.glb"));
+    ASSERT_EQ(m.skins.size(), 1u);
+    ASSERT_EQ(m.skins[0].joints.size(), lever.num_meshes);
+    std::map<int, int> parent;
+    for (std::size_t n = 0; n < m.nodes.size(); ++n)
+        for (int c : m.nodes[n].children) parent[c] = static_cast<int>(n);
+    const std::vector<int>& joint = m.skins[0].joints;
+    for (std::size_t i = 0; i < joint.size(); ++i) EXPECT_EQ(m.nodes.at(joint[i]).name, "mesh " + std::to_string(i));
+    EXPECT_EQ(parent.at(joint[1]), joint[0]);
+    EXPECT_EQ(parent.at(joint[2]), joint[1]);
+    EXPECT_EQ(parent.at(joint[3]), joint[0]);  // popped back to the base
+    const std::vector<double> flag_at = {160 / 1024.0, 128 / 1024.0, 0.0};
+    EXPECT_EQ(m.nodes.at(joint[3]).translation, flag_at);
+
+    ASSERT_EQ(m.animations.size(), 2u);
+    for (const tinygltf::Animation& a : m.animations) {
+        SCOPED_TRACE(a.name);
+        const std::size_t index = a.name == "animation 3" ? 3 : 4;
+        ASSERT_EQ(a.name, "animation " + std::to_string(index));
+        const tanimation& record = l.animations[index];
+        const std::size_t keyframes = (record.last_frame - record.first_frame) / record.frame_rate + 1u;
+        for (const tinygltf::AnimationChannel& c : a.channels) {
+            const tinygltf::AnimationSampler& s = a.samplers.at(static_cast<std::size_t>(c.sampler));
+            const std::vector<float> time = floats_of(m, s.input), out = floats_of(m, s.output);
+            ASSERT_EQ(time.size(), keyframes);
+            EXPECT_FLOAT_EQ(time.back(), float((keyframes - 1) * record.frame_rate / 30.0));
+            const int joint_number = static_cast<int>(std::find(joint.begin(), joint.end(), c.target_node) - joint.begin());
+            for (const std::size_t k : {std::size_t{0}, keyframes - 1}) {
+                std::size_t at = record.frame_offset / 2 + k * record.frame_size + 6;
+                if (c.target_path == "translation") {
+                    EXPECT_EQ(joint_number, 0);
+                    EXPECT_FLOAT_EQ(out.at(3 * k + 1), -l.frames.at(at + 1) / 1024.0f);
+                    EXPECT_FLOAT_EQ(out.at(3 * k + 2), -l.frames.at(at + 2) / 1024.0f);
+                    continue;
+                }
+                at += 3;
+                matrix3 want{};
+                for (int j = 0; j <= joint_number; ++j) want = frame_rotation(l.frames, at);
+                const matrix3 got = quaternion_matrix(&out.at(4 * k));
+                for (int i = 0; i < 3; ++i)
+                    for (int j = 0; j < 3; ++j) EXPECT_NEAR(got[i][j], want[i][j], 1e-5) << "keyframe " << k;
+            }
+        }
+    }
+}
+
+TEST(ExportObjects, TrcAndItsTr4ConversionGiveTheSameObjectFiles) {
+    scratch_dir dir;
+    std::ostringstream ignored;
+    std::vector<levelgen::gen_level> levels = {levelgen::bundled_example_level()};
+    for (std::uint32_t seed : {1u, 2u}) levels.push_back(textured_level(7, seed));
+    for (std::size_t i = 0; i < levels.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string trc = write_level(dir, std::to_string(i) + ".trc", levels[i]);
+        const std::string tr4 = dir.file(std::to_string(i) + ".tr4");
+        ASSERT_EQ(quarlix::run({trc, tr4}, ignored), 0);
+        ASSERT_EQ(export_level({trc, dir.file("trc" + std::to_string(i)), "--objects"}).status, 0);
+        ASSERT_EQ(export_level({tr4, dir.file("tr4" + std::to_string(i)), "--objects"}).status, 0);
+        const auto from_trc = tree(dir.path() / ("trc" + std::to_string(i)) / "objects");
+        EXPECT_EQ(from_trc, tree(dir.path() / ("tr4" + std::to_string(i)) / "objects"));
+        if (i == 0) {
+            EXPECT_EQ(from_trc.size(), 6u);
+        }
+    }
+}
+
+TEST(ExportObjects, BrokenObjectsAreReportedOnceAndCostFollowsTheBytes) {
+    scratch_dir dir;
+    levelgen::gen_level lv = levelgen::bundled_example_level();
+    auto moveable = [](std::uint32_t id, std::uint16_t meshes, std::uint16_t first, std::uint16_t animation) {
+        levelgen::gen_record r(20, 0);
+        for (int b = 0; b < 4; ++b) r[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(id >> (8 * b));
+        put16(r, 4, meshes);
+        put16(r, 6, first);
+        put16(r, 16, animation);
+        return r;
+    };
+    lv.moveables.push_back(moveable(446, 0, 0, 0xFFFF));  // no meshes: listed, no file
+    lv.mesh_pointers.push_back(static_cast<std::int32_t>(2 * lv.mesh_data.size() - 8));
+    lv.moveables.push_back(moveable(9, 1, static_cast<std::uint16_t>(lv.mesh_pointers.size() - 1), 0xFFFF));
+    // 65,535 animations of 65,535 keyframes each, all over the same 3 MiB of frames.
+    const auto first = static_cast<std::uint16_t>(lv.animations.size());
+    const auto frame_at = static_cast<std::uint32_t>(2 * lv.frames.size());
+    lv.frames.resize(lv.frames.size() + 11u * 65535u + 2u, 0);
+    levelgen::gen_record a(40, 0);
+    std::memcpy(a.data(), &frame_at, 4);
+    a[4] = 1;   // frame rate
+    a[5] = 11;  // frame size: box, offset, two one-word rotations
+    put16(a, 26, 65534);  // last frame
+    lv.animations.resize(65535, a);
+    lv.moveables.push_back(moveable(10, 2, 3, first));
+    const std::string level = write_level(dir, "level.trc", lv);
+    const auto start = std::chrono::steady_clock::now();
+    const run_result r = export_level({level, dir.file("out"), "--objects"});
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ASSERT_EQ(r.status, 0) << r.output.substr(0, 2000);
+    EXPECT_NE(r.output.find("objects: 1 moveable has no meshes and no model (object 446)\n"), std::string::npos);
+    EXPECT_NE(r.output.find("objects: moveable 5: mesh 0 at mesh-data offset " +
+                            std::to_string(2 * lv.mesh_data.size() - 8) + " runs past the mesh data; left out\n"),
+              std::string::npos) << r.output.substr(0, 2000);
+    // Work stops at a bound that follows the object data; the report says where, once.
+    const std::string bound = "the objects so far take all the work that the level's object data justifies";
+    EXPECT_NE(r.output.find(bound), std::string::npos);
+    EXPECT_EQ(r.output.find(bound), r.output.rfind(bound));
+    const auto files = tree(dir.path() / "out" / "objects");
+    EXPECT_EQ(files.count("moveable-446.glb") + files.count("moveable-9.glb"), 0u);
+    EXPECT_EQ(files.count("moveable-4.glb"), 1u);
+    std::size_t bytes = 0;
+    for (const auto& [name, content] : files) bytes += content.size();
+    EXPECT_LT(bytes, 64u << 20);
+    EXPECT_LT(seconds, 60.0);  // a guard against runaway work, not a speed target
+}
+
 // ---- The reference validator ------------------------------------------------------------------
 
 TEST(Export, ValidatorFindsNoErrorOrWarning) {
@@ -488,9 +662,10 @@ TEST(Export, ValidatorFindsNoErrorOrWarning) {
     scratch_dir dir;
     std::vector<std::string> models;
     auto export_to = [&](const std::string& level, const std::string& name) {
-        const run_result r = export_level({level, dir.file(name), "--model"});
+        const run_result r = export_level({level, dir.file(name), "--model", "--objects"});
         ASSERT_EQ(r.status, 0) << r.output;
         models.push_back(dir.file(name + "/level.glb"));
+        for (const auto& [file, bytes] : tree(dir.path() / name / "objects")) models.push_back(dir.file(name + "/objects/" + file));
     };
     for (int version = 1; version <= 7; ++version) {
         for (std::uint32_t seed : {1u, 2u}) {

@@ -18,8 +18,17 @@ try {
 (async () => {
     let bad = 0;
     for (const file of files) {
+        // Images named by a relative URI (the object models' pages) are read and checked too.
+        const externalResourceFunction = (uri) => new Promise((resolve, reject) => {
+            try {
+                resolve(new Uint8Array(fs.readFileSync(path.resolve(path.dirname(file), decodeURIComponent(uri)))));
+            } catch (e) {
+                reject(e.toString());
+            }
+        });
         const report = await validator.validateBytes(new Uint8Array(fs.readFileSync(file)),
-                                                     { uri: path.basename(file), maxIssues: 0 });
+                                                     { uri: path.basename(file), maxIssues: 0,
+                                                       externalResourceFunction });
         const i = report.issues;
         console.log(`${file}: ${i.numErrors} errors, ${i.numWarnings} warnings, ` +
                     `${i.numInfos} infos, ${i.numHints} hints`);
