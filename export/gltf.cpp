@@ -120,6 +120,16 @@ material_key gltf_document::face_material(std::uint16_t texture_word, bool layer
     return key;
 }
 
+material_key gltf_document::sprite_material(std::uint16_t page) const {
+    material_key key;
+    key.two_sided = true;
+    if (page < page_of_.size() && page_of_[page] >= 0) {
+        key.page = page_of_[page];
+        key.alpha = alpha_mask;
+    }
+    return key;
+}
+
 void gltf_document::add_face(primitive_map& primitives, const material_key& key, const face_corner* corners,
                              std::size_t n, const std::array<std::array<float, 2>, 4>& uvs, bool skinned) {
     primitive_data& p = primitives[key];
@@ -221,6 +231,10 @@ std::size_t gltf_document::material(const material_key& key) {
     }
     if (key.lit) {
         name += " lit";
+    }
+    if (key.water) {
+        name += " water";
+        m["pbrMetallicRoughness"]["baseColorFactor"] = {0.55, 0.75, 1.0, 1.0};
     }
     m["name"] = name;
     materials_.push_back(std::move(m));

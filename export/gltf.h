@@ -38,6 +38,7 @@ struct material_key {
     bool two_sided = false;
     bool lit = false;
     bool additive = false;
+    bool water = false;  // a face of a water room: tinted, and named so a user can select it
     auto operator<=>(const material_key&) const = default;
 };
 
@@ -84,6 +85,9 @@ public:
     /// it names (zero when none) and whether that is found on an existing page.
     material_key face_material(std::uint16_t texture_word, bool layer_face, bool additive, bool lit,
                                std::array<std::array<float, 2>, 4>& uvs, bool& textured) const;
+    /// The material of a sprite on page `page` of the object textures' pages (alpha-tested,
+    /// both sides); untextured when there is no such page.
+    material_key sprite_material(std::uint16_t page) const;
     /// Adds one face (3 or 4 corners, clockwise in the level's frame) to the primitives.
     static void add_face(primitive_map& primitives, const material_key& key, const face_corner* corners,
                          std::size_t n, const std::array<std::array<float, 2>, 4>& uvs, bool skinned);

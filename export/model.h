@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "export/gltf.h"
+#include "export/objects.h"
 #include "export/pictures.h"
 
 namespace quarlix {
@@ -21,13 +22,21 @@ struct model_summary {
     std::size_t skipped_faces = 0;     // a corner beyond the room's vertices
     std::size_t untextured_faces = 0;  // no such object texture, or its page is missing
     std::size_t images = 0;
+    std::size_t items = 0;       // placed
+    std::size_t statics = 0;     // static instances placed
+    std::size_t sprites = 0;     // room sprites placed
+    std::size_t unmodelled = 0;  // items placed without a model: no such moveable or sprite
+    std::size_t unplaced = 0;    // items in no room, instances of no static mesh, sprites of nothing
 };
 
 /// The whole .glb file. Every room is a node "room N" at its position, y up, z turned with it
 /// (a half turn about x, so nothing is mirrored) and 1024 units to the metre. A face is
 /// visible where its corners run clockwise seen in the level's own frame (y down); glTF wants
-/// them counter-clockwise, so each face's corner order is reversed.
-std::vector<std::uint8_t> build_glb(const Ttrlevel& level, page_store& pages,
+/// them counter-clockwise, so each face's corner order is reversed. In the rooms stand their
+/// items (a moveable in its first pose, or a sprite), static instances and sprites. Rooms that
+/// others turn into when the level flips are left out of the default scene and shown in a
+/// second one.
+std::vector<std::uint8_t> build_glb(const level_objects& objects, page_store& pages,
                                     model_summary& summary);
 
 } // namespace quarlix::exporting

@@ -107,10 +107,10 @@ void add_sounds(const Ttrlevel& level, std::vector<output_file>& files, std::ost
     say(out, "sounds: " + plural(written, "sample", "samples"));
 }
 
-void add_model(const Ttrlevel& level, page_store& pages, std::vector<output_file>& files,
+void add_model(const level_objects& objects, page_store& pages, std::vector<output_file>& files,
                std::ostream& out) {
     model_summary summary;
-    files.push_back({"level.glb", build_glb(level, pages, summary)});
+    files.push_back({"level.glb", build_glb(objects, pages, summary)});
     if (summary.skipped_faces != 0) {
         say(out, "model: " + plural(summary.skipped_faces, "face has", "faces have") +
                      " a corner beyond its room's vertices; skipped");
@@ -119,9 +119,20 @@ void add_model(const Ttrlevel& level, page_store& pages, std::vector<output_file
         say(out, "model: " + plural(summary.untextured_faces, "face names", "faces name") +
                      " no object texture on an existing page; drawn untextured");
     }
+    if (summary.unplaced != 0) {
+        say(out, "model: " + plural(summary.unplaced, "item, static instance or sprite names",
+                                    "items, static instances or sprites name") +
+                     " a room, static mesh, vertex or sprite texture that does not exist; not placed");
+    }
+    if (summary.unmodelled != 0) {
+        say(out, "model: " + plural(summary.unmodelled, "item is", "items are") +
+                     " placed without a model (no moveable or sprite of its object, or past the bound on joints)");
+    }
     say(out, "model: level.glb, " + plural(summary.rooms, "room", "rooms") + ", " +
                  plural(summary.faces, "face", "faces") + ", " +
-                 plural(summary.images, "page", "pages"));
+                 plural(summary.images, "page", "pages") + "; " + plural(summary.items, "item", "items") + ", " +
+                 plural(summary.statics, "static instance", "static instances") + ", " +
+                 plural(summary.sprites, "room sprite", "room sprites"));
 }
 
 void add_objects(const Ttrlevel& level, const level_objects& objects, page_store& pages,
@@ -276,7 +287,7 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
             add_sounds(*level, files, out);
         }
         if (model) {
-            add_model(*level, pages, files, out);
+            add_model(*decoded, pages, files, out);
         }
         if (objects) {
             add_objects(*level, *decoded, pages, files, out);

@@ -363,12 +363,12 @@ TEST(Export, ModelRoomsReadBackAsTheRoomTables) {
         Ttrlevel loaded;
         ASSERT_EQ(loaded.load(level), 0);
         const tinygltf::Model m = load_glb(dir.file("out/level.glb"));
-        ASSERT_EQ(m.nodes.size(), loaded.rooms.size());
-        ASSERT_EQ(m.scenes.at(0).nodes.size(), loaded.rooms.size());
+        std::map<std::string, std::size_t> by_name;
+        for (std::size_t n = 0; n < m.nodes.size(); ++n) by_name[m.nodes[n].name] = n;
         std::size_t two_sided = 0, faces = 0;
         for (std::size_t i = 0; i < loaded.rooms.size(); ++i) {
             const troom& room = loaded.rooms[i];
-            const tinygltf::Node& node = m.nodes[i];
+            const tinygltf::Node& node = m.nodes.at(by_name.at("room " + std::to_string(i)));
             EXPECT_EQ(node.name, "room " + std::to_string(i));
             ASSERT_EQ(node.translation.size(), 3u);
             EXPECT_EQ(node.translation[0], room.pos_x / 1024.0);
@@ -647,6 +647,71 @@ TEST(ExportObjects, BrokenObjectsAreReportedOnceAndCostFollowsTheBytes) {
     for (const auto& [name, content] : files) bytes += content.size();
     EXPECT_LT(bytes, 64u << 20);
     EXPECT_LT(seconds, 60.0);  // a guard against runaway work, not a speed target
+}
+
+TEST(ExportObjects, ItemsAndStaticInstancesStandWhereTheirRecordsSay) {
+    scratch_dir dir;
+    const std::string level = write_level(dir, "example.trc", levelgen::bundled_example_level());
+    const run_result r = export_level({level, dir.file("out"), "--model"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find("; 7 items, 2 static instances, 0 room sprites\n"), std::string::npos) << r.output;
+    Ttrlevel l;
+    ASSERT_EQ(l.load(level), 0);
+    const tinygltf::Model m = load_glb(dir.file("out/level.glb"));
+    std::map<std::string, int> by_name;
+    std::map<int, int> parent;
+    for (std::size_t n = 0; n < m.nodes.size(); ++n) {
+        by_name[m.nodes[n].name] = static_cast<int>(n);
+        for (int c : m.nodes[n].children) parent[c] = static_cast<int>(n);
+    }
+    // Where a node stands, in level units and the level's axes, and its turn about y.
+    auto expect_placed = [&](const std::string& name, std::size_t room, std::array<std::int32_t, 3> at, std::uint16_t angle) {
+        SCOPED_TRACE(name);
+        const tinygltf::Node& node = m.nodes.at(static_cast<std::size_t>(by_name.at(name)));
+        const int room_node = parent.at(by_name.at(name));
+        EXPECT_EQ(m.nodes.at(static_cast<std::size_t>(room_node)).name, "room " + std::to_string(room));
+        const std::vector<double>& base = m.nodes.at(static_cast<std::size_t>(room_node)).translation;
+        ASSERT_EQ(node.translation.size(), 3u);
+        EXPECT_NEAR((base[0] + node.translation[0]) * 1024, at[0], 1e-3);
+        EXPECT_NEAR(-(base[1] + node.translation[1]) * 1024, at[1], 1e-3);
+        EXPECT_NEAR(-(base[2] + node.translation[2]) * 1024, at[2], 1e-3);
+        matrix3 want = turn(1, angle / 65536.0);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) want[i][j] *= (i == 0 ? 1 : -1) * (j == 0 ? 1 : -1);
+        const float q[4] = {float(node.rotation.at(0)), float(node.rotation.at(1)), float(node.rotation.at(2)), float(node.rotation.at(3))};
+        const matrix3 got = quaternion_matrix(q);
+        for (int i = 0; i < 3; ++i)
+            for (int j = 0; j < 3; ++j) EXPECT_NEAR(got[i][j], want[i][j], 1e-6);
+    };
+    for (std::size_t i = 0; i < l.items.size(); ++i) {
+        const titem& item = l.items[i];
+        expect_placed("item " + std::to_string(i), std::size_t(item.room), {item.x, item.y, item.z},
+                      static_cast<std::uint16_t>(item.angle));
+        // A moveable's meshes hang from it, a sprite's quad is its mesh.
+        const tinygltf::Node& node = m.nodes.at(static_cast<std::size_t>(by_name.at("item " + std::to_string(i))));
+        EXPECT_TRUE(!node.children.empty() || node.mesh >= 0) << "item " << i;
+    }
+    EXPECT_EQ(m.nodes.at(static_cast<std::size_t>(by_name.at("item 5 mesh 3"))).translation,
+              (std::vector<double>{160 / 1024.0, 128 / 1024.0, 0.0}));
+    std::size_t statics = 0;
+    for (std::size_t r = 0; r < l.rooms.size(); ++r) {
+        for (std::size_t k = 0; k < l.rooms[r].num_static_instances; ++k, ++statics) {
+            const tstatic_instance& s = l.rooms[r].static_instances[k];
+            expect_placed("room " + std::to_string(r) + " static " + std::to_string(k), r, {s.x, s.y, s.z}, s.rotation);
+        }
+    }
+    EXPECT_EQ(statics, 2u);
+    // Room 1 flips into room 4: room 4 only in the flipped scene, in room 1's place; room 3 is water.
+    ASSERT_EQ(m.scenes.size(), 2u);
+    const std::vector<int> normal = m.scenes[0].nodes, flipped = m.scenes[1].nodes;
+    ASSERT_EQ(normal.size(), 4u);
+    EXPECT_EQ(std::count(normal.begin(), normal.end(), by_name.at("room 4")), 0);
+    EXPECT_EQ(flipped.at(1), by_name.at("room 4"));
+    EXPECT_EQ(normal.at(1), by_name.at("room 1"));
+    const tinygltf::Node& water = m.nodes.at(static_cast<std::size_t>(by_name.at("room 3")));
+    EXPECT_TRUE(water.extras.Has("water"));
+    const tinygltf::Primitive& p = m.meshes.at(static_cast<std::size_t>(water.mesh)).primitives.at(0);
+    EXPECT_TRUE(m.materials.at(static_cast<std::size_t>(p.material)).name.ends_with(" water"));
 }
 
 // ---- The reference validator ------------------------------------------------------------------
