@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "driver/quarlix.h"
+#include "level/object_data.h"
 #include "level/samples.h"
 #include "level/sections.h"
 
@@ -68,6 +69,45 @@ json room_of(const Ttrlevel& l, std::size_t index) {
                 {"static_instances", r.num_static_instances},
                 {"water", (r.flags[0] & 0x01u) != 0},
                 {"alternate_room", room_alternate(r, l.version)}};
+}
+
+/// The objects: each moveable with its meshes, animations (its own, as the moveables' first
+/// animations divide them) and the keyframes they declare; each static mesh; the items of
+/// each object id.
+json objects_of(const Ttrlevel& l) {
+    const std::size_t animations = l.version >= level_tr4 ? l.animations.size() : l.animations_old.size();
+    std::vector<std::uint64_t> keyframes_before(animations + 1, 0);
+    for (std::size_t a = 0; a < animations; ++a) {
+        keyframes_before[a + 1] = keyframes_before[a] + declared_keyframes(l, a).value_or(0);
+    }
+    const std::vector<animation_span> spans = moveable_animations(l);
+    json moveables = json::array();
+    for (std::size_t i = 0; i < l.moveables.size(); ++i) {
+        const std::uint32_t object_id = l.moveables[i].object_id;  // a copy: the field is packed
+        const std::uint16_t meshes = l.moveables[i].num_meshes;
+        moveables.push_back({{"index", i},
+                             {"object_id", object_id},
+                             {"meshes", meshes},
+                             {"animations", spans[i].end - spans[i].first},
+                             {"keyframes", keyframes_before[spans[i].end] - keyframes_before[spans[i].first]}});
+    }
+    json statics = json::array();
+    for (std::size_t i = 0; i < l.static_meshes.size(); ++i) {
+        const std::uint32_t id = l.static_meshes[i].id;
+        const std::uint16_t mesh = l.static_meshes[i].mesh;
+        statics.push_back({{"index", i}, {"id", id}, {"mesh", mesh}});
+    }
+    std::map<std::int16_t, std::uint64_t> per_object;
+    if (l.version <= 2) {
+        for (const titem_old& item : l.items_old) ++per_object[std::int16_t{item.object_id}];
+    } else {
+        for (const titem& item : l.items) ++per_object[std::int16_t{item.object_id}];
+    }
+    json items = json::array();
+    for (const auto& [object, count] : per_object) {
+        items.push_back({{"object_id", object}, {"count", count}});
+    }
+    return json{{"moveables", std::move(moveables)}, {"static_meshes", std::move(statics)}, {"items", std::move(items)}};
 }
 
 json chunk(const char* name, std::uint32_t unpacked, std::uint32_t packed) {
@@ -170,6 +210,19 @@ std::vector<row> rows_of(const json& s, bool room_fields) {
         sample_text += " of the " + samples["declared"].dump() + " declared";
     }
     add("samples", sample_text + " (" + bytes_text(samples["bytes"]) + " of sample data)");
+    const json& objects = s["objects"];
+    for (const auto& m : objects["moveables"]) {
+        add("moveable " + m["index"].dump(),
+            "object " + m["object_id"].dump() + "; " + plural(m["meshes"], "mesh", "meshes") + ", " +
+                plural(m["animations"], "animation", "animations") + ", " +
+                plural(m["keyframes"], "keyframe", "keyframes"));
+    }
+    for (const auto& m : objects["static_meshes"]) {
+        add("static mesh " + m["index"].dump(), "id " + m["id"].dump() + "; mesh " + m["mesh"].dump());
+    }
+    for (const auto& i : objects["items"]) {
+        add("items of object " + i["object_id"].dump(), i["count"].dump());
+    }
     return rows;
 }
 
@@ -252,6 +305,7 @@ json describe_level(const Ttrlevel& l, const file_facts& file) {
     s["samples"] = json{{"count", listed ? json(list.samples.size()) : json(nullptr)},
                         {"declared", listed ? json(list.declared) : json(nullptr)},
                         {"bytes", l.sample_data_size}};
+    s["objects"] = objects_of(l);
     return s;
 }
 

@@ -195,7 +195,16 @@ TEST(QuarlixInfo, CleanLevelOfEveryVersionReportsNothingAndTheBuildersCounts) {
         EXPECT_EQ(room["portals"], json::array({0}));
         EXPECT_EQ(room["layers"], version == 7 ? json(1) : json(nullptr));
         EXPECT_EQ(s["samples"]["count"], version >= 6 ? json(3) : json(nullptr));
+        // The moveable owns the animations from its first to the end; both items show object 0.
+        EXPECT_EQ(s["objects"]["moveables"],
+                  json::parse(R"([{"index":0,"object_id":0,"meshes":2,"animations":1,"keyframes":0}])"));
+        EXPECT_EQ(s["objects"]["static_meshes"], json::parse(R"([{"index":0,"id":0,"mesh":1}])"));
+        EXPECT_EQ(s["objects"]["items"], json::parse(R"([{"object_id":0,"count":2}])"));
     }
+    // The example's lever: four meshes, two animations of three and four keyframes.
+    const json example = info_json({files.write(levelgen::bundled_example_level(), "example.trc")}, 0);
+    EXPECT_EQ(example["objects"]["moveables"].back(),
+              json::parse(R"({"index":3,"object_id":4,"meshes":4,"animations":2,"keyframes":7})"));
 }
 
 TEST(QuarlixInfo, EachPlantedFaultIsFoundOnceWithItsPlace) {

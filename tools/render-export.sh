@@ -46,6 +46,11 @@ renderer.setSize(window.innerWidth, window.innerHeight);
 renderer.setClearColor(0x20242c);
 document.body.appendChild(renderer.domElement);
 const scene = new THREE.Scene();
+// The rooms carry their light in vertex colours (unlit); the objects are lit by their normals.
+scene.add(new THREE.HemisphereLight(0xffffff, 0x606060, 2.0));
+const sun = new THREE.DirectionalLight(0xffffff, 1.5);
+sun.position.set(0.4, 1, 0.6);
+scene.add(sun);
 const camera = new THREE.PerspectiveCamera(45, window.innerWidth / window.innerHeight, 0.1, 1000);
 new GLTFLoader().load('out/level.glb', (gltf) => {
   scene.add(gltf.scene);
