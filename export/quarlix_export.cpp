@@ -4,13 +4,15 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <new>
 #include <span>
 #include <system_error>
 
-#include "CLI/CLI.hpp"
+#include "app/command_line.h"
+#include "app/file_set.h"
+#include "app/level_file.h"
+#include "app/program.h"
 #include "export/model.h"
 #include "export/pictures.h"
 #include "level/record_meanings.h"
@@ -23,19 +25,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void say(std::ostream& out, const std::string& line) { out << line << '\n' << std::flush; }
+using app::output_file;
+using app::plural;
+using app::say;
 
-struct output_file {
-    std::string name;  // relative to the directory, '/' separated
-    std::vector<std::uint8_t> bytes;
-};
+std::string not_found(const std::string& name) { return "'" + name + "' not found"; }
+
+std::string no_level(const std::string& name, std::uint32_t) {
+    return "'" + name + "' is not a level of a known version";
+}
+
+/// The test seam of write_file_set: a run's files once each is whole, before any is renamed.
+app::file_written_hook file_written;
 
 std::string version_name(std::int32_t version) {
     return version == level_tr4 ? "TR4" : version == level_trc ? "TRC" : "version " + std::to_string(version);
-}
-
-std::string plural(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 void add_textures(page_store& pages, std::vector<output_file>& files, std::ostream& out) {
@@ -122,64 +126,6 @@ void add_model(const Ttrlevel& level, page_store& pages, std::vector<output_file
                  plural(summary.images, "page", "pages"));
 }
 
-/// Writes the files under dir. A failure removes what this run created (files and
-/// directories that did not exist before) and raises EInOutError.
-void write_files(const std::string& dir, const std::vector<output_file>& files) {
-    std::vector<fs::path> created_dirs, created_files;
-    auto fail = [&](const std::string& what) {
-        std::error_code ec;
-        std::size_t removed = 0;
-        for (const fs::path& f : created_files) {
-            removed += fs::remove(f, ec) ? 1 : 0;
-        }
-        for (auto d = created_dirs.rbegin(); d != created_dirs.rend(); ++d) {
-            fs::remove(*d, ec);
-        }
-        std::string message = what;
-        if (removed != 0) {
-            message += "; the " + plural(removed, "file", "files") + " it had created were removed";
-        }
-        throw EInOutError(message);
-    };
-    auto make_dir = [&](const fs::path& path, const std::string& shown) {
-        std::error_code ec;
-        if (fs::is_directory(path, ec)) {
-            return;
-        }
-        if (!fs::create_directory(path, ec) || ec) {
-            fail("cannot create the directory '" + shown + "'");
-        }
-        created_dirs.push_back(path);
-    };
-    // DIR and any missing parents; the parents are left in place once made.
-    const fs::path root = utf8_path(dir);
-    std::error_code ec;
-    if (!fs::is_directory(root, ec)) {
-        if (root.has_parent_path() && !fs::exists(root.parent_path(), ec)) {
-            fs::create_directories(root.parent_path(), ec);
-        }
-        make_dir(root, dir);
-    }
-    for (const output_file& file : files) {
-        const fs::path path = root / utf8_path(file.name).make_preferred();
-        make_dir(path.parent_path(), dir + "/" + fs::path(file.name).parent_path().generic_string());
-        const bool existed = fs::exists(path, ec);
-        std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-        if (!existed && stream.is_open()) {
-            created_files.push_back(path);
-        }
-        stream.write(reinterpret_cast<const char*>(file.bytes.data()),
-                     static_cast<std::streamsize>(file.bytes.size()));
-        stream.close();
-        if (!stream) {
-            if (existed) {
-                fs::remove(path, ec);  // cut short: not left as if it were whole
-            }
-            fail("cannot write '" + dir + "/" + file.name + "'");
-        }
-    }
-}
-
 /// Fails when an output would land on the level file itself.
 void keep_level_apart(const std::string& level_name, const std::string& dir,
                       const std::vector<output_file>& files) {
@@ -195,41 +141,34 @@ void keep_level_apart(const std::string& level_name, const std::string& dir,
 
 } // namespace
 
+void set_file_written_hook(std::function<void(const std::string& name)> hook) {
+    file_written = std::move(hook);
+}
+
 int run(const std::vector<std::string>& args, std::ostream& out) {
-    CLI::App app("Writes a level's texture pages as PNG pictures, its samples as WAVE files and "
+    CLI::App cli("Writes a level's texture pages as PNG pictures, its samples as WAVE files and "
                  "its rooms as a binary glTF model into a directory.",
                  "quarlix-export");
     std::string level_name, dir;
     bool textures = false, sounds = false, model = false;
-    app.add_option("LEVEL", level_name, "the level file (any version)")->required();
-    app.add_option("DIR", dir, "the directory to write into (created when missing)")->required();
-    app.add_flag("--textures", textures, "write textures/*.png");
-    app.add_flag("--sounds", sounds, "write sounds/sample-NNNN.wav (TR4 and TRC)");
-    app.add_flag("--model", model, "write level.glb");
-    app.set_version_flag("--version", "quarlix-export 1.0");
-    try {
-        std::vector<std::string> reversed(args.rbegin(), args.rend());
-        app.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e, out, out);
-        return status == 0 ? exit_done : exit_usage;
+    cli.add_option("LEVEL", level_name, "the level file (any version)")->required();
+    cli.add_option("DIR", dir, "the directory to write into (created when missing)")->required();
+    cli.add_flag("--textures", textures, "write textures/*.png");
+    cli.add_flag("--sounds", sounds, "write sounds/sample-NNNN.wav (TR4 and TRC)");
+    cli.add_flag("--model", model, "write level.glb");
+    if (const auto ended = app::parse_arguments(cli, args, out, exit_done, exit_usage)) {
+        return *ended;
     }
     if (!textures && !sounds && !model) {
         textures = sounds = model = true;
     }
 
-    try {
-        const auto level = std::make_unique<Ttrlevel>();
-        const std::uint8_t loaded = level->load(level_name);
-        if (loaded == 1) {
-            throw EInOutError("'" + level_name + "' not found");
-        }
-        if (loaded == 2) {
-            throw ELevelFormatError("'" + level_name + "' is not a level of a known version");
-        }
-        say(out, "quarlix-export: " + level_name + " (" + version_name(level->version) + ") to " + dir);
+    return app::reporting_errors(out, exit_failed, [&] {
+        const app::level_file file = app::open_level(level_name, {not_found, no_level});
+        const Ttrlevel& level = *file.level;
+        say(out, "quarlix-export: " + level_name + " (" + version_name(level.version) + ") to " + dir);
         std::vector<std::string> notes;
-        page_store pages(*level, notes);
+        page_store pages(level, notes);
         for (const std::string& note : notes) {
             say(out, "textures: " + note);
         }
@@ -238,22 +177,16 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
             add_textures(pages, files, out);
         }
         if (sounds) {
-            add_sounds(*level, files, out);
+            add_sounds(level, files, out);
         }
         if (model) {
-            add_model(*level, pages, files, out);
+            add_model(level, pages, files, out);
         }
         keep_level_apart(level_name, dir, files);
-        write_files(dir, files);
+        app::write_file_set(dir, files, file_written);
         say(out, "Done.");
         return exit_done;
-    } catch (const EError& e) {
-        say(out, std::string(e.kind()) + ": " + e.what());
-    } catch (const std::bad_alloc&) {
-        const EOutOfMemory e;
-        say(out, std::string(e.kind()) + ": " + e.what());
-    }
-    return exit_failed;
+    });
 }
 
 } // namespace quarlix::exporting

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <utility>
 
-#include "driver/quarlix.h"
+#include "level/conversion.h"
 #include "level/record_meanings.h"
 
 namespace quarlix::info {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "level/room_table.h"
+#include "level/table_place.h"
 #include "storage/errors.h"
 
 namespace quarlix {
@@ -38,14 +39,6 @@ inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint6
                           " exceeds the " + std::to_string(held) + " records held");
     }
 }
-/// Where the loader found the first record of a table: its name as in the loader's messages
-/// ("items", "room 2 sectors", "TRC room 0 layer rectangles"), the offset space ("file offset"
-/// or "level-data offset") and the offset.
-struct ttable_place {
-    std::string table;
-    std::string space;
-    std::size_t offset = 0;
-};
 
 /// Reads level data from a view that it never runs past. Counts are checked against the
 /// bytes left (and capacities) before anything is sized or copied.

@@ -3,12 +3,13 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "level/level_io.h"
 #include "level/records.h"
 #include "level/room.h"
+#include "level/table_place.h"
 #include "storage/zfiles.h"
 
 namespace quarlix {
