@@ -23,10 +23,18 @@ std::string reason(int error) {
     return error == 0 ? "" : ": " + std::generic_category().message(error);
 }
 
+/// "out/" as "out", so that the directory is one name to make.
+fs::path without_trailing_separators(fs::path p) {
+    while (!p.has_filename() && p.has_relative_path()) {
+        p = p.parent_path();
+    }
+    return p;
+}
+
 class set_writer {
 public:
     set_writer(const std::string& dir, const file_written_hook& written)
-        : dir_(dir), root_(utf8_path(dir)), written_(written) {}
+        : dir_(dir), root_(without_trailing_separators(utf8_path(dir))), written_(written) {}
     set_writer(const set_writer&) = delete;
     set_writer& operator=(const set_writer&) = delete;
     ~set_writer() { undo(); }
@@ -185,9 +193,14 @@ private:
 
     /// Every temporary file renamed over its name, with no signal let in between.
     void commit(const std::vector<output_file>& files) {
+        std::vector<std::string> targets;
+        targets.reserve(files.size());
+        for (const output_file& file : files) {
+            targets.push_back(utf8_name(path_of(file.name)));
+        }
         const ending_signals_held held;
         for (std::size_t i = 0; i < files.size(); ++i) {
-            if (!replace_with(temps_[i], utf8_name(path_of(files[i].name)))) {
+            if (!replace_with(temps_[i], targets[i])) {
                 const int error = errno;
                 std::string message = "cannot write " + shown(files[i].name) + reason(error);
                 message += undo();

@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::uint16_t widened_moveable_word = 0xFFEF;
 
-static_assert(sizeof Ttrlevel::sound_map == 2 * (marked_floor_words - 1),
+static_assert(sizeof Ttrlevel::sound_map == std::size_t{2} * (marked_floor_words - 1),
               "the marked floor data holds the marker and the whole sound map");
 
 } // namespace
