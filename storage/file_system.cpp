@@ -1,5 +1,5 @@
 // What the POSIX and the Windows file calls share: the names of temporary files, the file that
-// a save through a symbolic link replaces, and finishing or dropping a temporary file.
+// a save through a symbolic link replaces, and making, finishing or dropping a temporary file.
 #include "storage/file_system.h"
 
 #include <cerrno>
@@ -38,6 +38,22 @@ std::string temporary_names::next() {
     }
     salt_ = salt_ * 6364136223846793005u + 1;
     return utf8_name(dir_ / utf8_path(stem + ".tmp"));
+}
+
+bool create_temporary(const std::string& target, temporary_file& temp) {
+    temp = temporary_file{};
+    temporary_names names(target);
+    for (int attempt = 0; attempt < temporary_names::attempts; ++attempt) {
+        switch (create_new_file(names.next(), target, temp)) {
+        case creation::made:
+            return true;
+        case creation::name_taken:
+            continue;
+        case creation::failed:
+            return false;
+        }
+    }
+    return false;
 }
 
 bool sync_and_close(temporary_file& temp) {

@@ -171,41 +171,33 @@ output_state output_state_of(const std::string& name) {
                                              : output_state::read_only_file;
 }
 
-bool create_temporary(const std::string& target, temporary_file& temp) {
-    temp = temporary_file{};
-    temporary_names names(target);
-    for (int attempt = 0; attempt < temporary_names::attempts; ++attempt) {
-        const std::string name = names.next();
-        int fd = -1;
-        watched_name watched;
-        {
-            const ending_signals_held held;
-            fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                watched = watch(name, watch_file);
-            }
+creation create_new_file(const std::string& name, const std::string& target,
+                         temporary_file& temp) {
+    int fd = -1;
+    watched_name watched;
+    {
+        const ending_signals_held held;
+        fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            watched = watch(name, watch_file);
         }
-        if (fd < 0) {
-            if (errno == EEXIST) {
-                continue;
-            }
-            return false;
-        }
-        struct stat st {};
-        if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            (void)::fchmod(fd, st.st_mode & 0777);
-        }
-        std::FILE* file = ::fdopen(fd, "wb");
-        if (file == nullptr) {
-            ::close(fd);
-            ::unlink(name.c_str());
-            stop_watching(watched);
-            return false;
-        }
-        temp = temporary_file{file, name, watched};
-        return true;
     }
-    return false;
+    if (fd < 0) {
+        return errno == EEXIST ? creation::name_taken : creation::failed;
+    }
+    struct stat st {};
+    if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        (void)::fchmod(fd, st.st_mode & 0777);
+    }
+    std::FILE* file = ::fdopen(fd, "wb");
+    if (file == nullptr) {
+        ::close(fd);
+        ::unlink(name.c_str());
+        stop_watching(watched);
+        return creation::failed;
+    }
+    temp = temporary_file{file, name, watched};
+    return creation::made;
 }
 
 bool put_on_disk(std::FILE* file) {

@@ -20,6 +20,13 @@ private:
     std::uint64_t salt_;
 };
 
+/// Creates the file name, which must not exist yet, empty and open for writing, and watches
+/// it; an existing target lends it its permission bits.
+enum class creation { made, name_taken, failed };
+struct temporary_file;
+creation create_new_file(const std::string& name, const std::string& target,
+                         temporary_file& temp);
+
 /// Asks the system to put what was written to the file on the disk; false on failure.
 bool put_on_disk(std::FILE* file);
 

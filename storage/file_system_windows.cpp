@@ -105,31 +105,25 @@ output_state output_state_of(const std::string& name) {
     return output_state::writable_file;
 }
 
-bool create_temporary(const std::string& target, temporary_file& temp) {
-    temp = temporary_file{};
-    temporary_names names(target);
-    for (int attempt = 0; attempt < temporary_names::attempts; ++attempt) {
-        const std::string name = names.next();
-        int fd = -1;
-        const int rc = _wsopen_s(&fd, wide(name).c_str(),
-                                 _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
-                                 _SH_DENYNO, _S_IREAD | _S_IWRITE);
-        if (rc == EEXIST) {
-            continue;
-        }
-        if (rc != 0 || fd < 0) {
-            return false;
-        }
-        std::FILE* file = _fdopen(fd, "wb");
-        if (file == nullptr) {
-            _close(fd);
-            _wremove(wide(name).c_str());
-            return false;
-        }
-        temp = temporary_file{file, name, {}};
-        return true;
+creation create_new_file(const std::string& name, const std::string&, temporary_file& temp) {
+    int fd = -1;
+    const int rc = _wsopen_s(&fd, wide(name).c_str(),
+                             _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _SH_DENYNO,
+                             _S_IREAD | _S_IWRITE);
+    if (rc == EEXIST) {
+        return creation::name_taken;
     }
-    return false;
+    if (rc != 0 || fd < 0) {
+        return creation::failed;
+    }
+    std::FILE* file = _fdopen(fd, "wb");
+    if (file == nullptr) {
+        _close(fd);
+        _wremove(wide(name).c_str());
+        return creation::failed;
+    }
+    temp = temporary_file{file, name, {}};
+    return creation::made;
 }
 
 bool put_on_disk(std::FILE* file) {
