@@ -11,7 +11,7 @@
 namespace quarlix::app {
 
 level_file read_level(const std::string& name, const level_wording& wording,
-                      bool keep_table_places) {
+                      const ttable_sink& places) {
     if (!file_exists(name)) {
         throw EInOutError(wording.missing(name));
     }
@@ -30,15 +30,14 @@ level_file read_level(const std::string& name, const level_wording& wording,
         std::memcpy(&result.first_word, content.data(), std::min<std::size_t>(4, content.size()));
     }
     result.level = std::make_unique<Ttrlevel>();
-    result.level->keep_table_places = keep_table_places;
-    result.recognised = result.level->load_content(content, name) == 0;
+    result.recognised = result.level->load_content(content, name, places) == 0;
     file.close(false);
     return result;
 }
 
 level_file open_level(const std::string& name, const level_wording& wording,
-                      bool keep_table_places) {
-    level_file result = read_level(name, wording, keep_table_places);
+                      const ttable_sink& places) {
+    level_file result = read_level(name, wording, places);
     if (!result.recognised) {
         throw ELevelFormatError(wording.unknown(name, result.first_word));
     }

@@ -26,15 +26,15 @@ struct level_file {
     std::uint32_t first_word = 0;
 };
 
-/// Reads the named file whole (unwrapping a container) and the level in it, with its table
-/// places kept when asked. A missing file raises EInOutError worded by the program; a
-/// failure to read or a damaged level raises its own error.
+/// Reads the named file whole (unwrapping a container) and the level in it, telling `places`
+/// where each table lies when it is given. A missing file raises EInOutError worded by the
+/// program; a failure to read or a damaged level raises its own error.
 level_file read_level(const std::string& name, const level_wording& wording,
-                      bool keep_table_places = false);
+                      const ttable_sink& places = {});
 
 /// read_level, with a file of no known version raised as ELevelFormatError worded by the
 /// program.
 level_file open_level(const std::string& name, const level_wording& wording,
-                      bool keep_table_places = false);
+                      const ttable_sink& places = {});
 
 } // namespace quarlix::app

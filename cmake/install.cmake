@@ -31,7 +31,7 @@ install(TARGETS quarlix_level EXPORT quarlixTargets
 # geometry and the record decoders; the in-memory file, its errors and file calls, and the
 # thread limit. The walks and the readers and writers behind them stay inside the library.
 set(QUARLIX_PUBLIC_HEADERS
-    level/conversion.h level/geometry.h level/record_meanings.h level/records.h level/room.h
+    level/conversion.h level/geometry.h level/records.h level/room.h level/samples.h level/sections.h
     level/room_table.h level/table_place.h level/trunit2.h
     storage/errors.h storage/file_system.h storage/parallel.h storage/zfiles.h)
 foreach(header ${QUARLIX_PUBLIC_HEADERS})

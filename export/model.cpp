@@ -5,7 +5,7 @@
 #include <array>
 #include <map>
 
-#include "level/record_meanings.h"
+#include "level/records.h"
 #include "level/trunit2.h"
 #include "nlohmann/json.hpp"
 
@@ -119,14 +119,14 @@ public:
         }
         material_key key;
         key.two_sided = face_two_sided(word, level_.version);
-        object_texture_fields texture{};
+        tobject_texture texture{};
         // A TRC room's faces are all layer faces.
         const std::uint16_t index = face_texture_index(word, level_.version == level_trc);
         if (index < level_.object_textures.size()) {
-            texture = read_object_texture(level_.object_textures[index], level_.version);
+            texture = level_.object_textures[index];
             key.alpha = texture.blend_mode == 0 ? alpha_opaque : texture.blend_mode == 1 ? alpha_mask : alpha_blend;
-            if (texture.page < page_of_.size()) {
-                key.page = page_of_[texture.page];
+            if (texture_page(texture) < page_of_.size()) {
+                key.page = page_of_[texture_page(texture)];
             }
         }
         if (key.page < 0) {
@@ -142,8 +142,8 @@ public:
             const auto colour = vertex_colour(v, level_.version);
             p.colours.insert(p.colours.end(), colour.begin(), colour.end());
             if (key.page >= 0) {
-                p.uvs.insert(p.uvs.end(), {static_cast<float>(texture.u[c]) / 65536.0f,
-                                           static_cast<float>(texture.v[c]) / 65536.0f});
+                p.uvs.insert(p.uvs.end(), {static_cast<float>(texture.corners[c].u) / 65536.0f,
+                                           static_cast<float>(texture.corners[c].v) / 65536.0f});
             }
         }
         // Corners reversed: clockwise in the level's frame is counter-clockwise in glTF's.

@@ -15,7 +15,7 @@
 #include "app/program.h"
 #include "export/model.h"
 #include "export/pictures.h"
-#include "level/record_meanings.h"
+#include "level/samples.h"
 #include "level/trunit2.h"
 #include "storage/file_system.h"
 

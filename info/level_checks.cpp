@@ -5,8 +5,10 @@
 #include <iterator>
 #include <map>
 #include <string_view>
+#include <tuple>
 
-#include "level/record_meanings.h"
+#include "level/samples.h"
+#include "level/sections.h"
 
 namespace quarlix::info {
 
@@ -14,29 +16,31 @@ namespace {
 
 std::string num(std::uint64_t n) { return std::to_string(n); }
 
-/// Finds where the loader noted a table (the n-th time, for tables noted once per layer).
+/// Finds where the loader found a table.
 class table_places {
 public:
-    explicit table_places(const Ttrlevel& level) {
-        for (const ttable_place& p : level.table_places) {
-            by_name_[p.table].push_back(&p);
+    explicit table_places(std::span<const ttable_place> places) {
+        for (const ttable_place& p : places) {
+            by_table_.emplace(key(p.table, p.room, p.layer), &p);
         }
     }
-    const ttable_place* find(const std::string& table, std::size_t occurrence = 0) const {
-        const auto it = by_name_.find(table);
-        if (it == by_name_.end() || occurrence >= it->second.size()) {
-            return nullptr;
-        }
-        return it->second[occurrence];
+    const ttable_place* find(ttable_key table, std::int32_t room, std::int32_t layer) const {
+        const auto it = by_table_.find(key(table, room, layer));
+        return it == by_table_.end() ? nullptr : it->second;
     }
 
 private:
-    std::map<std::string, std::vector<const ttable_place*>, std::less<>> by_name_;
+    using place_key = std::tuple<ttable_kind, const tsection*, std::int32_t, std::int32_t>;
+    static place_key key(ttable_key table, std::int32_t room, std::int32_t layer) {
+        return {table.kind, table.section, room, layer};
+    }
+    std::map<place_key, const ttable_place*> by_table_;
 };
 
 class checker {
 public:
-    explicit checker(const Ttrlevel& level) : l_(level), places_(level) {}
+    checker(const Ttrlevel& level, std::span<const ttable_place> places)
+        : l_(level), places_(places) {}
 
     std::vector<problem> run() {
         rooms();
@@ -46,15 +50,27 @@ public:
     }
 
 private:
-    /// Adds a problem at record `index` of the table the loader noted as `table`.
-    void add(std::string where, std::string message, const std::string& table = {},
-             std::size_t index = 0, std::size_t element = 0, std::size_t occurrence = 0) {
+    /// Adds a problem, with no place.
+    void add(std::string where, std::string message) {
+        found_.push_back(problem{std::move(where), std::move(message), {}, std::nullopt});
+    }
+
+    /// Adds a problem at record `index` of a table of elements of `element` bytes, in `room`
+    /// and `layer` for the tables of rooms and layers.
+    void add(std::string where, std::string message, ttable_key table, std::size_t index,
+             std::size_t element, std::int32_t room = -1, std::int32_t layer = -1) {
         problem p{std::move(where), std::move(message), {}, std::nullopt};
-        if (const ttable_place* at = table.empty() ? nullptr : places_.find(table, occurrence)) {
+        if (const ttable_place* at = places_.find(table, room, layer)) {
             p.space = at->space;
             p.offset = at->offset + index * element;
         }
         found_.push_back(std::move(p));
+    }
+
+    /// Adds a problem at record `index` of a section after the rooms.
+    void add(std::string where, std::string message, const tsection& section, std::size_t index) {
+        add(std::move(where), std::move(message), ttable_key(section), index,
+            section.element_size(l_.version));
     }
 
     bool room_missing(std::int64_t room) const { return room < 0 || room >= l_.num_rooms; }
@@ -65,26 +81,26 @@ private:
         for (std::size_t r = 0; r < l_.rooms.size(); ++r) {
             const troom& room = l_.rooms[r];
             const std::string at = "room " + num(r);
-            const std::string table = (trc ? "TRC room " : "room ") + num(r) + " ";
+            const auto room_index = static_cast<std::int32_t>(r);
             for (std::size_t p = 0; p < room.num_portals; ++p) {
-                const portal_fields portal = read_portal(room.portals[p]);
+                const tportal& portal = room.portals[p];
                 if (room_missing(portal.room)) {
                     add(at + " portal " + num(p),
                         "leads to room " + num(portal.room) + ", beyond the " + rooms_text(),
-                        table + "portals", p, sizeof(tportal));
+                        ttable_kind::room_portals, p, sizeof(tportal), room_index);
                 }
             }
             const std::size_t sectors = std::size_t{room.num_z_sectors} * room.num_x_sectors;
             for (std::size_t s = 0; s < sectors; ++s) {
-                sector(room.sectors[s], at + " sector " + num(s), table + "sectors", s);
+                sector(room.sectors[s], at + " sector " + num(s), room_index, s);
             }
             if (trc) {
-                layer_faces(room, at, table);
+                layer_faces(room, at, room_index);
             } else {
                 faces(room.rectangles, room.num_rectangles, room.num_vertices, at, "rectangle",
-                      table + "rectangles", sizeof(troom_rectangle), 0, false);
+                      ttable_kind::room_rectangles, room_index, -1);
                 faces(room.triangles, room.num_triangles, room.num_vertices, at, "triangle",
-                      table + "triangles", sizeof(troom_triangle), 0, false);
+                      ttable_kind::room_triangles, room_index, -1);
             }
             if (room.alternate_room != -1 && room_missing(room.alternate_room)) {
                 add(at, "its alternate room " + num(static_cast<std::uint16_t>(room.alternate_room)) +
@@ -93,11 +109,9 @@ private:
         }
     }
 
-    void sector(const tsector& record, const std::string& where, const std::string& table,
-                std::size_t index) {
-        const sector_fields s = read_sector(record);
+    void sector(const tsector& s, const std::string& where, std::int32_t room, std::size_t index) {
         const auto at = [&](const std::string& message) {
-            add(where, message, table, index, sizeof(tsector));
+            add(where, message, ttable_kind::room_sectors, index, sizeof(tsector), room);
         };
         if (s.room_below != no_room_8 && room_missing(s.room_below)) {
             at("the room below, " + num(s.room_below) + ", is beyond the " + rooms_text());
@@ -118,8 +132,9 @@ private:
     /// Faces of one table: corners against `vertices`, texture against the object textures.
     template <class Table>
     void faces(const Table& rows, std::size_t count, std::size_t vertices, const std::string& at,
-               const char* kind, const std::string& table, std::size_t element,
-               std::size_t occurrence, bool layer_face) {
+               const char* kind, ttable_kind table, std::int32_t room, std::int32_t layer) {
+        const bool layer_face = layer >= 0;
+        const std::size_t element = sizeof(rows[0]);
         for (std::size_t i = 0; i < count; ++i) {
             const auto& face = rows[i];
             const std::string where = at + " " + kind + " " + num(i);
@@ -128,7 +143,7 @@ private:
                     add(where,
                         "corner " + num(c) + " is vertex " + num(face.corners[c]) +
                             ", beyond the " + num(vertices) + " vertices",
-                        table, i, element, occurrence);
+                        table, i, element, room, layer);
                     break;
                 }
             }
@@ -137,14 +152,14 @@ private:
                 add(where,
                     "object texture " + num(texture) + " is beyond the " +
                         num(l_.num_object_textures) + " object textures",
-                    table, i, element, occurrence);
+                    table, i, element, room, layer);
             }
         }
     }
 
     /// TRC rooms: the faces of each layer against that layer's vertices, and the layers'
     /// face counts against the totals in the room header.
-    void layer_faces(const troom& room, const std::string& at, const std::string& table) {
+    void layer_faces(const troom& room, const std::string& at, std::int32_t room_index) {
         const ttr5_layers& layers = room.layers;
         std::uint64_t rectangles = 0, triangles = 0;
         for (std::size_t k = 0; k < room.layer_headers.size(); ++k) {
@@ -156,11 +171,12 @@ private:
             }
             const std::string layer = at + " layer " + num(k);
             const std::size_t vertices = layers.vertex_blocks[k].count;
+            const auto layer_index = static_cast<std::int32_t>(k);
             faces(layers.rectangle_blocks[k].rectangles, layers.rectangle_blocks[k].count,
-                  vertices, layer, "rectangle", table + "layer rectangles",
-                  sizeof(tlayer_rectangle), k, true);
+                  vertices, layer, "rectangle", ttable_kind::layer_rectangles, room_index,
+                  layer_index);
             faces(layers.triangle_blocks[k].triangles, layers.triangle_blocks[k].count, vertices,
-                  layer, "triangle", table + "layer triangles", sizeof(tlayer_triangle), k, true);
+                  layer, "triangle", ttable_kind::layer_triangles, room_index, layer_index);
         }
         if (rectangles != room.trc_num_rectangles) {
             add(at, "its layers hold " + num(rectangles) + " rectangles, its header says " +
@@ -181,17 +197,16 @@ private:
                 add(where,
                     "byte offset " + std::to_string(p) + " is outside the " + num(mesh_bytes) +
                         " bytes of mesh data",
-                    "mesh pointers", i, 4);
+                    section_mesh_pointers, i);
             } else if (p % 2 != 0) {
-                add(where, "byte offset " + num(std::uint64_t(p)) + " is odd", "mesh pointers", i,
-                    4);
+                add(where, "byte offset " + num(std::uint64_t(p)) + " is odd", section_mesh_pointers,
+                    i);
             }
         }
-        const std::size_t moveable_size = section_element_size("moveables", l_.version);
         for (std::size_t i = 0; i < l_.moveables.size(); ++i) {
-            const moveable_fields m = read_moveable(l_.moveables[i]);
+            const tmoveable& m = l_.moveables[i];
             const auto at = [&](const std::string& message) {
-                add("moveable " + num(i), message, "moveables", i, moveable_size);
+                add("moveable " + num(i), message, section_moveables, i);
             };
             if (m.num_meshes > 0 && std::uint64_t{m.first_mesh} + m.num_meshes > std::uint64_t(l_.num_mesh_pointers)) {
                 at("meshes " + num(m.first_mesh) + " to " + num(m.first_mesh + m.num_meshes - 1u) +
@@ -208,43 +223,43 @@ private:
             }
         }
         for (std::size_t i = 0; i < l_.static_meshes.size(); ++i) {
-            const static_mesh_fields s = read_static_mesh(l_.static_meshes[i]);
+            const tstatic_mesh& s = l_.static_meshes[i];
             if (s.mesh >= l_.num_mesh_pointers) {
                 add("static mesh " + num(i),
                     "mesh " + num(s.mesh) + " is beyond the " + num(l_.num_mesh_pointers) +
                         " mesh pointers",
-                    "static meshes", i, 32);
+                    section_static_meshes, i);
             }
         }
         for (std::int32_t i = 0; i < l_.num_animations; ++i) {
             animation(i);
         }
         for (std::size_t i = 0; i < l_.state_changes.size(); ++i) {
-            const state_change_fields s = read_state_change(l_.state_changes[i]);
+            const tstate_change& s = l_.state_changes[i];
             if (s.num_dispatches > 0 && std::uint64_t{s.first_dispatch} + s.num_dispatches >
                                             std::uint64_t(l_.num_anim_dispatches)) {
                 add("state change " + num(i),
                     "dispatches " + num(s.first_dispatch) + " to " +
                         num(s.first_dispatch + s.num_dispatches - 1u) + " run past the " +
                         num(l_.num_anim_dispatches) + " animation dispatches",
-                    "state changes", i, 6);
+                    section_state_changes, i);
             }
         }
         const std::size_t pages = l_.num_textiles;
         for (std::size_t i = 0; i < l_.object_textures.size(); ++i) {
-            const object_texture_fields t = read_object_texture(l_.object_textures[i], l_.version);
-            if (t.page >= pages) {
+            const std::uint16_t page = texture_page(l_.object_textures[i]);
+            if (page >= pages) {
                 add("object texture " + num(i),
-                    "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
-                    "object textures", i, section_element_size("object_textures", l_.version));
+                    "page " + num(page) + " is beyond the " + num(pages) + " texture pages",
+                    section_object_textures, i);
             }
         }
         for (std::size_t i = 0; i < l_.sprite_textures.size(); ++i) {
-            const sprite_texture_fields t = read_sprite_texture(l_.sprite_textures[i]);
+            const tsprite_texture& t = l_.sprite_textures[i];
             if (t.page >= pages) {
                 add("sprite texture " + num(i),
                     "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
-                    "sprite textures", i, 16);
+                    section_sprite_textures, i);
             }
         }
     }
@@ -252,11 +267,16 @@ private:
     void animation(std::int32_t index) {
         const auto i = static_cast<std::size_t>(index);
         const bool newer = l_.version >= level_tr4;
-        const animation_fields a =
-            newer ? read_animation(l_.animations[i]) : read_animation(l_.animations_old[i]);
-        const std::size_t size = newer ? 40 : 32;
+        if (newer) {
+            animation(l_.animations[i], i);
+        } else {
+            animation(l_.animations_old[i], i);
+        }
+    }
+
+    template <class Animation> void animation(const Animation& a, std::size_t i) {
         const auto at = [&](const std::string& message) {
-            add("animation " + num(i), message, "animations", i, size);
+            add("animation " + num(i), message, section_animations, i);
         };
         const std::uint64_t frame_bytes = 2 * std::uint64_t(l_.num_frames);
         if (a.frame_offset >= frame_bytes) {
@@ -281,38 +301,37 @@ private:
 
     /// Record `index` of a table whose records stand in a room.
     void in_room(const std::string& kind, std::size_t index, std::int64_t room,
-                 const std::string& table, std::size_t element) {
+                 const tsection& section) {
         if (room_missing(room)) {
             add(kind + " " + num(index),
-                "is in room " + std::to_string(room) + ", beyond the " + rooms_text(), table,
-                index, element);
+                "is in room " + std::to_string(room) + ", beyond the " + rooms_text(), section,
+                index);
         }
     }
 
     void world_sections() {
-        const std::size_t item_size = section_element_size("items", l_.version);
         for (std::size_t i = 0; i < l_.items.size(); ++i) {
-            in_room("item", i, item_room(l_.items[i]), "items", item_size);
+            in_room("item", i, l_.items[i].room, section_items);
         }
         if (l_.version >= level_tr4) {
             for (std::size_t i = 0; i < l_.ai_objects.size(); ++i) {
-                in_room("AI object", i, ai_object_room(l_.ai_objects[i]), "AI objects", 24);
+                in_room("AI object", i, l_.ai_objects[i].room, section_ai_objects);
             }
         }
         for (std::size_t i = 0; i < l_.cameras.size(); ++i) {
-            in_room("camera", i, camera_room(l_.cameras[i]), "cameras", 16);
+            in_room("camera", i, l_.cameras[i].room, section_cameras);
         }
         for (std::size_t i = 0; i < l_.flyby_cameras.size(); ++i) {
-            in_room("flyby camera", i, flyby_camera_room(l_.flyby_cameras[i]), "flyby cameras", 40);
+            in_room("flyby camera", i, l_.flyby_cameras[i].room, section_flyby_cameras);
         }
         const std::size_t map_entries = sound_map_entries(l_.version);
         for (std::size_t i = 0; i < l_.sound_sources.size(); ++i) {
-            const std::uint16_t sound = sound_source_sound(l_.sound_sources[i]);
+            const std::uint16_t sound = l_.sound_sources[i].sound;
             if (sound >= map_entries) {
                 add("sound source " + num(i),
                     "sound " + num(sound) + " is beyond the " + num(map_entries) +
                         " entries of the sound map",
-                    "sound sources", i, 16);
+                    section_sound_sources, i);
             }
         }
         if (l_.version >= level_tr4) {
@@ -329,7 +348,7 @@ private:
                 add("sound map entry " + num(i),
                     "sample info " + std::to_string(entry) + " is beyond the " +
                         num(l_.num_sample_infos) + " sample infos",
-                    "sound map", i, 2);
+                    ttable_kind::sound_map, i, 2);
             }
         }
         const sample_list list = read_sample_list(l_.sample_data.span());
@@ -343,13 +362,13 @@ private:
         }
         const std::size_t samples = list.samples.size();
         for (std::size_t i = 0; i < l_.sample_infos.size(); ++i) {
-            const sample_info_fields s = read_sample_info(l_.sample_infos[i]);
-            const std::uint64_t end = std::uint64_t{s.first_sample} + std::max<std::uint16_t>(s.num_samples, 1);
+            const tsample_info& s = l_.sample_infos[i];
+            const std::uint64_t end = std::uint64_t{s.first_sample} + std::max<std::uint16_t>(sample_count(s), 1);
             if (end > samples) {
                 add("sample info " + num(i),
                     "samples " + num(s.first_sample) + " to " + num(end - 1) + " run past the " +
                         num(samples) + " samples of the sample list",
-                    "sample infos", i, 8);
+                    section_sample_infos, i);
             }
         }
     }
@@ -361,8 +380,8 @@ private:
 
 } // namespace
 
-std::vector<problem> check_level(const Ttrlevel& level) {
-    return checker(level).run();
+std::vector<problem> check_level(const Ttrlevel& level, std::span<const ttable_place> places) {
+    return checker(level, places).run();
 }
 
 } // namespace quarlix::info

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct problem {
 /// Every problem of the level, in table order. A marked TR4 (a conversion's output) is
 /// checked against its own sound map like any TR4; the map hidden in its floor data is floor
 /// data to the checks.
-std::vector<problem> check_level(const Ttrlevel& level);
+/// `places` are where the load found the tables (its sink's reports); without them the
+/// problems carry no offsets.
+std::vector<problem> check_level(const Ttrlevel& level, std::span<const ttable_place> places = {});
 
 } // namespace quarlix::info

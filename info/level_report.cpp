@@ -10,7 +10,8 @@
 #include <utility>
 
 #include "level/conversion.h"
-#include "level/record_meanings.h"
+#include "level/samples.h"
+#include "level/sections.h"
 
 namespace quarlix::info {
 
@@ -38,40 +39,18 @@ const char* name_test_of(std::int32_t version) {
 
 /// The counts of the model, keyed by their names without "num_".
 json counts_of(const Ttrlevel& l) {
-    return json{{"rooms", l.num_rooms},
-                {"floor_data", l.num_floor_data},
-                {"mesh_data", l.num_mesh_data},
-                {"mesh_pointers", l.num_mesh_pointers},
-                {"animations", l.num_animations},
-                {"state_changes", l.num_state_changes},
-                {"anim_dispatches", l.num_anim_dispatches},
-                {"anim_commands", l.num_anim_commands},
-                {"mesh_trees", l.num_mesh_trees},
-                {"frames", l.num_frames},
-                {"moveables", l.num_moveables},
-                {"static_meshes", l.num_static_meshes},
-                {"object_textures", l.num_object_textures},
-                {"sprite_textures", l.num_sprite_textures},
-                {"sprite_sequences", l.num_sprite_sequences},
-                {"cameras", l.num_cameras},
-                {"flyby_cameras", l.num_flyby_cameras},
-                {"sound_sources", l.num_sound_sources},
-                {"boxes", l.num_boxes},
-                {"overlaps", l.num_overlaps},
-                {"zones", l.num_zones},
-                {"animated_textures", l.num_animated_textures},
-                {"items", l.num_items},
-                {"ai_objects", l.num_ai_objects},
-                {"demo_data", l.num_demo_data},
-                {"sample_infos", l.num_sample_infos},
-                {"sample_indices", l.num_sample_indices}};
+    json counts{{"rooms", l.num_rooms}};
+    for (const tsection* section : all_sections) {
+        counts[std::string(section->key())] = l.*section->count;
+    }
+    return counts;
 }
 
 json room_of(const Ttrlevel& l, std::size_t index) {
     const troom& r = l.rooms[index];
     json portals = json::array();
     for (std::size_t p = 0; p < r.num_portals; ++p) {
-        portals.push_back(read_portal(r.portals[p]).room);
+        portals.push_back(r.portals[p].room);
     }
     return json{{"index", index},
                 {"x", r.pos_x},
@@ -258,15 +237,13 @@ json describe_level(const Ttrlevel& l, const file_facts& file) {
     }
     s["rooms"] = std::move(rooms);
     json sections = json::object();
-    for (const auto& [name, count] : s["counts"].items()) {
-        if (name == "rooms") {
-            continue;
-        }
-        const std::uint64_t n = count.get<std::uint64_t>();
-        sections[name] = json{{"count", n}, {"bytes", n * section_element_size(name, l.version)}};
-        if (name == "demo_data") {
+    for (const tsection* section : all_sections) {
+        const auto n = static_cast<std::uint64_t>(l.*section->count);
+        sections[std::string(section->key())] =
+            json{{"count", n}, {"bytes", n * section->element_size(l.version)}};
+        if (section == &section_demo_data) {
             const std::size_t entries = sound_map_entries(l.version);
-            sections["sound_map"] = json{{"count", entries}, {"bytes", 2 * entries}};
+            sections["sound_map"] = json{{"count", entries}, {"bytes", sound_map_bytes(l.version)}};
         }
     }
     s["sections"] = std::move(sections);

@@ -40,12 +40,14 @@ std::string no_level(const std::string& name, std::uint32_t first_word) {
 outcome inspect(const std::string& name, bool check) {
     outcome result;
     try {
-        // The checks name the offsets of what they find.
-        const app::level_file file = app::open_level(name, {cannot_open, no_level}, true);
+        std::vector<ttable_place> places;  // the checks name the offsets of what they find
+        const ttable_sink keep = [&places](const ttable_place& p) { places.push_back(p); };
+        const app::level_file file =
+            app::open_level(name, {cannot_open, no_level}, check ? keep : ttable_sink{});
         const file_facts facts{name, file.size, file.container};
         result.summary = describe_level(*file.level, facts);
         if (check) {
-            const std::vector<problem> found = check_level(*file.level);
+            const std::vector<problem> found = check_level(*file.level, places);
             result.problems = !found.empty();
             result.summary["problems"] = problems_json(found);
         }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "level/records.h"
+
 namespace quarlix {
 
 class Ttrlevel;
@@ -10,8 +12,8 @@ class Ttrlevel;
 /// The floor-data word that marks a TR4 file made from a TRC file.
 inline constexpr std::uint16_t conversion_marker = 0x8385;
 
-/// Floor-data words of a marked TR4 file: the marker, then the TRC sound map's 450 words.
-inline constexpr std::int32_t marked_floor_words = 451;
+/// Floor-data words of a marked TR4 file: the marker, then the TRC sound map's words.
+inline constexpr std::int32_t marked_floor_words = 1 + static_cast<std::int32_t>(sound_map_capacity);
 
 /// The TRC-to-TR4 model edits: one room, one item, no world sections, and the sound map
 /// hidden in the floor data behind the conversion marker.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,22 +41,31 @@ inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint6
     }
 }
 
+
 /// Reads level data from a view that it never runs past. Counts are checked against the
 /// bytes left (and capacities) before anything is sized or copied.
 class level_loader {
 public:
     static constexpr bool loading = true;
 
-    /// `space` names the offsets in messages: "file offset" or "level-data offset".
-    level_loader(std::span<const std::uint8_t> data, std::size_t pos, std::string_view space)
-        : data_(data), pos_(pos > data.size() ? data.size() : pos), space_(space) {}
+    /// `space` names the offsets in messages: "file offset" or "level-data offset"; `version`
+    /// is the level version whose layout the walks read.
+    level_loader(std::span<const std::uint8_t> data, std::size_t pos, std::string_view space,
+                 std::int32_t version)
+        : version(version), data_(data), pos_(pos > data.size() ? data.size() : pos),
+          space_(space) {}
 
-    /// From now on, every table's place is appended to `places` (null: none are kept).
-    void keep_places(std::vector<ttable_place>* places) noexcept { places_ = places; }
-    /// Notes that the records of the table `field` start here.
-    void note(std::string_view field) {
-        if (places_ != nullptr) {
-            places_->push_back({std::string(field), std::string(space_), pos_});
+    const std::int32_t version;
+
+    /// From now on, every table's place goes to `places` (null: nowhere).
+    void report_places(const ttable_sink* places) noexcept { places_ = places; }
+    /// The room (and layer) whose tables follow; -1: none.
+    void in_room(std::int32_t room) noexcept { room_ = room; }
+    void in_layer(std::int32_t layer) noexcept { layer_ = layer; }
+    /// Notes that the records of a table start here.
+    void note(ttable_key table) const {
+        if (places_ != nullptr && *places_) {
+            (*places_)(ttable_place{table, room_, layer_, space_, pos_});
         }
     }
 
@@ -112,24 +122,26 @@ public:
     /// A 16-bit count then that many records into a room table, sized to the count once the
     /// count is checked against the table's capacity and the bytes left.
     template <class C, class T, std::size_t N>
-    void table(C& count, troom_table<T, N>& rows, std::string_view field) {
+    void table(C& count, troom_table<T, N>& rows, std::string_view field, ttable_key key) {
         const std::size_t at = pos_;
         value(count, field);
         capacity(count, N, at, field);
-        rows_into(rows, count, field);
+        rows_into(rows, count, field, key);
     }
     /// count records into a room table sized to them, after checking that they are all there.
     template <class T, std::size_t N>
-    void rows_into(troom_table<T, N>& rows, std::uint64_t count, std::string_view field) {
-        note(field);
+    void rows_into(troom_table<T, N>& rows, std::uint64_t count, std::string_view field,
+                   ttable_key key) {
+        note(key);
         need(count * sizeof(T), field);
         rows.assign(reinterpret_cast<const T*>(data_.data() + pos_), static_cast<std::size_t>(count));
         pos_ += static_cast<std::size_t>(count) * sizeof(T);
     }
     /// count records straight into rows, after checking that they are all there.
-    template <class T> void rows_into(T* rows, std::uint64_t count, std::string_view field) {
+    template <class T>
+    void rows_into(T* rows, std::uint64_t count, std::string_view field, ttable_key key) {
         static_assert(std::is_trivially_copyable_v<T>);
-        note(field);
+        note(key);
         need(count * sizeof(T), field);
         bytes(rows, static_cast<std::size_t>(count) * sizeof(T), field);
     }
@@ -143,7 +155,9 @@ private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_;
     std::string_view space_;
-    std::vector<ttable_place>* places_ = nullptr;
+    const ttable_sink* places_ = nullptr;
+    std::int32_t room_ = -1;
+    std::int32_t layer_ = -1;
 };
 
 /// Appends level data to a buffer; patches go back to noted offsets. Made without a buffer it
@@ -152,12 +166,17 @@ class level_saver {
 public:
     static constexpr bool loading = false;
 
-    explicit level_saver(std::vector<std::uint8_t>& out) : out_(&out) {}
+    /// Writes the layout of `version` (TR4 or TRC) to `out`.
+    level_saver(std::vector<std::uint8_t>& out, std::int32_t version)
+        : version(version), out_(&out) {}
     /// Counts without writing.
-    level_saver() = default;
+    explicit level_saver(std::int32_t version) : version(version) {}
+
+    const std::int32_t version;
 
     std::size_t position() const noexcept { return size_; }
-    void note(std::string_view) noexcept {}
+    void note(ttable_key) const noexcept {}
+    void in_room(std::int32_t) noexcept {}
 
     void bytes(const void* src, std::size_t n, std::string_view = {}) {
         if (out_ != nullptr) {
@@ -177,7 +196,7 @@ public:
         size_ += n;
     }
     template <class C, class T, std::size_t N>
-    void table(const C& count, const troom_table<T, N>& rows, std::string_view = {}) {
+    void table(const C& count, const troom_table<T, N>& rows, std::string_view, ttable_key) {
         value(count);
         rows_from(rows, count);
     }

@@ -14,7 +14,7 @@ zbuffer buffer_of(std::span<const std::uint8_t> bytes) {
 }
 
 void load_older_textures(level_loader& io, Ttrlevel& l) {
-    if (l.version >= 3) {
+    if (io.version >= 3) {
         io.value(l.palette8, "palette");
         io.value(l.palette16, "16-bit palette");
     }
@@ -24,7 +24,7 @@ void load_older_textures(level_loader& io, Ttrlevel& l) {
     l.num_textiles = textiles;
     l.textile_bytes = textiles * 65536;
     l.textiles8 = buffer_of(io.take(l.textile_bytes, "8-bit textiles"));
-    if (l.version >= 3) {
+    if (io.version >= 3) {
         l.textiles16 = buffer_of(io.take(std::uint64_t{textiles} * 131072, "16-bit textiles"));
     }
 }

@@ -38,7 +38,7 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
     io.value(r.y_top, at + "y_top");
     io.value(r.num_data_words, at + "num_data_words");
     if (version <= 2) {
-        io.table(r.num_vertices, r.legacy_vertices, at + "vertices");
+        io.table(r.num_vertices, r.legacy_vertices, at + "vertices", ttable_kind::room_vertices);
         if constexpr (Io::loading) {
             r.vertices.resize(r.num_vertices);
             for (std::size_t i = 0; i < r.num_vertices; ++i) {
@@ -47,7 +47,7 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
             }
         }
     } else {
-        io.table(r.num_vertices, r.vertices, at + "vertices");
+        io.table(r.num_vertices, r.vertices, at + "vertices", ttable_kind::room_vertices);
         if constexpr (Io::loading) {
             r.legacy_vertices.resize(r.num_vertices);
             for (std::size_t i = 0; i < r.num_vertices; ++i) {
@@ -56,10 +56,10 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
             }
         }
     }
-    io.table(r.num_rectangles, r.rectangles, at + "rectangles");
-    io.table(r.num_triangles, r.triangles, at + "triangles");
-    io.table(r.num_sprites, r.sprites, at + "sprites");
-    io.table(r.num_portals, r.portals, at + "portals");
+    io.table(r.num_rectangles, r.rectangles, at + "rectangles", ttable_kind::room_rectangles);
+    io.table(r.num_triangles, r.triangles, at + "triangles", ttable_kind::room_triangles);
+    io.table(r.num_sprites, r.sprites, at + "sprites", ttable_kind::room_sprites);
+    io.table(r.num_portals, r.portals, at + "portals", ttable_kind::room_portals);
 
     const std::size_t sectors_at = io.position();
     io.value(r.num_z_sectors, at + "sector count z");
@@ -67,7 +67,7 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
     const std::uint64_t sectors = std::uint64_t{r.num_z_sectors} * r.num_x_sectors;
     if constexpr (Io::loading) {
         io.capacity(sectors, max_room_sectors, sectors_at, at + "sectors");
-        io.rows_into(r.sectors, sectors, at + "sectors");
+        io.rows_into(r.sectors, sectors, at + "sectors", ttable_kind::room_sectors);
     } else {
         (void)sectors_at;
         io.rows_from(r.sectors, static_cast<std::size_t>(sectors));
@@ -81,15 +81,15 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
         io.value(r.ambient_3, at + "ambient_3");
     }
     if (version <= 2) {
-        io.table(r.num_lights, r.legacy_lights_18, at + "lights");
-        io.table(r.num_static_instances, r.legacy_static_instances, at + "static instances");
+        io.table(r.num_lights, r.legacy_lights_18, at + "lights", ttable_kind::room_lights);
+        io.table(r.num_static_instances, r.legacy_static_instances, at + "static instances", ttable_kind::room_static_instances);
     } else {
         if (version <= 5) {
-            io.table(r.num_lights, r.legacy_lights_24, at + "lights");
+            io.table(r.num_lights, r.legacy_lights_24, at + "lights", ttable_kind::room_lights);
         } else {
-            io.table(r.num_lights, r.lights, at + "lights");
+            io.table(r.num_lights, r.lights, at + "lights", ttable_kind::room_lights);
         }
-        io.table(r.num_static_instances, r.static_instances, at + "static instances");
+        io.table(r.num_static_instances, r.static_instances, at + "static instances", ttable_kind::room_static_instances);
     }
     io.value(r.alternate_room, at + "alternate_room");
     io.value(r.flags, at + "flags");
@@ -109,13 +109,15 @@ template <class Io> void walk_tr4_rooms(Io& io, Ttrlevel& l) {
     const std::size_t count_at = io.position();
     io.value(count, "room count");
     if constexpr (Io::loading) {
-        size_rooms(io, l, count, count_at, smallest_room(l.version));
+        size_rooms(io, l, count, count_at, smallest_room(io.version));
     } else {
         (void)count_at;
     }
     for (std::size_t i = 0; i < l.rooms.size(); ++i) {
-        walk_room(io, l.rooms[i], l.version, "room " + std::to_string(i) + " ");
+        io.in_room(static_cast<std::int32_t>(i));
+        walk_room(io, l.rooms[i], io.version, "room " + std::to_string(i) + " ");
     }
+    io.in_room(-1);
 }
 
 template void walk_tr4_rooms(level_loader&, Ttrlevel&);

@@ -108,18 +108,22 @@ void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t 
     }
     claim(io, reads, room_at, row_bytes, at + "layer rows");
     for (std::uint32_t k = 0; k < count; ++k) {
+        io.in_layer(static_cast<std::int32_t>(k));
         auto& rb = r.layers.rectangle_blocks[k];
         auto& tb = r.layers.triangle_blocks[k];
-        io.rows_into(rb.rectangles, rb.count, at + "layer rectangles");
-        io.rows_into(tb.triangles, tb.count, at + "layer triangles");
+        io.rows_into(rb.rectangles, rb.count, at + "layer rectangles", ttable_kind::layer_rectangles);
+        io.rows_into(tb.triangles, tb.count, at + "layer triangles", ttable_kind::layer_triangles);
     }
+    io.in_layer(-1);
     if (triangles % 2 != 0) {
         io.skip(2, at + "face filler");
     }
     for (std::uint32_t k = 0; k < count; ++k) {
+        io.in_layer(static_cast<std::int32_t>(k));
         auto& vb = r.layers.vertex_blocks[k];
-        io.rows_into(vb.vertices, vb.count, at + "layer vertices");
+        io.rows_into(vb.vertices, vb.count, at + "layer vertices", ttable_kind::layer_vertices);
     }
+    io.in_layer(-1);
     layers_to_room_geometry(r);
 }
 
@@ -224,22 +228,22 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
     }
     walk_trc_lights(io, r, at);
     if constexpr (loading) {
-        io.rows_into(r.aux_records, r.num_aux_records, at + "aux records");
+        io.rows_into(r.aux_records, r.num_aux_records, at + "aux records", ttable_kind::room_aux_records);
     } else {
         io.rows_from(r.aux_records, r.num_aux_records);
     }
     patch_offset(p.sectors_start);
     if constexpr (loading) {
-        io.rows_into(r.sectors, sectors, at + "sectors");
+        io.rows_into(r.sectors, sectors, at + "sectors", ttable_kind::room_sectors);
     } else {
         io.rows_from(r.sectors, static_cast<std::size_t>(sectors));
     }
     patch_offset(p.sectors_end);
-    io.table(r.num_portals, r.portals, at + "portals");
+    io.table(r.num_portals, r.portals, at + "portals", ttable_kind::room_portals);
     filler(io, separator, 2, at + "portal filler");
     patch_offset(p.portals_end);
     if constexpr (loading) {
-        io.rows_into(r.static_instances, r.num_static_instances, at + "static instances");
+        io.rows_into(r.static_instances, r.num_static_instances, at + "static instances", ttable_kind::room_static_instances);
         read_layers(io, r, at, layers_at, reads, room_at);
         claim(io, reads, room_at, 0, at + "data");
         reads.bytes_left -= io.position() - room_at;
@@ -300,8 +304,10 @@ template <class Io> void walk_trc_rooms(Io& io, Ttrlevel& l, trc_frame& frame) {
         reads.layers_left = io.size() / sizeof(tlayer_header);
     }
     for (std::size_t i = 0; i < l.rooms.size(); ++i) {
+        io.in_room(static_cast<std::int32_t>(i));
         walk_trc_room(io, l.rooms[i], "TRC room " + std::to_string(i) + " ", reads);
     }
+    io.in_room(-1);
 }
 
 template void walk_trc_rooms(level_loader&, Ttrlevel&, trc_frame&);

@@ -3,19 +3,17 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "level/table_place.h"
 #include "level/records.h"
 #include "level/room.h"
-#include "level/table_place.h"
 #include "storage/zfiles.h"
 
 namespace quarlix {
-
-/// Level versions: 0 none, 1 to 5 older formats, 6 TR4, 7 TRC.
-enum : std::int32_t { level_none = 0, level_tr4 = 6, level_trc = 7 };
 
 /// What a save of a level would write, in bytes, known before the output is created.
 struct tsave_sizes {
@@ -123,15 +121,11 @@ public:
     std::vector<tcinematic_frame> cinematic_frames;
     std::vector<tai_object> ai_objects;
     std::vector<std::uint8_t> demo_data;
-    std::uint8_t sound_map[900] = {};   // 450 16-bit entries
+    std::uint8_t sound_map[2 * sound_map_capacity] = {};
     std::vector<tsample_info> sample_infos;
     std::uint32_t sample_data_size = 0;
     zbuffer sample_data;
     std::vector<std::int32_t> sample_indices;
-    /// Where the last load found each table, in reading order (for reports; never written).
-    /// Kept only when keep_table_places is set: one entry per table of every room.
-    std::vector<ttable_place> table_places;
-    bool keep_table_places = false;
 
     /// Reads a level of any version: 0 recognised, 1 no such file, 2 unrecognised first word.
     std::uint8_t load(const std::string& file_name);
@@ -176,14 +170,21 @@ public:
     void set_num_sample_indices(std::int32_t n);
 
     /// Loads from bytes already in memory, as load does after reading the file (no disk):
-    /// 0 recognised, 2 unrecognised first word.
-    std::uint8_t load_content(std::span<const std::uint8_t> content, const std::string& file_name);
+    /// 0 recognised, 2 unrecognised first word. `places`, when set, is told where each table
+    /// starts, in reading order.
+    std::uint8_t load_content(std::span<const std::uint8_t> content, const std::string& file_name,
+                              const ttable_sink& places = {});
 
 private:
     void release_buffers();
-    /// Writes the whole output file through an open, emptied in-memory file.
-    void write_level(TZfile& file);
 };
+
+/// Entry i of the level's own sound map: -1 none, else an index into the sample infos.
+inline std::int16_t sound_map_entry(const Ttrlevel& level, std::size_t i) {
+    std::int16_t entry;
+    std::memcpy(&entry, level.sound_map + 2 * i, sizeof entry);
+    return entry;
+}
 
 /// The level version that a first word and a file name give; 0 for an unrecognised word.
 std::int32_t detect_version(std::uint32_t first_word, const std::string& file_name);

@@ -1,4 +1,5 @@
 // Cameras through the sample indices: world, AI and sound sections, and the TRC close.
+#include <cassert>
 #include <cstring>
 
 #include "level/walks.h"
@@ -8,14 +9,13 @@ namespace quarlix {
 namespace {
 
 titem_old item_to_old(const titem& i) {
-    return titem_old{i.f0,  i.f2,  i.f4,
-                     i.f8,  i.f12, i.f16,
-                     i.f17, static_cast<std::uint8_t>(i.f18), static_cast<std::uint8_t>(i.f20),
-                     i.f22};
+    return titem_old{i.object_id, i.room, i.x, i.y, i.z, i.angle,
+                     static_cast<std::uint8_t>(i.intensity),
+                     static_cast<std::uint8_t>(i.intensity_2), i.flags};
 }
 
 titem item_from_old(const titem_old& o) {
-    return titem{o.f0, o.f2, o.f4, o.f8, o.f12, o.f16, o.f17, o.f18, o.f19, o.f20};
+    return titem{o.object_id, o.room, o.x, o.y, o.z, o.angle, o.intensity, o.intensity_2, o.flags};
 }
 
 /// Zone arrays that a version stores: all ten, or six for versions 1 and 2.
@@ -24,12 +24,12 @@ constexpr int old_zones[] = {0, 1, 4, 5, 6, 9};
 
 template <class Io> void walk_zones(Io& io, Ttrlevel& l) {
     const std::span<const int> arrays =
-        l.version <= 2 ? std::span<const int>(old_zones) : std::span<const int>(all_zones);
+        io.version <= 2 ? std::span<const int>(old_zones) : std::span<const int>(all_zones);
     if constexpr (Io::loading) {
-        io.need(std::uint64_t(arrays.size()) * std::uint64_t(l.num_boxes) * 2, "zones");
+        io.need(std::uint64_t(arrays.size()) * std::uint64_t(l.num_boxes) * 2, section_zones.field);
         l.set_num_zones(l.num_boxes);
         for (int z : arrays) {
-            io.rows_into(l.zones[z].data(), l.zones[z].size(), "zones");
+            io.rows_into(l.zones[z].data(), l.zones[z].size(), section_zones.field, section_zones);
         }
     } else {
         for (int z : arrays) {
@@ -39,15 +39,15 @@ template <class Io> void walk_zones(Io& io, Ttrlevel& l) {
 }
 
 template <class Io> void walk_items(Io& io, Ttrlevel& l) {
-    if (l.version <= 2) {
-        counted(io, l, &Ttrlevel::set_num_items, l.num_items, l.items_old, "items");
+    if (io.version <= 2) {
+        counted(io, l, section_items, l.items_old);
         if constexpr (Io::loading) {
             for (std::size_t i = 0; i < l.items_old.size(); ++i) {
                 l.items[i] = item_from_old(l.items_old[i]);
             }
         }
     } else {
-        counted(io, l, &Ttrlevel::set_num_items, l.num_items, l.items, "items");
+        counted(io, l, section_items, l.items);
         if constexpr (Io::loading) {
             for (std::size_t i = 0; i < l.items.size(); ++i) {
                 l.items_old[i] = item_to_old(l.items[i]);
@@ -56,10 +56,15 @@ template <class Io> void walk_items(Io& io, Ttrlevel& l) {
     }
 }
 
-/// A 16-bit count then that many records, sized through a 32-bit setter.
+/// A 16-bit count then that many records of a section.
 template <class Io, class T>
-void counted16(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), std::int32_t count,
-               std::vector<T>& rows, std::string_view field) {
+void counted16(Io& io, Ttrlevel& l, const tsection& section, std::vector<T>& rows,
+               std::string_view field = {}) {
+    assert(section.element_size(io.version) == sizeof(T));
+    if (field.empty()) {
+        field = section.field;
+    }
+    const std::int32_t count = l.*section.count;
     if constexpr (!Io::loading) {
         check_saved_count(count, rows.size(), UINT16_MAX, field);
     }
@@ -67,8 +72,8 @@ void counted16(Io& io, Ttrlevel& l, void (Ttrlevel::*set)(std::int32_t), std::in
     io.value(n, field);
     if constexpr (Io::loading) {
         io.need(std::uint64_t{n} * sizeof(T), field);
-        (l.*set)(n);
-        io.rows_into(rows.data(), n, field);
+        (l.*section.set)(n);
+        io.rows_into(rows.data(), n, field, section);
     } else {
         io.rows_from(rows.data(), static_cast<std::size_t>(count));
     }
@@ -87,23 +92,20 @@ template <class Io> void walk_inline_samples(Io& io, Ttrlevel& l) {
 } // namespace
 
 template <class Io> void walk_world_sections(Io& io, Ttrlevel& l) {
-    const std::int32_t v = l.version;
-    counted(io, l, &Ttrlevel::set_num_cameras, l.num_cameras, l.cameras, "cameras");
+    const std::int32_t v = io.version;
+    counted(io, l, section_cameras, l.cameras);
     if (v >= level_tr4) {
-        counted(io, l, &Ttrlevel::set_num_flyby_cameras, l.num_flyby_cameras, l.flyby_cameras,
-                "flyby cameras");
+        counted(io, l, section_flyby_cameras, l.flyby_cameras);
     }
-    counted(io, l, &Ttrlevel::set_num_sound_sources, l.num_sound_sources, l.sound_sources,
-            "sound sources");
+    counted(io, l, section_sound_sources, l.sound_sources);
     if (v <= 2) {
-        counted(io, l, &Ttrlevel::set_num_boxes, l.num_boxes, l.boxes_old, "boxes");
+        counted(io, l, section_boxes, l.boxes_old);
     } else {
-        counted(io, l, &Ttrlevel::set_num_boxes, l.num_boxes, l.boxes, "boxes");
+        counted(io, l, section_boxes, l.boxes);
     }
-    counted(io, l, &Ttrlevel::set_num_overlaps, l.num_overlaps, l.overlaps, "overlaps");
+    counted(io, l, section_overlaps, l.overlaps);
     walk_zones(io, l);
-    counted(io, l, &Ttrlevel::set_num_animated_textures, l.num_animated_textures,
-            l.animated_textures, "animated textures");
+    counted(io, l, section_animated_textures, l.animated_textures);
     if (v >= level_tr4) {
         io.bytes(l.object_texture_prefix, v == level_trc ? 5 : 4, "object-texture prefix");
     }
@@ -112,27 +114,22 @@ template <class Io> void walk_world_sections(Io& io, Ttrlevel& l) {
     }
     walk_items(io, l);
     if (v >= level_tr4) {
-        counted(io, l, &Ttrlevel::set_num_ai_objects, l.num_ai_objects, l.ai_objects,
-                "AI objects");
+        counted(io, l, section_ai_objects, l.ai_objects);
     } else {
         io.value(l.light_map, "light map");
         if (v == 1) {
             io.value(l.palette8, "palette");
         }
-        counted16(io, l, &Ttrlevel::set_num_ai_objects, l.num_ai_objects, l.cinematic_frames,
-                  "cinematic frames");
+        counted16(io, l, section_ai_objects, l.cinematic_frames, "cinematic frames");
     }
-    counted16(io, l, &Ttrlevel::set_num_demo_data, l.num_demo_data, l.demo_data, "demo data");
-    const std::size_t sound_map_bytes = v == level_trc ? 900 : v >= 3 ? 740 : 512;
-    io.note("sound map");
-    io.bytes(l.sound_map, sound_map_bytes, "sound map");
-    counted(io, l, &Ttrlevel::set_num_sample_infos, l.num_sample_infos, l.sample_infos,
-            "sample infos");
+    counted16(io, l, section_demo_data, l.demo_data);
+    io.note(ttable_kind::sound_map);
+    io.bytes(l.sound_map, sound_map_bytes(v), "sound map");
+    counted(io, l, section_sample_infos, l.sample_infos);
     if (v <= 2) {
         walk_inline_samples(io, l);
     }
-    counted(io, l, &Ttrlevel::set_num_sample_indices, l.num_sample_indices, l.sample_indices,
-            "sample indices");
+    counted(io, l, section_sample_indices, l.sample_indices);
 }
 
 template void walk_world_sections(level_loader&, Ttrlevel&);

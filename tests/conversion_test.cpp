@@ -13,28 +13,26 @@
 #include <sstream>
 
 #include "level/trunit2.h"
-#include "test_support.h"
+#include "level_support.h"
 #include "tools/levelgen.h"
 
 using namespace quarlix;
+using quarlix::test::load_bytes;
+using quarlix::test::outcome;
 using quarlix::test::read_bytes;
+using quarlix::test::record_bytes;
 using quarlix::test::scratch_dir;
+using quarlix::test::split_file;
 using quarlix::test::write_bytes;
+using parsed_file = quarlix::test::file_parts;
 using ::testing::HasSubstr;
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
-
-struct outcome {
-    int status;
-    std::string out;
-};
+using quarlix::test::bytes;
 
 outcome convert(const std::string& input, const std::string& output) {
-    std::ostringstream out;
-    const int status = run({input, output}, out);
-    return {status, out.str()};
+    return test::convert({input, output});
 }
 
 /// Runs the converter and expects it to reach "Done.".
@@ -44,46 +42,8 @@ void convert_ok(const std::string& input, const std::string& output) {
     EXPECT_THAT(o.out, ::testing::EndsWith("Saving the level...\nDone.\n")) << o.out;
 }
 
-/// A saved TR4 or TRC file cut into its parts, every chunk inflated.
-struct parsed_file {
-    bytes header;     // first word and the three 16-bit values
-    bytes textures;   // the three texture chunks, inflated and concatenated
-    bytes level_data; // TR4: the inflated level-data chunk; TRC: the plain level data
-    bytes samples;
-};
-
-/// TRC level data ends where its first length field says (offset 32, counted from 40).
-parsed_file parse(const bytes& file, bool tr4) {
-    parsed_file p;
-    p.header.assign(file.begin(), file.begin() + 10);
-    std::size_t at = 10;
-    const auto chunk = [&] {
-        const std::uint32_t packed = levelgen::get_u32(file, at + 4);
-        bytes raw = levelgen::zlib_inflate(std::span(file).subspan(at + 8, packed));
-        EXPECT_EQ(raw.size(), levelgen::get_u32(file, at)) << "chunk at " << at;
-        at += 8 + packed;
-        return raw;
-    };
-    for (int c = 0; c < 3; ++c) {
-        const bytes raw = chunk();
-        p.textures.insert(p.textures.end(), raw.begin(), raw.end());
-    }
-    if (tr4) {
-        p.level_data = chunk();
-    } else {
-        const std::size_t end = at + 40 + levelgen::get_u32(file, at + 32);
-        p.level_data.assign(file.begin() + static_cast<std::ptrdiff_t>(at),
-                            file.begin() + static_cast<std::ptrdiff_t>(end));
-        at = end;
-    }
-    p.samples.assign(file.begin() + static_cast<std::ptrdiff_t>(at), file.end());
-    return p;
-}
-
 std::unique_ptr<Ttrlevel> load_file(const std::string& name, const std::string& as) {
-    auto level = std::make_unique<Ttrlevel>();
-    EXPECT_EQ(level->load_content(read_bytes(name), as), 0) << name;
-    return level;
+    return load_bytes(read_bytes(name), as);
 }
 
 /// The name of the first generator section in which two level datas differ.
@@ -243,10 +203,10 @@ TEST(Tr4ToTrc, WholeFileMatchesTheConvertedLevel) {
         levelgen::gen_layout layout;
         const bytes want_data = levelgen::level_data_bytes(want, &layout);
         const bytes file = read_bytes(dir.file("out.trc"));
-        const parsed_file out = parse(file, false);
-        const parsed_file in = parse(levelgen::file_bytes(g), true);
+        const parsed_file out = split_file(file, false);
+        const parsed_file in = split_file(levelgen::file_bytes(g), true);
         EXPECT_EQ(out.header, in.header);
-        EXPECT_EQ(out.textures, in.textures);
+        EXPECT_EQ(out.chunks, in.chunks);
         EXPECT_EQ(first_difference(out.level_data, want_data, layout), "none");
         EXPECT_EQ(out.samples, g.sample_data);
 
@@ -270,9 +230,7 @@ TEST(Tr4ToTrc, WholeFileMatchesTheConvertedLevel) {
         EXPECT_EQ(static_cast<std::uint16_t>(level->floor_data[0]), conversion_marker);
         ASSERT_EQ(level->moveables_trc.size(), g.moveables.size());
         for (std::size_t i = 0; i < g.moveables.size(); ++i) {
-            EXPECT_EQ(bytes(level->moveables_trc[i].moveable.bytes,
-                            level->moveables_trc[i].moveable.bytes + 18),
-                      g.moveables[i]);
+            EXPECT_EQ(record_bytes(level->moveables_trc[i].moveable), g.moveables[i]);
             EXPECT_EQ(level->moveables_trc[i].trailing, 0xFFEF);
         }
         for (const tobject_texture& ot : level->object_textures) {
@@ -309,7 +267,7 @@ TEST(Tr4ToTrc, ZeroRoomsConvertToARoomlessTrc) {
     scratch_dir dir;
     write_bytes(dir.file("in.tr4"), levelgen::file_bytes(g));
     convert_ok(dir.file("in.tr4"), dir.file("out.trc"));
-    const parsed_file out = parse(read_bytes(dir.file("out.trc")), false);
+    const parsed_file out = split_file(read_bytes(dir.file("out.trc")), false);
     EXPECT_EQ(out.level_data, levelgen::level_data_bytes(trc_level_of(g)));
     EXPECT_EQ(levelgen::get_u32(out.level_data, 44), 0u);
     EXPECT_EQ(load_file(dir.file("out.trc"), "out.trc")->num_rooms, 0);
@@ -374,7 +332,7 @@ TEST(TrcRoundTrip, FirstRoundKeepsOnlyWhatTr4CarriesAndRestoresTheSoundMap) {
     bool trailing_words_changed = false;
     for (std::size_t i = 0; i < g.moveables.size(); ++i) {
         const tmoveable_trc& m = back->moveables_trc[i];
-        EXPECT_EQ(bytes(m.moveable.bytes, m.moveable.bytes + 18),
+        EXPECT_EQ(record_bytes(m.moveable),
                   bytes(g.moveables[i].begin(), g.moveables[i].begin() + 18));
         EXPECT_EQ(m.trailing, 0xFFEF);
         trailing_words_changed |= u16_at(g.moveables[i], 18) != 0xFFEF;
@@ -396,7 +354,7 @@ TEST(TrcRoundTrip, FirstRoundKeepsOnlyWhatTr4CarriesAndRestoresTheSoundMap) {
     EXPECT_EQ(room.num_vertices, tr4->rooms[0].num_vertices);
     EXPECT_EQ(room.num_rectangles, tr4->rooms[0].num_rectangles);
     EXPECT_EQ(room.num_triangles, tr4->rooms[0].num_triangles);
-    EXPECT_EQ(parse(read_bytes(dir.file("b.trc")), false).samples, g.sample_data);
+    EXPECT_EQ(split_file(read_bytes(dir.file("b.trc")), false).samples, g.sample_data);
 }
 
 // The fixed point: the first TR4 output is made from TRC data and packs the original TRC
@@ -420,10 +378,10 @@ TEST(TrcRoundTrip, TheSecondRoundReachesAFixedPoint) {
         EXPECT_EQ(read_bytes(dir.file("3.tr4")), read_bytes(dir.file("2.tr4")));
         EXPECT_NE(read_bytes(dir.file("0.trc")), read_bytes(dir.file("1.trc")));
 
-        const parsed_file first = parse(read_bytes(dir.file("1.tr4")), true);
-        const parsed_file second = parse(read_bytes(dir.file("2.tr4")), true);
+        const parsed_file first = split_file(read_bytes(dir.file("1.tr4")), true);
+        const parsed_file second = split_file(read_bytes(dir.file("2.tr4")), true);
         EXPECT_EQ(first.header, second.header);
-        EXPECT_EQ(first.textures, second.textures);
+        EXPECT_EQ(first.chunks, second.chunks);
         EXPECT_EQ(first.samples, second.samples);
         bytes first_rest, second_rest;
         const auto first_colours = tr4_colours(first.level_data, &first_rest);
@@ -471,7 +429,7 @@ TEST(CrossNames, MarkedTr4SavedAsTr4MakesTheEditsThatTr4Shows) {
     ASSERT_NE(want.sound_map, g.sound_map);
     levelgen::gen_layout layout;
     const bytes want_data = levelgen::level_data_bytes(want, &layout);
-    const parsed_file out = parse(read_bytes(dir.file("out.tr4")), true);
+    const parsed_file out = split_file(read_bytes(dir.file("out.tr4")), true);
     EXPECT_EQ(first_difference(out.level_data, want_data, layout), "none");
     EXPECT_EQ(out.samples, g.sample_data);
     const auto level = load_file(dir.file("out.tr4"), "out.tr4");

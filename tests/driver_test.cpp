@@ -10,10 +10,13 @@
 #include <sstream>
 
 #include "level/trunit2.h"
-#include "test_support.h"
+#include "level_support.h"
 #include "tools/levelgen.h"
 
 using namespace quarlix;
+using quarlix::test::banner;
+using quarlix::test::convert;
+using quarlix::test::outcome;
 using quarlix::test::read_bytes;
 using quarlix::test::scratch_dir;
 using quarlix::test::write_bytes;
@@ -21,24 +24,6 @@ using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
 namespace {
-
-const std::string banner = "\n"
-                           "TRC to TR4 tool utility by Zendrac, VERSION 1.0\n"
-                           "\n"
-                           "Sintax: Quarlix  trclevel.TRC newtr4level.tr4 (trc-->tr4)\n"
-                           "Sintax: Quarlix  tr4level.tr4  newtrclevel.trc (tr4-->trc)\n"
-                           "\n";
-
-struct outcome {
-    int status;
-    std::string out;
-};
-
-outcome convert(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    const int status = run(args, out);
-    return {status, out.str()};
-}
 
 std::string lines(std::initializer_list<const char*> ls) {
     std::string s = banner;

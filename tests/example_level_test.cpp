@@ -16,7 +16,8 @@
 #include <vector>
 
 #include "info/level_checks.h"
-#include "level/record_meanings.h"
+#include "level/samples.h"
+#include "level_support.h"
 #include "tools/levelgen.h"
 
 using namespace quarlix;
@@ -38,10 +39,7 @@ void expect(problems& out, bool ok, const std::string& where) {
 }
 
 std::unique_ptr<Ttrlevel> load_example() {
-    const std::vector<std::uint8_t> bytes = levelgen::file_bytes(levelgen::bundled_example_level());
-    auto level = std::make_unique<Ttrlevel>();
-    EXPECT_EQ(level->load_content(bytes, "example.trc"), 0);
-    return level;
+    return test::load_bytes(levelgen::file_bytes(levelgen::bundled_example_level()), "example.trc");
 }
 
 using point = std::array<long long, 3>;
@@ -56,7 +54,7 @@ long long dot(point a, point b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]
 /// seen from the middle of its (box-shaped) room every face shows its front, corners clockwise.
 problems check_room_shapes(const Ttrlevel& l) {
     problems out;
-    const auto world_portal = [&](std::size_t r, const portal_fields& p) {
+    const auto world_portal = [&](std::size_t r, const tportal& p) {
         std::set<point> corners;
         for (const auto& c : p.corners)
             corners.insert({l.rooms[r].pos_x + c[0], c[1], l.rooms[r].pos_z + c[2]});
@@ -67,7 +65,7 @@ problems check_room_shapes(const Ttrlevel& l) {
         const std::string where = "room " + std::to_string(r);
         for (std::size_t i = 0; i < room.num_portals; ++i) {
             const std::string place = where + " portal " + std::to_string(i);
-            const portal_fields p = read_portal(room.portals[i]);
+            const tportal& p = room.portals[i];
             const point normal{p.normal[0], p.normal[1], p.normal[2]};
             std::array<point, 4> c;
             for (std::size_t k = 0; k < 4; ++k) c[k] = {p.corners[k][0], p.corners[k][1], p.corners[k][2]};
@@ -76,7 +74,7 @@ problems check_room_shapes(const Ttrlevel& l) {
             expect(out, flat && dot(cross(minus(c[2], c[0]), minus(c[1], c[0])), normal) > 0, place + " shape");
             bool twin = false;  // in another room: a portal into its own room would be its own twin
             for (std::size_t j = 0; p.room != r && p.room < l.rooms.size() && j < l.rooms[p.room].num_portals; ++j) {
-                const portal_fields back = read_portal(l.rooms[p.room].portals[j]);
+                const tportal& back = l.rooms[p.room].portals[j];
                 twin = twin || (back.room == r && world_portal(p.room, back) == world_portal(r, p));
             }
             expect(out, twin, place + " twin");
@@ -135,26 +133,26 @@ problems check_objects(const Ttrlevel& l) {
     const std::size_t frame_bytes = l.frames.size() * 2;
     std::set<std::int64_t> objects;
     for (std::size_t i = 0; i < l.moveables.size(); ++i) {
-        const moveable_fields m = read_moveable(l.moveables[i]);
+        const tmoveable& m = l.moveables[i];
         objects.insert(m.object_id);
         expect(out, m.num_meshes > 0 && (m.animation == no_animation || m.frame_offset < frame_bytes),
                "moveable " + std::to_string(i));
     }
     for (std::size_t i = 0; i < l.animations.size(); ++i) {
-        const animation_fields a = read_animation(l.animations[i]);
+        const tanimation& a = l.animations[i];
         expect(out,
                a.frame_rate > 0 && a.first_frame <= a.last_frame &&
                    a.frame_offset + ((a.last_frame - a.first_frame) / a.frame_rate + 1u) * a.frame_size * 2u <= frame_bytes,
                "animation " + std::to_string(i));
     }
     for (std::size_t i = 0; i < l.anim_dispatches.size(); ++i) {
-        const dispatch_fields d = read_dispatch(l.anim_dispatches[i]);
+        const tanim_dispatch& d = l.anim_dispatches[i];
         expect(out, d.next_animation >= 0 && std::size_t(d.next_animation) < l.animations.size(),
                "animation dispatch " + std::to_string(i));
     }
-    for (const auto& s : l.sprite_sequences) objects.insert(at<std::int32_t>(s.bytes, 0));
+    for (const auto& s : l.sprite_sequences) objects.insert(s.object_id);
     for (std::size_t i = 0; i < l.items.size(); ++i)
-        expect(out, objects.count(item_object(l.items[i])) != 0, "item " + std::to_string(i));
+        expect(out, objects.count(l.items[i].object_id) != 0, "item " + std::to_string(i));
     return out;
 }
 
@@ -214,7 +212,7 @@ TEST(ExampleLevel, EveryIndexPointsAtSomethingThatExists) {
     EXPECT_GT(l->num_anim_dispatches, 0);
     EXPECT_GT(l->num_sample_infos, 0);
     std::set<std::uint16_t> blends;
-    for (const auto& t : l->object_textures) blends.insert(t.field_0);
+    for (const auto& t : l->object_textures) blends.insert(t.blend_mode);
     EXPECT_EQ(blends, (std::set<std::uint16_t>{0, 1}));  // opaque and alpha-tested
 }
 
@@ -222,15 +220,12 @@ TEST(ExampleLevel, EveryIndexPointsAtSomethingThatExists) {
 TEST(ExampleLevel, PlantedFaultsAreEachFoundInTheirPlace) {
     const auto l = load_example();
     ASSERT_GE(l->rooms[1].num_portals, 1);
-    std::uint8_t* portal = l->rooms[1].portals[0].bytes;
-    portal[0] = 1;                          // into its own room: room 0 loses its twin
-    for (std::size_t i = 2; i < 8; i += 2) {                      // normal out of the room
-        const auto n = static_cast<std::uint16_t>(-at<std::int16_t>(portal, i));
-        std::memcpy(portal + i, &n, 2);
-    }
+    tportal& portal = l->rooms[1].portals[0];
+    portal.room = 1;                        // into its own room: room 0 loses its twin
+    for (std::int16_t& n : portal.normal) n = static_cast<std::int16_t>(-n);  // out of the room
     std::swap(l->rooms[3].rectangles[4].corners[0], l->rooms[3].rectangles[4].corners[2]);  // turned away
-    l->anim_dispatches[0].bytes[4] = 9;                           // next animation
-    l->items[2].f0 = 999;                                         // no such object
+    l->anim_dispatches[0].next_animation = 9;                     // next animation
+    l->items[2].object_id = 999;                                  // no such object
     l->sample_data.data()[12 + 4] += 1;                           // sample 0's RIFF length
     EXPECT_THAT(check_room_shapes(*l), ElementsAre("room 0 portal 0 twin", "room 1 portal 0 shape",
                                                        "room 1 portal 0 twin", "room 3 rectangle 4"));

@@ -311,15 +311,13 @@ std::multiset<std::string> triangles_expected(const Ttrlevel& level, const troom
         }
         const std::uint16_t index = word & (level.version == 7 ? 0x3FFF : 0x7FFF);
         const tobject_texture& t = level.object_textures.at(index);
-        const char* alpha = t.field_0 == 0 ? "OPAQUE" : t.field_0 == 1 ? "MASK" : "BLEND";
+        const char* alpha = t.blend_mode == 0 ? "OPAQUE" : t.blend_mode == 1 ? "MASK" : "BLEND";
         char image[32];
-        std::snprintf(image, sizeof image, "%s-%03u", form, t.field_2 & 0x7FFFu);
+        std::snprintf(image, sizeof image, "%s-%03u", form, t.page_word & 0x7FFFu);
         const bool two_sided = level.version >= 3 && (word & 0x8000) != 0;
         auto corner = [&](std::size_t c) {
             const troom_vertex& v = room.vertices[corners[c]];
-            std::uint16_t u = 0, w = 0;
-            std::memcpy(&u, t.bytes_6 + 4 * c, 2);
-            std::memcpy(&w, t.bytes_6 + 4 * c + 2, 2);
+            const std::uint16_t u = t.corners[c].u, w = t.corners[c].v;
             const float uv[2] = {u / 65536.0f, w / 65536.0f};
             const float grey = (31 - std::min<int>(static_cast<std::uint16_t>(v.lighting) >> 8, 31)) / 31.0f;
             const float rgb[3] = {level.version <= 2 ? grey : (v.colour >> 10 & 31) / 31.0f,

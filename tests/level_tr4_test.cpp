@@ -7,73 +7,27 @@
 
 #include <cstring>
 
-#include "test_support.h"
+#include "level_support.h"
 #include "tools/levelgen.h"
 
 using namespace quarlix;
+using quarlix::test::load_error;
 using quarlix::test::read_bytes;
+using quarlix::test::split_file;
+using parsed_file = quarlix::test::file_parts;
 using quarlix::test::scratch_dir;
 using quarlix::test::write_bytes;
 using ::testing::HasSubstr;
 
 namespace {
 
-/// The parts of a saved TR4 or TRC file, with every chunk inflated.
-struct parsed_file {
-    std::vector<std::uint8_t> header;  // first word and the three 16-bit values
-    std::vector<std::uint8_t> chunks[3];
-    std::uint32_t level_chunk_u = 0;
-    std::vector<std::uint8_t> level_data;  // TR4 only
-    std::vector<std::uint8_t> rest;        // TR4: the sample data; TRC: level data and samples
-};
-
-parsed_file parse(const std::vector<std::uint8_t>& file, bool tr4) {
-    parsed_file p;
-    p.header.assign(file.begin(), file.begin() + 10);
-    std::size_t at = 10;
-    const auto chunk = [&](std::uint32_t* u) {
-        const std::uint32_t size = levelgen::get_u32(file, at);
-        const std::uint32_t packed = levelgen::get_u32(file, at + 4);
-        if (u != nullptr) {
-            *u = size;
-        }
-        auto raw = levelgen::zlib_inflate(std::span(file).subspan(at + 8, packed));
-        EXPECT_EQ(raw.size(), size) << "chunk at " << at;
-        at += 8 + packed;
-        return raw;
-    };
-    for (auto& c : p.chunks) {
-        c = chunk(nullptr);
-    }
-    if (tr4) {
-        p.level_data = chunk(&p.level_chunk_u);
-    }
-    p.rest.assign(file.begin() + static_cast<std::ptrdiff_t>(at), file.end());
-    return p;
-}
-
-std::unique_ptr<Ttrlevel> load_bytes(const std::vector<std::uint8_t>& bytes,
+std::unique_ptr<Ttrlevel> load_bytes(const std::vector<std::uint8_t>& file,
                                      const std::string& name = "level.tr4") {
-    auto level = std::make_unique<Ttrlevel>();
-    EXPECT_EQ(level->load_content(bytes, name), 0);
-    return level;
+    return test::load_bytes(file, name);
 }
 
-/// Saves a level under a name and returns the file's bytes.
 std::vector<std::uint8_t> saved(Ttrlevel& level, const std::string& name = "out.tr4") {
-    scratch_dir dir;
-    EXPECT_EQ(level.save(dir.file(name)), 0);
-    return read_bytes(dir.file(name));
-}
-
-std::string load_error(const std::vector<std::uint8_t>& bytes, const std::string& name) {
-    auto level = std::make_unique<Ttrlevel>();
-    try {
-        level->load_content(bytes, name);
-    } catch (const ELevelFormatError& e) {
-        return e.what();
-    }
-    return "loaded";
+    return test::saved(level, name);
 }
 
 levelgen::gen_level small_tr4() {
@@ -94,15 +48,15 @@ TEST(Tr4RoundTrip, ExampleLevelsComeBackByteForByte) {
         const levelgen::gen_level g = levelgen::make_example_level(6, seed);
         const auto file = levelgen::file_bytes(g);
         auto level = load_bytes(file);
-        const parsed_file out = parse(saved(*level), true);
-        const parsed_file in = parse(file, true);
+        const parsed_file out = split_file(saved(*level), true);
+        const parsed_file in = split_file(file, true);
         EXPECT_EQ(out.header, in.header);
         for (int c = 0; c < 3; ++c) {
             EXPECT_EQ(out.chunks[c], in.chunks[c]) << "texture chunk " << c + 1;
         }
         EXPECT_EQ(out.level_data, levelgen::level_data_bytes(g));
         EXPECT_EQ(out.level_chunk_u, out.level_data.size());
-        EXPECT_EQ(out.rest, g.sample_data);
+        EXPECT_EQ(out.samples, g.sample_data);
     }
 }
 
@@ -128,10 +82,10 @@ TEST(Tr4RoundTrip, ModelHoldsTheDerivedForms) {
     for (std::size_t i = 0; i < level->items.size(); ++i) {
         const titem it = level->items[i];
         const titem_old old = level->items_old[i];
-        EXPECT_EQ(old.f18, static_cast<std::uint8_t>(it.f18));
-        EXPECT_EQ(old.f19, static_cast<std::uint8_t>(it.f20));
-        EXPECT_EQ(old.f20, it.f22);
-        EXPECT_EQ(old.f12, it.f12);
+        EXPECT_EQ(old.intensity, static_cast<std::uint8_t>(it.intensity));
+        EXPECT_EQ(old.intensity_2, static_cast<std::uint8_t>(it.intensity_2));
+        EXPECT_EQ(old.flags, it.flags);
+        EXPECT_EQ(old.z, it.z);
     }
     for (const tobject_texture& t : level->object_textures) {
         EXPECT_EQ(t.last, 0) << "TR4 carries 38 bytes of each object texture";
@@ -160,7 +114,7 @@ TEST(Tr4Rooms, EmptyAndCountlessShapes) {
     auto level = load_bytes(levelgen::file_bytes(g));
     EXPECT_EQ(level->num_rooms, 0);
     EXPECT_EQ(level->level_data_prefix, 0x11223344u);
-    EXPECT_EQ(parse(saved(*level), true).level_data, levelgen::level_data_bytes(g));
+    EXPECT_EQ(split_file(saved(*level), true).level_data, levelgen::level_data_bytes(g));
 
     // A room without geometry: 4 data words and 49 bytes besides its tables.
     g.rooms.resize(2);
@@ -170,7 +124,7 @@ TEST(Tr4Rooms, EmptyAndCountlessShapes) {
     EXPECT_EQ(layout.level.at("room.1") - layout.level.at("room.0"), 49u);
     level = load_bytes(levelgen::file_bytes(g));
     EXPECT_EQ(level->rooms[0].num_data_words, 4u);
-    EXPECT_EQ(parse(saved(*level), true).level_data, data);
+    EXPECT_EQ(split_file(saved(*level), true).level_data, data);
 }
 
 TEST(Tr4Rooms, WrongDataWordCountIsReadAndWrittenRight) {
@@ -179,7 +133,7 @@ TEST(Tr4Rooms, WrongDataWordCountIsReadAndWrittenRight) {
     wrong.rooms[0].num_data_words = 12345;
     auto level = load_bytes(levelgen::file_bytes(wrong));
     EXPECT_EQ(level->rooms[0].num_data_words, 12345u);
-    EXPECT_EQ(parse(saved(*level), true).level_data, levelgen::level_data_bytes(g));
+    EXPECT_EQ(split_file(saved(*level), true).level_data, levelgen::level_data_bytes(g));
 }
 
 TEST(Tr4Sections, EmptySectionsAndLargeDemoData) {
@@ -192,7 +146,7 @@ TEST(Tr4Sections, EmptySectionsAndLargeDemoData) {
     EXPECT_EQ(level->num_zones, 0);
     EXPECT_EQ(layout.level.at("animated_textures"), layout.level.at("zones"))
         << "zones without boxes take no bytes";
-    EXPECT_EQ(parse(saved(*level), true).level_data, data);
+    EXPECT_EQ(split_file(saved(*level), true).level_data, data);
 
     g.demo_data = levelgen::pattern_bytes(65535, 3);
     g.boxes = levelgen::pattern_records(3, 8, 5);
@@ -202,7 +156,7 @@ TEST(Tr4Sections, EmptySectionsAndLargeDemoData) {
     level = load_bytes(levelgen::file_bytes(g));
     EXPECT_EQ(level->num_demo_data, 65535);
     EXPECT_EQ(level->zones[9][2], 3);
-    EXPECT_EQ(parse(saved(*level), true).level_data, levelgen::level_data_bytes(g));
+    EXPECT_EQ(split_file(saved(*level), true).level_data, levelgen::level_data_bytes(g));
 }
 
 TEST(Frame, TexturesSamplesAndFirstWord) {
@@ -216,15 +170,15 @@ TEST(Frame, TexturesSamplesAndFirstWord) {
     level->textiles32.resize(level->textiles32.size() + 1000);
     level->textiles32_size += 1000;
     const auto out = saved(*level);
-    const parsed_file p = parse(out, true);
+    const parsed_file p = split_file(out, true);
     EXPECT_EQ(levelgen::get_u32(out, 0), 0xFFFFFFF0u);
     EXPECT_EQ(p.chunks[0].size(), 262144u);
     EXPECT_EQ(p.chunks[0], g.textiles32);
-    EXPECT_TRUE(p.rest.empty()) << "the file ends right after the level-data chunk";
+    EXPECT_TRUE(p.samples.empty()) << "the file ends right after the level-data chunk";
 
     // Chunk 2 shorter than the textile count says: the missing part is written as zeros.
     level->textiles16.resize(1000);
-    const parsed_file q = parse(saved(*level), true);
+    const parsed_file q = split_file(saved(*level), true);
     ASSERT_EQ(q.chunks[1].size(), 131072u);
     EXPECT_TRUE(std::equal(q.chunks[1].begin(), q.chunks[1].begin() + 1000, g.textiles16.begin()));
     EXPECT_EQ(q.chunks[1][131071], 0);
@@ -238,7 +192,7 @@ TEST(Frame, TrueLengthsReplaceTheDeclaredOnes) {
     levelgen::put_u32(file, layout.file.at("textiles_misc"), 999);  // chunk 3 U
     auto level = load_bytes(file);
     EXPECT_EQ(level->textiles_misc_size, g.textiles_misc.size());
-    EXPECT_EQ(parse(saved(*level), true).level_data, levelgen::level_data_bytes(g));
+    EXPECT_EQ(split_file(saved(*level), true).level_data, levelgen::level_data_bytes(g));
 }
 
 TEST(Frame, SecondLoadReleasesTheBuffersOfTheFirst) {
@@ -342,7 +296,7 @@ TEST(Tr4Malformed, RoomTablesAboveTheirCapacity) {
     full.rooms[0].sprites = levelgen::pattern_records(50, 4, 4);
     auto level = load_bytes(levelgen::file_bytes(full));
     EXPECT_EQ(level->rooms[0].num_lights, 50);
-    EXPECT_EQ(parse(saved(*level), true).level_data, levelgen::level_data_bytes(full));
+    EXPECT_EQ(split_file(saved(*level), true).level_data, levelgen::level_data_bytes(full));
 }
 
 TEST(Tr4Malformed, RoomCountBeyondTheData) {

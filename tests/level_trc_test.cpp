@@ -16,7 +16,7 @@
 #include <tuple>
 
 #include "driver/quarlix.h"
-#include "test_support.h"
+#include "level_support.h"
 #include "tools/levelgen.h"
 
 using namespace quarlix;
@@ -24,7 +24,13 @@ using levelgen::gen_layer;
 using levelgen::gen_layer_vertex;
 using levelgen::gen_level;
 using levelgen::gen_room;
+using quarlix::test::banner;
+using quarlix::test::convert;
+using quarlix::test::file_parts;
+using quarlix::test::load_bytes;
+using quarlix::test::outcome;
 using quarlix::test::read_bytes;
+using quarlix::test::split_file;
 using quarlix::test::scratch_dir;
 using quarlix::test::write_bytes;
 using ::testing::AllOf;
@@ -32,7 +38,7 @@ using ::testing::HasSubstr;
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
+using quarlix::test::bytes;
 
 /// The first room of TRC level data follows the 48-byte preamble.
 constexpr std::size_t first_room = 48;
@@ -43,13 +49,6 @@ constexpr std::size_t h_data_size = 4, h_sectors_end = 12, h_sectors_start = 16,
                       h_flags = 86, h_num_triangles = 144, h_light_data_size = 156,
                       h_aux = 164, h_layer_count = 176, h_layers = 180, h_vertices = 184,
                       h_faces = 188, h_faces_2 = 192, h_vertices_size = 196, h_data = 216;
-
-const std::string banner = "\n"
-                           "TRC to TR4 tool utility by Zendrac, VERSION 1.0\n"
-                           "\n"
-                           "Sintax: Quarlix  trclevel.TRC newtr4level.tr4 (trc-->tr4)\n"
-                           "Sintax: Quarlix  tr4level.tr4  newtrclevel.trc (tr4-->trc)\n"
-                           "\n";
 
 // ---- Byte helpers ---------------------------------------------------------------------------
 
@@ -139,53 +138,22 @@ bytes head(const levelgen::gen_record& rec, std::size_t n) {
     return out;
 }
 
-/// A saved TRC file cut into its parts. The level data is found from the sample data's
-/// length, not from the length fields, so the fields can be checked against it.
-struct trc_file {
-    bytes head;
-    bytes chunks[3];
-    bytes level_data;
-    bytes samples;
-};
-
-trc_file split_trc(const bytes& file, std::size_t sample_size) {
-    trc_file p;
-    p.head = slice(file, 0, 10);
-    std::size_t at = 10;
-    for (auto& c : p.chunks) {
-        const std::uint32_t size = get_u32(file, at);
-        const std::uint32_t packed = get_u32(file, at + 4);
-        if (!inside(file, at + 8, packed)) {
-            return p;
-        }
-        c = levelgen::zlib_inflate(std::span(file).subspan(at + 8, packed));
-        EXPECT_EQ(c.size(), size);
-        at += 8 + packed;
-    }
-    if (!inside(file, at, sample_size)) {
-        return p;
-    }
-    p.level_data = slice(file, at, file.size() - sample_size - at);
-    p.samples = slice(file, file.size() - sample_size, sample_size);
-    return p;
-}
-
 // ---- Library helpers ------------------------------------------------------------------------
 
 std::unique_ptr<Ttrlevel> load_file(const bytes& file, const std::string& name = "level.trc") {
-    auto level = std::make_unique<Ttrlevel>();
-    EXPECT_EQ(level->load_content(file, name), 0);
-    return level;
+    return load_bytes(file, name);
 }
 
 std::unique_ptr<Ttrlevel> load_level(const gen_level& g) {
     return load_file(levelgen::file_bytes(g));
 }
 
-bytes saved(Ttrlevel& level, const std::string& name = "out.trc") {
-    scratch_dir dir;
-    EXPECT_EQ(level.save(dir.file(name)), 0);
-    return read_bytes(dir.file(name));
+bytes saved(Ttrlevel& level, const std::string& name = "out.trc") { return test::saved(level, name); }
+
+/// A saved TRC file cut into its parts. The level data is found from the sample data's
+/// length, not from the length fields, so the fields can be checked against it.
+file_parts split_trc(const bytes& file, std::size_t sample_size) {
+    return split_file(file, false, sample_size);
 }
 
 /// Saves as TRC and returns the level data of the saved file.
@@ -195,24 +163,7 @@ bytes saved_level_data(Ttrlevel& level) {
 }
 
 std::string load_error(const bytes& file, const std::string& name = "bad.trc") {
-    auto level = std::make_unique<Ttrlevel>();
-    try {
-        level->load_content(file, name);
-    } catch (const ELevelFormatError& e) {
-        return e.what();
-    }
-    return "loaded";
-}
-
-struct outcome {
-    int status;
-    std::string out;
-};
-
-outcome convert(const std::vector<std::string>& args) {
-    std::ostringstream out;
-    const int status = run(args, out);
-    return {status, out.str()};
+    return test::load_error(file, name);
 }
 
 // ---- Level descriptions ---------------------------------------------------------------------
@@ -867,8 +818,8 @@ TEST(TrcSections, SingleLayerLevelComesBackExactly) {
         EXPECT_EQ(bytes_of(level->sound_map, 900), bytes(g.sound_map.begin(), g.sound_map.end()));
 
         const bytes out = saved(*level);
-        const trc_file p = split_trc(out, g.sample_data.size());
-        EXPECT_EQ(p.head, slice(file, 0, 10));
+        const file_parts p = split_trc(out, g.sample_data.size());
+        EXPECT_EQ(p.header, slice(file, 0, 10));
         EXPECT_EQ(p.chunks[0], g.textiles32);
         EXPECT_EQ(p.chunks[1], g.textiles16);
         EXPECT_EQ(p.chunks[2], g.textiles_misc);
@@ -897,7 +848,7 @@ TEST(TrcClose, FillerAndLengthsMatchTheRealLength) {
     const gen_level g = single_layer_level(2);
     auto level = load_level(g);
     const bytes out = saved(*level);
-    const trc_file p = split_trc(out, g.sample_data.size());
+    const file_parts p = split_trc(out, g.sample_data.size());
     const std::size_t length = p.level_data.size() - 40;
     EXPECT_EQ(get_u32(p.level_data, 32), length);
     EXPECT_EQ(get_u32(p.level_data, 36), length);
@@ -918,7 +869,7 @@ TEST(TrcClose, ExtraBytesBeforeTheDeclaredEndAreDropped) {
         auto level = load_level(g);
         EXPECT_EQ(level->sample_data.to_vector(), g.sample_data);
         EXPECT_EQ(level->sample_data_size, g.sample_data.size());
-        const trc_file p = split_trc(saved(*level), g.sample_data.size());
+        const file_parts p = split_trc(saved(*level), g.sample_data.size());
         EXPECT_EQ(p.level_data, levelgen::level_data_bytes(plain));
         EXPECT_EQ(p.samples, g.sample_data);
     }
@@ -952,7 +903,7 @@ TEST(TrcClose, OnlyTheFirstLengthFieldFindsTheSampleData) {
         EXPECT_EQ(level->sample_data_size, c.samples.size());
         EXPECT_EQ(level->num_sample_indices, static_cast<std::int32_t>(g.sample_indices.size()));
         // Saved again: the level data is the same, and only what was taken follows it.
-        const trc_file p = split_trc(saved(*level), c.samples.size());
+        const file_parts p = split_trc(saved(*level), c.samples.size());
         EXPECT_EQ(p.level_data, levelgen::level_data_bytes(plain));
         EXPECT_EQ(p.samples, c.samples);
     }
@@ -964,7 +915,7 @@ TEST(TrcClose, LargeSampleDataIsCarriedUnchanged) {
     g.sample_data[0] = 'X';  // nothing in it is interpreted
     g.sample_data[1] = 'E';
     auto level = load_level(g);
-    const trc_file p = split_trc(saved(*level), g.sample_data.size());
+    const file_parts p = split_trc(saved(*level), g.sample_data.size());
     EXPECT_EQ(p.samples, g.sample_data);
     EXPECT_EQ(p.level_data, levelgen::level_data_bytes(g));
 }
@@ -1286,43 +1237,18 @@ gen_level converted(const gen_level& g, const troom& flat, int version) {
     return e;
 }
 
-/// A saved TR4 file cut into its parts, every chunk inflated.
-struct tr4_file {
-    bytes head;
-    bytes chunks[4];  // three texture chunks, then the level data
-    bytes samples;
-};
-
-tr4_file split_tr4(const bytes& file) {
-    tr4_file p;
-    p.head = slice(file, 0, 10);
-    std::size_t at = 10;
-    for (auto& c : p.chunks) {
-        const std::uint32_t size = get_u32(file, at);
-        const std::uint32_t packed = get_u32(file, at + 4);
-        if (!inside(file, at + 8, packed)) {
-            return p;
-        }
-        c = levelgen::zlib_inflate(std::span(file).subspan(at + 8, packed));
-        EXPECT_EQ(c.size(), size);
-        at += 8 + packed;
-    }
-    p.samples = slice(file, at, file.size() - at);
-    return p;
-}
-
 /// Checks a TR4 file that the converter made from the TRC level g.
 void expect_tr4_from_trc(const std::string& tr4, const gen_level& g) {
     auto reference = load_level(g);  // the first room as the library flattens it
     const bytes file = read_bytes(tr4);
     // The file as the byte layout gives it, independently of the TR4 reader.
     const gen_level want = converted(g, reference->rooms[0], levelgen::version_tr4);
-    const tr4_file p = split_tr4(file);
-    EXPECT_EQ(p.head, slice(levelgen::file_bytes(want), 0, 10));
+    const file_parts p = split_file(file, true);
+    EXPECT_EQ(p.header, slice(levelgen::file_bytes(want), 0, 10));
     EXPECT_EQ(p.chunks[0], g.textiles32);
     EXPECT_EQ(p.chunks[1], g.textiles16);
     EXPECT_EQ(p.chunks[2], g.textiles_misc);
-    EXPECT_EQ(p.chunks[3], levelgen::level_data_bytes(want));
+    EXPECT_EQ(p.level_data, levelgen::level_data_bytes(want));
     EXPECT_EQ(p.samples, g.sample_data);
 
     auto out = load_file(file, "out.tr4");
@@ -1408,7 +1334,7 @@ TEST(TrcToTr4, TrcOutputNameKeepsTheTrcFormAfterTheEdits) {
 
     auto reference = load_level(g);
     const bytes file = read_bytes(dir.file("out.trc"));
-    const trc_file p = split_trc(file, g.sample_data.size());
+    const file_parts p = split_trc(file, g.sample_data.size());
     EXPECT_EQ(p.level_data,
               levelgen::level_data_bytes(converted(g, reference->rooms[0], levelgen::version_trc)));
     EXPECT_EQ(p.samples, g.sample_data);

@@ -15,10 +15,13 @@
 #include <sstream>
 
 #include "driver/quarlix.h"
-#include "test_support.h"
+#include "level_support.h"
 #include "tools/levelgen.h"
 
 using namespace quarlix;
+using quarlix::test::banner;
+using quarlix::test::load_bytes;
+using quarlix::test::outcome;
 using quarlix::test::read_bytes;
 using quarlix::test::scratch_dir;
 using quarlix::test::write_bytes;
@@ -26,7 +29,7 @@ using ::testing::HasSubstr;
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
+using quarlix::test::bytes;
 
 // ---- the largest single allocation, under the address sanitizer ----
 
@@ -401,12 +404,6 @@ const char* name_of(int version) {
     return names[version];
 }
 
-std::unique_ptr<Ttrlevel> loaded(std::span<const std::uint8_t> file, const std::string& name) {
-    auto l = std::make_unique<Ttrlevel>();
-    EXPECT_EQ(l->load_content(file, name), 0) << name;
-    return l;
-}
-
 /// The refusal of a malformed file: its message and the file offset it names. No large block
 /// may have been allocated on the way to it.
 struct refusal {
@@ -433,23 +430,10 @@ refusal refuse(std::span<const std::uint8_t> file, const std::string& name) {
 
 // ---- the driver ----
 
-const std::string banner = "\n"
-                           "TRC to TR4 tool utility by Zendrac, VERSION 1.0\n"
-                           "\n"
-                           "Sintax: Quarlix  trclevel.TRC newtr4level.tr4 (trc-->tr4)\n"
-                           "Sintax: Quarlix  tr4level.tr4  newtrclevel.trc (tr4-->trc)\n"
-                           "\n";
 const std::string refused = banner + "Loading level...\nThis is not a tr4 or TRc level\n";
 
-struct outcome {
-    int status;
-    std::string out;
-};
-
 outcome convert(const std::string& input, const std::string& output) {
-    std::ostringstream out;
-    const int status = run({input, output}, out);
-    return {status, out.str()};
+    return test::convert({input, output});
 }
 
 } // namespace
@@ -479,8 +463,8 @@ TEST(OlderLoad, Version4IsTheSameBytesAsVersion3) {
     g4.version = 4;
     const bytes file = levelgen::file_bytes(g3);
     ASSERT_EQ(file, levelgen::file_bytes(g4));
-    expect_model(*loaded(file, "maps/level.tr2"), g3);
-    expect_model(*loaded(file, "maps/level.TRG"), g4);
+    expect_model(*load_bytes(file, "maps/level.tr2"), g3);
+    expect_model(*load_bytes(file, "maps/level.TRG"), g4);
 }
 
 TEST(OlderLoad, Version2IsVersion1WithThePaletteMoved) {
@@ -497,8 +481,8 @@ TEST(OlderLoad, Version2IsVersion1WithThePaletteMoved) {
     levelgen::gen_level g2 = g1;
     g2.version = 2;
     ASSERT_EQ(file2, levelgen::file_bytes(g2));
-    expect_model(*loaded(file1, "level.phd"), g1);
-    expect_model(*loaded(file2, "level.tub"), g2);
+    expect_model(*load_bytes(file1, "level.phd"), g1);
+    expect_model(*load_bytes(file2, "level.tub"), g2);
 }
 
 TEST(OlderLoad, EmptyTexturesFramesSamplesAndSections) {
@@ -508,7 +492,7 @@ TEST(OlderLoad, EmptyTexturesFramesSamplesAndSections) {
         levelgen::set_textiles(g, 0, 0);
         g.cinematic_frames.clear();
         g.sample_data.clear();
-        auto l = loaded(levelgen::file_bytes(g), name_of(version));
+        auto l = load_bytes(levelgen::file_bytes(g), name_of(version));
         expect_model(*l, g);
         EXPECT_EQ(l->num_textiles, 0u);
         EXPECT_TRUE(l->textiles8.empty());
@@ -520,7 +504,7 @@ TEST(OlderLoad, EmptyTexturesFramesSamplesAndSections) {
         levelgen::gen_level empty;
         empty.version = version;
         empty.level_data_prefix = 0xCAFEF00D;
-        expect_model(*loaded(levelgen::file_bytes(empty), name_of(version)), empty);
+        expect_model(*load_bytes(levelgen::file_bytes(empty), name_of(version)), empty);
     }
 }
 
@@ -544,7 +528,7 @@ TEST(OlderLoad, RoomTablesAtCapacityAreReadWhole) {
         r.static_instances = levelgen::pattern_records(50, instance, 3);
         r.tail_bytes = {7, 8, 9};
         g.rooms[1].ambient = 0x1234;
-        expect_model(*loaded(levelgen::file_bytes(g), name_of(version)), g);
+        expect_model(*load_bytes(levelgen::file_bytes(g), name_of(version)), g);
     }
 }
 

@@ -9,6 +9,7 @@
 #include <random>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace quarlix::test {
@@ -41,6 +42,13 @@ inline void write_bytes(const std::string& name, std::span<const std::uint8_t> b
     std::ofstream out(name, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
+}
+
+/// The bytes of a stored record, as a file holds it.
+template <class T> std::vector<std::uint8_t> record_bytes(const T& record) {
+    static_assert(std::is_trivially_copyable_v<T>);
+    const auto* b = reinterpret_cast<const std::uint8_t*>(&record);
+    return {b, b + sizeof(T)};
 }
 
 inline std::vector<std::uint8_t> read_bytes(const std::string& name) {

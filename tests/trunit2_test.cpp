@@ -37,12 +37,12 @@ TEST(Setters, GrowthZeroFillsAndShrinkKeepsTheHead) {
     ASSERT_EQ(l->num_moveables, 3);
     ASSERT_EQ(l->moveables.size(), 3u);
     ASSERT_EQ(l->moveables_trc.size(), 3u);
-    EXPECT_EQ(l->moveables[2].bytes[0], 0x12);
+    EXPECT_EQ(l->moveables[2].object_id, 0x12121212u);
     EXPECT_EQ(l->moveables_trc[2].trailing, 0x2222);
     l->set_num_moveables(5);
     EXPECT_TRUE(all_zero(&l->moveables[3], 2 * sizeof(tmoveable)));
     EXPECT_TRUE(all_zero(&l->moveables_trc[3], 2 * sizeof(tmoveable_trc)));
-    EXPECT_EQ(l->moveables[0].bytes[17], 0x10);
+    EXPECT_EQ(l->moveables[0].animation, 0x1010);
 }
 
 TEST(Setters, PairedFormsAndZonesResizeTogether) {

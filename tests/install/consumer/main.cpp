@@ -5,7 +5,9 @@
 
 #include "level/conversion.h"
 #include "level/geometry.h"
-#include "level/record_meanings.h"
+#include "level/records.h"
+#include "level/samples.h"
+#include "level/sections.h"
 #include "level/trunit2.h"
 #include "storage/parallel.h"
 

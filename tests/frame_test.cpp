@@ -1,5 +1,6 @@
-// Sizes and counts that a save writes into fixed-width fields: one that does not fit is an
-// ERangeError before the output is created, never a shorter file reported as written.
+// The file frame's size check: sizes and counts that a save writes into fixed-width fields;
+// one that does not fit is an ERangeError before the output is created, never a shorter file
+// reported as written.
 #include "level/trunit2.h"
 
 #include <gmock/gmock.h>
