@@ -2,6 +2,9 @@
 #include "app/file_set.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <ostream>
+#include <streambuf>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -30,6 +33,31 @@ fs::path without_trailing_separators(fs::path p) {
     }
     return p;
 }
+
+/// A stream buffer that writes straight to an open file and counts what it put there.
+class file_buffer : public std::streambuf {
+public:
+    explicit file_buffer(std::FILE* file) : file_(file) {}
+    std::uint64_t put() const { return put_; }
+
+protected:
+    std::streamsize xsputn(const char* data, std::streamsize size) override {
+        const std::size_t n = std::fwrite(data, 1, static_cast<std::size_t>(size), file_);
+        put_ += n;
+        return static_cast<std::streamsize>(n);
+    }
+    int_type overflow(int_type c) override {
+        if (traits_type::eq_int_type(c, traits_type::eof())) {
+            return traits_type::not_eof(c);
+        }
+        const char byte = traits_type::to_char_type(c);
+        return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
+    }
+
+private:
+    std::FILE* file_;
+    std::uint64_t put_ = 0;
+};
 
 class set_writer {
 public:
@@ -173,10 +201,13 @@ private:
             fail("cannot write " + shown(file.name) + reason(errno));
         }
         errno = 0;
-        const std::size_t put = std::fwrite(file.bytes.data(), 1, file.bytes.size(), temp.file);
-        if (put != file.bytes.size()) {
+        file_buffer buffer(temp.file);
+        std::ostream stream(&buffer);
+        stream.exceptions(std::ios::goodbit);
+        file.write(stream);
+        if (!stream || std::ferror(temp.file)) {
             fail("cannot write " + shown(file.name) + reason(errno) + " (" +
-                 std::to_string(put) + " of " + std::to_string(file.bytes.size()) + " bytes written)");
+                 std::to_string(buffer.put()) + " bytes written)");
         }
         errno = 0;
         if (!sync_and_close(temp)) {

@@ -3,15 +3,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
 namespace quarlix::app {
 
-/// One file of a set: its name under the directory ('/' separated) and its bytes.
+/// One file of a set: its name under the directory ('/' separated) and what writes its bytes
+/// (made as they are written, or taken from where they lie, so that no output is held twice).
 struct output_file {
     std::string name;
-    std::vector<std::uint8_t> bytes;
+    std::function<void(std::ostream&)> write;
 };
 
 /// Called once a file of the set is whole under its temporary name, before any is renamed.

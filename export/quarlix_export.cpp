@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <new>
 #include <span>
@@ -38,6 +39,13 @@ std::string no_level(const std::string& name, std::uint32_t) {
 /// The test seam of write_file_set: a run's files once each is whole, before any is renamed.
 app::file_written_hook file_written;
 
+std::function<void(std::ostream&)> bytes_of(std::span<const std::uint8_t> bytes) {
+    return [bytes](std::ostream& out) {
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    };
+}
+
 std::string version_name(std::int32_t version) {
     return version == level_tr4 ? "TR4" : version == level_trc ? "TRC" : "version " + std::to_string(version);
 }
@@ -48,7 +56,7 @@ void add_textures(page_store& pages, std::vector<output_file>& files, std::ostre
     for (std::size_t i = 0; i < pages.pages().size(); ++i) {
         const level_page& page = pages.pages()[i];
         ++by_form[static_cast<int>(page.form)];
-        files.push_back({"textures/" + page_name(page) + ".png", pages.png(i)});
+        files.push_back({"textures/" + page_name(page) + ".png", bytes_of(pages.png(i))});
     }
     std::string line = "textures: ";
     const char* labels[4] = {"of 32 bits", "of 16 bits", "of the third chunk", "of 8 bits"};
@@ -100,7 +108,7 @@ void add_sounds(const Ttrlevel& level, std::vector<output_file>& files, std::ost
         }
         char name[48];
         std::snprintf(name, sizeof name, "sounds/sample-%04zu.wav", i);
-        files.push_back({name, {bytes.begin(), bytes.end()}});
+        files.push_back({name, bytes_of(bytes)});
         ++written;
     }
     if (!list.complete) {
@@ -112,7 +120,8 @@ void add_sounds(const Ttrlevel& level, std::vector<output_file>& files, std::ost
 void add_model(const Ttrlevel& level, page_store& pages, std::vector<output_file>& files,
                std::ostream& out) {
     model_summary summary;
-    files.push_back({"level.glb", build_glb(level, pages, summary)});
+    auto model = std::make_shared<glb_file>(level, pages, summary);
+    files.push_back({"level.glb", [model](std::ostream& stream) { model->write(stream); }});
     if (summary.skipped_faces != 0) {
         say(out, "model: " + plural(summary.skipped_faces, "face has", "faces have") +
                      " a corner beyond its room's vertices; skipped");

@@ -66,8 +66,10 @@ TEST(Program, RunningOutOfMemoryAnywhereIsTheOneReportLine) {
             }
             if (out.find("EOutOfMemory") != std::string::npos) {
                 EXPECT_EQ(status, p.failure_status) << p.command << " at " << mib << " MiB";
-                EXPECT_THAT(out, ::testing::EndsWith(p.report))
-                    << p.command << " at " << mib << " MiB";
+                // JSON written as it is made ends, when memory runs out after the summary is
+                // out, with the report line instead of the error object.
+                EXPECT_TRUE(out.ends_with(p.report) || out.ends_with(line))
+                    << p.command << " at " << mib << " MiB: " << out.substr(0, 400);
             } else {
                 EXPECT_LE(status, 1) << p.command << " at " << mib << " MiB: " << out;
             }
