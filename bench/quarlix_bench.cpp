@@ -30,7 +30,7 @@
 #include <sys/resource.h>
 #endif
 
-#include "driver/quarlix.h"
+#include "level/conversion.h"
 #include "level/geometry.h"
 #include "level/trunit2.h"
 #include "storage/parallel.h"

@@ -1,6 +1,7 @@
-# Installation and packages: the programs quarlix and quarlix-info with their man pages, and
-# the level library as the CMake package "quarlix" with the target quarlix::level. On Windows
-# the programs, the README and the man pages sit side by side at the top of the install tree.
+# Installation and packages: the programs quarlix, quarlix-info and quarlix-export with their
+# man pages, and the level library as the CMake package "quarlix" with the target
+# quarlix::level. On Windows the programs, the README and the man pages sit side by side at the
+# top of the install tree.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -26,9 +27,16 @@ target_include_directories(quarlix_level PUBLIC
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/quarlix>)
 install(TARGETS quarlix_level EXPORT quarlixTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development)
-foreach(part storage level)
-    file(GLOB QUARLIX_PUBLIC_HEADERS CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${part}/*.h)
-    install(FILES ${QUARLIX_PUBLIC_HEADERS}
+# The public headers: the level object and what it is made of, the conversion, the room
+# geometry and the record decoders; the in-memory file, its errors and file calls, and the
+# thread limit. The walks and the readers and writers behind them stay inside the library.
+set(QUARLIX_PUBLIC_HEADERS
+    level/conversion.h level/geometry.h level/records.h level/room.h level/samples.h level/sections.h
+    level/room_table.h level/table_place.h level/trunit2.h
+    storage/errors.h storage/file_system.h storage/parallel.h storage/zfiles.h)
+foreach(header ${QUARLIX_PUBLIC_HEADERS})
+    get_filename_component(part ${header} DIRECTORY)
+    install(FILES ${PROJECT_SOURCE_DIR}/${header}
             DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quarlix/${part} COMPONENT development)
 endforeach()
 install(EXPORT quarlixTargets NAMESPACE quarlix:: DESTINATION ${QUARLIX_CMAKE_DIR}

@@ -1,5 +1,5 @@
 // Entry point: forwards the arguments to the converter's run.
+#include "app/program_entry.h"
 #include "driver/quarlix.h"
-#include "storage/program_entry.h"
 
-QUARLIX_PROGRAM_ENTRY(quarlix::run)
+QUARLIX_PROGRAM_ENTRY(quarlix::run, quarlix::exit_error)

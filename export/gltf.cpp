@@ -22,8 +22,9 @@ const char* alpha_name(int alpha) {
     return alpha == alpha_mask ? "MASK" : alpha == alpha_blend ? "BLEND" : "OPAQUE";
 }
 
-/// The pixel form whose pages the level's object textures refer to.
-page_form object_page_form(const Ttrlevel& level, const page_store& pages) {
+} // namespace
+
+page_form model_page_form(const Ttrlevel& level, const page_store& pages) {
     if (level.version >= level_tr4) {
         return page_form::bits32;
     }
@@ -33,17 +34,16 @@ page_form object_page_form(const Ttrlevel& level, const page_store& pages) {
     return page_form::bits8;
 }
 
-} // namespace
-
 std::array<float, 3> gltf_point(double x, double y, double z) {
     // 0 - v, not -v: a zero stays +0.
     return {static_cast<float>(x / units_per_metre), static_cast<float>(0.0 - y / units_per_metre),
             static_cast<float>(0.0 - z / units_per_metre)};
 }
 
-gltf_document::gltf_document(const Ttrlevel& level, page_store& pages, image_place images)
-    : level_(level), pages_(pages), place_(images) {
-    const page_form form = object_page_form(level, pages);
+gltf_document::gltf_document(const Ttrlevel& level, page_store& pages, image_place images,
+                             gltf_sink* sink)
+    : level_(level), pages_(pages), place_(images), sink_(sink) {
+    const page_form form = model_page_form(level, pages);
     for (const level_page& page : pages.pages()) {
         if (page.form == form) {
             page_of_.push_back(pages.find(form, static_cast<std::uint32_t>(page_of_.size())));
@@ -52,15 +52,42 @@ gltf_document::gltf_document(const Ttrlevel& level, page_store& pages, image_pla
 }
 
 std::size_t gltf_document::view(const void* data, std::size_t size, int target) {
-    bin_.resize((bin_.size() + 3) / 4 * 4, 0);
-    json v = {{"buffer", 0}, {"byteOffset", bin_.size()}, {"byteLength", size}};
+    static constexpr std::uint8_t zeros[4] = {};
+    const std::uint64_t offset = (bin_size_ + 3) / 4 * 4;
+    json v = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
     if (target != 0) {
         v["target"] = target;
     }
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    bin_.insert(bin_.end(), bytes, bytes + size);
-    buffer_views_.push_back(std::move(v));
-    return buffer_views_.size() - 1;
+    if (sink_ != nullptr) {
+        sink_->bin(zeros, static_cast<std::size_t>(offset - bin_size_));
+        sink_->view(v);
+        sink_->bin(data, size);
+    } else {
+        const auto* bytes = static_cast<const std::uint8_t*>(data);
+        bin_.resize(static_cast<std::size_t>(offset), 0);
+        bin_.insert(bin_.end(), bytes, bytes + size);
+        buffer_views_.push_back(std::move(v));
+    }
+    bin_size_ = offset + size;
+    return view_count_++;
+}
+
+std::size_t gltf_document::accessor(json a) {
+    if (sink_ != nullptr) {
+        sink_->accessor(a);
+    } else {
+        accessors_.push_back(std::move(a));
+    }
+    return accessor_count_++;
+}
+
+std::size_t gltf_document::node(json n) {
+    if (sink_ != nullptr) {
+        sink_->node(n);
+    } else {
+        nodes.push_back(std::move(n));
+    }
+    return node_count_++;
 }
 
 std::size_t gltf_document::floats(const std::vector<float>& values, int width, const char* type,
@@ -79,16 +106,14 @@ std::size_t gltf_document::floats(const std::vector<float>& values, int width, c
         a["min"] = json(std::vector<double>(lo.begin(), lo.end()));
         a["max"] = json(std::vector<double>(hi.begin(), hi.end()));
     }
-    accessors_.push_back(std::move(a));
-    return accessors_.size() - 1;
+    return accessor(std::move(a));
 }
 
 std::size_t gltf_document::indices(const std::vector<std::uint32_t>& values) {
-    accessors_.push_back({{"bufferView", view(values.data(), values.size() * 4, gl_element_array_buffer)},
-                          {"componentType", gl_unsigned_int},
-                          {"count", values.size()},
-                          {"type", "SCALAR"}});
-    return accessors_.size() - 1;
+    return accessor({{"bufferView", view(values.data(), values.size() * 4, gl_element_array_buffer)},
+                     {"componentType", gl_unsigned_int},
+                     {"count", values.size()},
+                     {"type", "SCALAR"}});
 }
 
 material_key gltf_document::face_material(std::uint16_t texture_word, bool layer_face, bool additive,
@@ -176,11 +201,10 @@ std::size_t gltf_document::mesh(const std::string& name, const primitive_map& pr
             attributes["TEXCOORD_0"] = floats(p.uvs, 2, "VEC2", false);
         }
         if (!p.joints.empty()) {
-            accessors_.push_back({{"bufferView", view(p.joints.data(), p.joints.size() * 2, gl_array_buffer)},
-                                  {"componentType", gl_unsigned_short},
-                                  {"count", p.joints.size() / 4},
-                                  {"type", "VEC4"}});
-            attributes["JOINTS_0"] = accessors_.size() - 1;
+            attributes["JOINTS_0"] = accessor({{"bufferView", view(p.joints.data(), p.joints.size() * 2, gl_array_buffer)},
+                                               {"componentType", gl_unsigned_short},
+                                               {"count", p.joints.size() / 4},
+                                               {"type", "VEC4"}});
             std::vector<float> weights(p.joints.size(), 0.0f);
             for (std::size_t i = 0; i < weights.size(); i += 4) {
                 weights[i] = 1.0f;
@@ -192,8 +216,13 @@ std::size_t gltf_document::mesh(const std::string& name, const primitive_map& pr
                         {"material", material(key)},
                         {"mode", 4}});
     }
-    meshes.push_back({{"name", name}, {"primitives", list}});
-    return meshes.size() - 1;
+    json m = {{"name", name}, {"primitives", list}};
+    if (sink_ != nullptr) {
+        sink_->mesh(m);
+    } else {
+        meshes.push_back(std::move(m));
+    }
+    return mesh_count_++;
 }
 
 std::size_t gltf_document::material(const material_key& key) {

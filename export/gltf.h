@@ -63,10 +63,28 @@ struct face_corner {
 /// How the export names a page's image: embedded in the file, or the PNG file beside it.
 enum class image_place { embedded, texture_files };
 
-/// A .glb being built.
+/// The pixel form whose pages the level's object textures refer to.
+page_form model_page_form(const Ttrlevel& level, const page_store& pages);
+
+/// Where a streamed document's parts go as they are made, in file order.
+class gltf_sink {
+public:
+    virtual ~gltf_sink() = default;
+    /// Bytes of the binary chunk (padding included), in order.
+    virtual void bin(const void* /*data*/, std::size_t /*size*/) {}
+    virtual void view(const json& /*view*/) {}
+    virtual void accessor(const json& /*accessor*/) {}
+    virtual void mesh(const json& /*mesh*/) {}
+    virtual void node(const json& /*node*/) {}
+};
+
+/// A .glb being built: held whole (finish() makes the file), or, given a sink, its views,
+/// accessors, meshes, nodes and binary bytes handed on as they are made and only the small
+/// parts (materials, textures, images) kept.
 class gltf_document {
 public:
-    gltf_document(const Ttrlevel& level, page_store& pages, image_place images);
+    gltf_document(const Ttrlevel& level, page_store& pages, image_place images,
+                  gltf_sink* sink = nullptr);
 
     json nodes = json::array();
     json meshes = json::array();
@@ -94,17 +112,31 @@ public:
     /// A glTF mesh of the primitives; returns its index.
     std::size_t mesh(const std::string& name, const primitive_map& primitives);
 
+    /// Adds a node; returns its index. A streamed document's node cannot change later, so its
+    /// children must be added first.
+    std::size_t node(json n);
+
+    std::size_t node_count() const { return node_count_; }
     std::size_t images() const { return images_.size(); }
+    std::uint64_t bin_size() const { return bin_size_; }
+    std::size_t mesh_count() const { return mesh_count_; }
+    const json& materials() const { return materials_; }
+    const json& textures() const { return textures_; }
+    const json& image_list() const { return images_; }
 
     /// The whole file; `scene` is the default scene.
     std::vector<std::uint8_t> finish(std::size_t scene);
 
 private:
     std::size_t material(const material_key& key);
+    std::size_t accessor(json a);
 
     const Ttrlevel& level_;
     page_store& pages_;
     image_place place_;
+    gltf_sink* sink_;
+    std::uint64_t bin_size_ = 0;
+    std::size_t view_count_ = 0, accessor_count_ = 0, mesh_count_ = 0, node_count_ = 0;
     std::vector<std::ptrdiff_t> page_of_;  // object-texture page number -> index in pages
     std::vector<std::uint8_t> bin_;
     json buffer_views_ = json::array();

@@ -5,9 +5,14 @@
 #include <array>
 #include <map>
 #include <optional>
+#include <ostream>
+#include <sstream>
+#include <stdexcept>
+#include <string_view>
 
 #include "level/records.h"
 #include "level/trunit2.h"
+#include "storage/errors.h"
 
 namespace quarlix::exporting {
 
@@ -101,7 +106,7 @@ public:
         if (!extras.empty()) {
             node["extras"] = extras;
         }
-        const std::size_t index = add(std::move(node));
+        // The children first: a node is final once added.
         json children = json::array();
         const bool legacy = level_.version <= 2;
         const std::size_t statics = legacy ? room.legacy_static_instances.size() : room.static_instances.size();
@@ -121,9 +126,9 @@ public:
             children.push_back(item(room, i));
         }
         if (!children.empty()) {
-            doc_.nodes[index]["children"] = children;
+            node["children"] = std::move(children);
         }
-        return index;
+        return add(std::move(node));
     }
 
     /// Sorts the items into their rooms; those in no room are counted.
@@ -141,10 +146,7 @@ public:
     }
 
 private:
-    std::size_t add(json node) {
-        doc_.nodes.push_back(std::move(node));
-        return doc_.nodes.size() - 1;
-    }
+    std::size_t add(json node) { return doc_.node(std::move(node)); }
 
     static json turn_about_y(std::uint16_t angle) {
         const auto q = gltf_rotation(rotation_yxz({0, angle / 65536.0, 0}));
@@ -246,27 +248,27 @@ private:
                            : placed(room, "item " + std::to_string(i), level_.items[i].x, level_.items[i].y,
                                     level_.items[i].z, static_cast<std::uint16_t>(level_.items[i].angle));
         node["extras"] = {{"object_id", object}};
-        const std::size_t index = add(std::move(node));
         ++summary_.items;
         if (const moveable_model* m = objects_.moveable(object)) {
             if (m->joints.size() > joint_budget_) {
                 ++summary_.unmodelled;
-                return index;
+            } else {
+                joint_budget_ -= m->joints.size();
+                node["children"] = pose(*m, "item " + std::to_string(i));
             }
-            joint_budget_ -= m->joints.size();
-            doc_.nodes[index]["children"] = pose(*m, "item " + std::to_string(i));
         } else if (const auto sprite = sequence_sprite(object)) {
-            doc_.nodes[index]["mesh"] = *sprite;
+            node["mesh"] = *sprite;
         } else {
             ++summary_.unmodelled;
         }
-        return index;
+        return add(std::move(node));
     }
 
     /// The joints of a moveable in its first pose, as plain nodes; returns those that hang
     /// from the object's origin.
     json pose(const moveable_model& m, const std::string& name) {
-        std::vector<std::size_t> nodes;
+        // Joint j becomes node first + j; its children are known before any is added.
+        std::vector<json> nodes;
         std::vector<json> children(m.joints.size(), json::array());
         for (std::size_t j = 0; j < m.joints.size(); ++j) {
             const auto& o = j == 0 ? std::array<std::int32_t, 3>{m.first_pose.offset[0], m.first_pose.offset[1], m.first_pose.offset[2]}
@@ -279,18 +281,20 @@ private:
             if (const std::size_t mesh = mesh_of(m.meshes[j]); mesh != no_mesh) {
                 node["mesh"] = mesh;
             }
-            nodes.push_back(add(std::move(node)));
+            nodes.push_back(std::move(node));
         }
+        const std::size_t first = doc_.node_count();
         // Mesh 0 and the joints whose parent is the object's origin hang from the item.
-        json top = json::array({nodes.front()});
+        json top = json::array({first});
         for (std::size_t j = 1; j < m.joints.size(); ++j) {
             const std::int32_t parent = m.joints[j].parent;
-            (parent < 0 ? top : children[std::size_t(parent)]).push_back(nodes[j]);
+            (parent < 0 ? top : children[std::size_t(parent)]).push_back(first + j);
         }
         for (std::size_t j = 0; j < m.joints.size(); ++j) {
             if (!children[j].empty()) {
-                doc_.nodes[nodes[j]]["children"] = children[j];
+                nodes[j]["children"] = std::move(children[j]);
             }
+            add(std::move(nodes[j]));
         }
         return top;
     }
@@ -316,11 +320,21 @@ private:
     std::map<std::size_t, std::size_t> meshes_, sprites_;
 };
 
-} // namespace
 
-std::vector<std::uint8_t> build_glb(const level_objects& objects, page_store& pages, model_summary& summary) {
+/// What a walk over the rooms leaves besides the parts it handed on: bounded by the pages,
+/// the materials and the count of rooms.
+struct glb_walk {
+    std::uint64_t bin_size = 0;
+    std::size_t meshes = 0;
+    json materials, textures, images, scenes;
+};
+
+/// Makes the model's parts in file order into `sink`, one room at a time: only one room's
+/// primitives (and the meshes its items show, once) are held. Every walk meets the same parts,
+/// so a file can be counted in one walk and written in others.
+glb_walk walk(const level_objects& objects, page_store& pages, gltf_sink& sink, model_summary& summary) {
     const Ttrlevel& level = objects.level();
-    gltf_document doc(level, pages, image_place::embedded);
+    gltf_document doc(level, pages, image_place::embedded, &sink);
     scene_builder scene(doc, objects, summary);
     scene.sort_items();
     std::vector<std::size_t> room_node(level.rooms.size());
@@ -345,13 +359,221 @@ std::vector<std::uint8_t> build_glb(const level_objects& objects, page_store& pa
             flipped.push_back(room_node[flips_to[r] < 0 ? r : std::size_t(flips_to[r])]);
         }
     }
-    doc.scenes.push_back({{"name", "level"}, {"nodes", normal}});
+    json scenes = json::array({{{"name", "level"}, {"nodes", normal}}});
     if (normal != flipped) {
-        doc.scenes.push_back({{"name", "level flipped"}, {"nodes", flipped}});
+        scenes.push_back({{"name", "level flipped"}, {"nodes", flipped}});
     }
     summary.rooms = level.rooms.size();
     summary.images = doc.images();
-    return doc.finish(0);
+    return {doc.bin_size(), doc.mesh_count(), doc.materials(), doc.textures(), doc.image_list(), std::move(scenes)};
+}
+
+/// Where the text of the JSON chunk goes: counted only, or written too.
+class text_sink {
+public:
+    explicit text_sink(std::ostream* out) : out_(out) {}
+    void put(std::string_view text) {
+        size_ += text.size();
+        if (out_ != nullptr) {
+            out_->write(text.data(), static_cast<std::streamsize>(text.size()));
+        }
+    }
+    std::uint64_t size() const { return size_; }
+    /// Counts text of a known length, which a sink that writes cannot take.
+    void skip(std::uint64_t length) {
+        if (out_ != nullptr) {
+            throw std::logic_error("text skipped while writing");
+        }
+        size_ += length;
+    }
+
+private:
+    std::ostream* out_;
+    std::uint64_t size_ = 0;
+};
+
+enum class part { accessors, views, meshes, nodes };
+
+/// The length of each part's elements, comma-separated, counted in one walk.
+class part_lengths : public gltf_sink {
+public:
+    void view(const json& v) override { element(part::views, v); }
+    void accessor(const json& a) override { element(part::accessors, a); }
+    void mesh(const json& m) override { element(part::meshes, m); }
+    void node(const json& n) override { element(part::nodes, n); }
+    std::uint64_t of(part which) const { return lengths_[static_cast<int>(which)]; }
+
+private:
+    void element(part which, const json& value) {
+        std::uint64_t& length = lengths_[static_cast<int>(which)];
+        length += (length == 0 ? 0 : 1) + value.dump().size();
+    }
+    std::uint64_t lengths_[4] = {};
+};
+
+/// Puts one part's elements, comma-separated, as a walk meets them.
+class part_text : public gltf_sink {
+public:
+    part_text(text_sink& sink, part wanted) : sink_(sink), wanted_(wanted) {}
+    void view(const json& v) override { element(part::views, v); }
+    void accessor(const json& a) override { element(part::accessors, a); }
+    void mesh(const json& m) override { element(part::meshes, m); }
+    void node(const json& n) override { element(part::nodes, n); }
+
+private:
+    void element(part which, const json& value) {
+        if (which == wanted_) {
+            sink_.put(first_ ? "" : ",");
+            sink_.put(value.dump());
+            first_ = false;
+        }
+    }
+    text_sink& sink_;
+    part wanted_;
+    bool first_ = true;
+};
+
+/// Puts the binary chunk's bytes.
+class bin_bytes : public gltf_sink {
+public:
+    explicit bin_bytes(std::ostream& out) : out_(out) {}
+    void bin(const void* data, std::size_t size) override {
+        out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+
+private:
+    std::ostream& out_;
+};
+
+/// The JSON chunk's text (its keys sorted, as a JSON object's dump sorts them), each part
+/// that grows with the rooms made by a walk of its own, or only counted when `lengths` holds
+/// their lengths. `walked` is what a first walk left.
+void json_text(const level_objects& objects, page_store& pages, const glb_walk& walked_once,
+               text_sink& sink, const part_lengths* lengths) {
+    bool first = true;
+    const auto key = [&](const char* name) {
+        sink.put(first ? "{\"" : ",\"");
+        sink.put(name);
+        sink.put("\":");
+        first = false;
+    };
+    const auto walked = [&](part which) {
+        sink.put("[");
+        if (lengths != nullptr) {
+            sink.skip(lengths->of(which));
+        } else {
+            model_summary scratch;
+            part_text text(sink, which);
+            walk(objects, pages, text, scratch);
+        }
+        sink.put("]");
+    };
+    const bool meshes = walked_once.meshes != 0, images = !walked_once.images.empty();
+    bool unlit = false;
+    for (const json& m : walked_once.materials) {
+        unlit = unlit || m.contains("extensions");
+    }
+    if (meshes) {
+        key("accessors");
+        walked(part::accessors);
+    }
+    key("asset");
+    sink.put(json{{"version", "2.0"}, {"generator", "quarlix-export 1.0"}}.dump());
+    if (walked_once.bin_size != 0) {
+        key("bufferViews");
+        walked(part::views);
+        key("buffers");
+        sink.put(json::array({{{"byteLength", walked_once.bin_size}}}).dump());
+    }
+    if (unlit) {
+        key("extensionsUsed");
+        sink.put(json::array({"KHR_materials_unlit"}).dump());
+    }
+    if (images) {
+        key("images");
+        sink.put(walked_once.images.dump());
+    }
+    if (meshes) {
+        key("materials");
+        sink.put(walked_once.materials.dump());
+        key("meshes");
+        walked(part::meshes);
+    }
+    key("nodes");
+    walked(part::nodes);
+    if (images) {
+        key("samplers");
+        sink.put(json::array({{{"magFilter", 9728}, {"minFilter", 9987}, {"wrapS", 33071}, {"wrapT", 33071}}}).dump());
+    }
+    key("scene");
+    sink.put("0");
+    key("scenes");
+    sink.put(walked_once.scenes.dump());
+    if (images) {
+        key("textures");
+        sink.put(walked_once.textures.dump());
+    }
+    sink.put("}");
+}
+
+void put_u32(std::ostream& out, std::uint32_t v) {
+    const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    out.write(b, 4);
+}
+
+std::uint64_t padded4(std::uint64_t n) { return (n + 3) / 4 * 4; }
+
+} // namespace
+
+glb_file::glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
+                   std::uint64_t limit)
+    : objects_(objects), pages_(pages) {
+    part_lengths lengths;
+    const glb_walk walked = walk(objects, pages, lengths, summary);
+    text_sink text(nullptr);
+    json_text(objects, pages, walked, text, &lengths);
+    json_size_ = text.size();
+    bin_size_ = walked.bin_size;
+    size_ = 12 + 8 + padded4(json_size_) + (bin_size_ == 0 ? 0 : 8 + padded4(bin_size_));
+    if (size_ > limit) {
+        throw ERangeError("the model would be " + std::to_string(size_) +
+                          " bytes, more than the " + std::to_string(limit) +
+                          " that a binary glTF file's 32-bit lengths can state; level.glb is "
+                          "not written");
+    }
+}
+
+void glb_file::write(std::ostream& out) {
+    put_u32(out, 0x46546C67u);  // "glTF"
+    put_u32(out, 2);
+    put_u32(out, static_cast<std::uint32_t>(size_));
+    put_u32(out, static_cast<std::uint32_t>(padded4(json_size_)));
+    put_u32(out, 0x4E4F534Au);  // "JSON"
+    model_summary scratch;
+    gltf_sink count;
+    const glb_walk walked = walk(objects_, pages_, count, scratch);
+    text_sink text(&out);
+    json_text(objects_, pages_, walked, text, nullptr);
+    out.write("   ", static_cast<std::streamsize>(padded4(json_size_) - json_size_));
+    if (bin_size_ != 0) {
+        put_u32(out, static_cast<std::uint32_t>(padded4(bin_size_)));
+        put_u32(out, 0x004E4942u);  // "BIN"
+        bin_bytes bin(out);
+        walk(objects_, pages_, bin, scratch);
+        out.write("\0\0\0", static_cast<std::streamsize>(padded4(bin_size_) - bin_size_));
+    }
+}
+
+std::vector<std::uint8_t> glb_file::bytes() {
+    std::ostringstream out;
+    write(out);
+    const std::string text = std::move(out).str();
+    return {text.begin(), text.end()};
+}
+
+std::vector<std::uint8_t> build_glb(const level_objects& objects, page_store& pages,
+                                    model_summary& summary) {
+    return glb_file(objects, pages, summary).bytes();
 }
 
 } // namespace quarlix::exporting

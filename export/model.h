@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,30 @@ struct model_summary {
     std::size_t unplaced = 0;    // items in no room, instances of no static mesh, sprites of nothing
 };
 
-/// The whole .glb file. Every room is a node "room N" at its position, y up, z turned with it
+/// The most bytes a binary glTF file may hold: its header and chunk lengths are 32-bit.
+inline constexpr std::uint64_t glb_size_limit = 0xFFFFFFFFu;
+
+/// A .glb file of the level's rooms, made while it is written: the constructor walks the rooms
+/// once to find every length (the summary is filled then), and write() walks them again, one
+/// room at a time, so that the memory taken is the level's, one room's and the pages'.
+/// A file that would pass `limit` bytes is refused before anything is written.
+class glb_file {
+public:
+    /// Throws ERangeError when the file would be larger than `limit`.
+    glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
+             std::uint64_t limit = glb_size_limit);
+    std::uint64_t size() const { return size_; }
+    void write(std::ostream& out);
+    /// The whole file in memory.
+    std::vector<std::uint8_t> bytes();
+
+private:
+    const level_objects& objects_;
+    page_store& pages_;
+    std::uint64_t json_size_ = 0, bin_size_ = 0, size_ = 0;
+};
+
+/// The whole .glb file in memory (glb_file's bytes). Every room is a node "room N" at its position, y up, z turned with it
 /// (a half turn about x, so nothing is mirrored) and 1024 units to the metre. A face is
 /// visible where its corners run clockwise seen in the level's own frame (y down); glTF wants
 /// them counter-clockwise, so each face's corner order is reversed. In the rooms stand their

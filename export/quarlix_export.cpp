@@ -4,14 +4,17 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <functional>
 #include <memory>
 #include <new>
 #include <optional>
 #include <span>
 #include <system_error>
 
-#include "CLI/CLI.hpp"
+#include "app/command_line.h"
+#include "app/file_set.h"
+#include "app/level_file.h"
+#include "app/program.h"
 #include "export/model.h"
 #include "export/objects.h"
 #include "export/pictures.h"
@@ -25,19 +28,28 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void say(std::ostream& out, const std::string& line) { out << line << '\n' << std::flush; }
+using app::output_file;
+using app::plural;
+using app::say;
 
-struct output_file {
-    std::string name;  // relative to the directory, '/' separated
-    std::vector<std::uint8_t> bytes;
-};
+std::string not_found(const std::string& name) { return "'" + name + "' not found"; }
+
+std::string no_level(const std::string& name, std::uint32_t) {
+    return "'" + name + "' is not a level of a known version";
+}
+
+/// The test seam of write_file_set: a run's files once each is whole, before any is renamed.
+app::file_written_hook file_written;
+
+std::function<void(std::ostream&)> bytes_of(std::span<const std::uint8_t> bytes) {
+    return [bytes](std::ostream& out) {
+        out.write(reinterpret_cast<const char*>(bytes.data()),
+                  static_cast<std::streamsize>(bytes.size()));
+    };
+}
 
 std::string version_name(std::int32_t version) {
     return version == level_tr4 ? "TR4" : version == level_trc ? "TRC" : "version " + std::to_string(version);
-}
-
-std::string plural(std::size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 void add_textures(page_store& pages, std::vector<output_file>& files, std::ostream& out) {
@@ -46,7 +58,7 @@ void add_textures(page_store& pages, std::vector<output_file>& files, std::ostre
     for (std::size_t i = 0; i < pages.pages().size(); ++i) {
         const level_page& page = pages.pages()[i];
         ++by_form[static_cast<int>(page.form)];
-        files.push_back({"textures/" + page_name(page) + ".png", pages.png(i)});
+        files.push_back({"textures/" + page_name(page) + ".png", bytes_of(pages.png(i))});
     }
     std::string line = "textures: ";
     const char* labels[4] = {"of 32 bits", "of 16 bits", "of the third chunk", "of 8 bits"};
@@ -98,7 +110,7 @@ void add_sounds(const Ttrlevel& level, std::vector<output_file>& files, std::ost
         }
         char name[48];
         std::snprintf(name, sizeof name, "sounds/sample-%04zu.wav", i);
-        files.push_back({name, {bytes.begin(), bytes.end()}});
+        files.push_back({name, bytes_of(bytes)});
         ++written;
     }
     if (!list.complete) {
@@ -110,7 +122,8 @@ void add_sounds(const Ttrlevel& level, std::vector<output_file>& files, std::ost
 void add_model(const level_objects& objects, page_store& pages, std::vector<output_file>& files,
                std::ostream& out) {
     model_summary summary;
-    files.push_back({"level.glb", build_glb(objects, pages, summary)});
+    auto model = std::make_shared<glb_file>(objects, pages, summary);
+    files.push_back({"level.glb", [model](std::ostream& stream) { model->write(stream); }});
     if (summary.skipped_faces != 0) {
         say(out, "model: " + plural(summary.skipped_faces, "face has", "faces have") +
                      " a corner beyond its room's vertices; skipped");
@@ -139,7 +152,8 @@ void add_objects(const Ttrlevel& level, const level_objects& objects, page_store
                  std::vector<output_file>& files, std::ostream& out) {
     objects_summary summary;
     for (object_file& file : build_object_files(level, objects, pages, summary)) {
-        files.push_back({std::move(file.name), std::move(file.bytes)});
+        auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(file.bytes));
+        files.push_back({std::move(file.name), [bytes](std::ostream& stream) { bytes_of(*bytes)(stream); }});
     }
     if (!objects.meshless().empty()) {
         std::string ids;
@@ -153,64 +167,6 @@ void add_objects(const Ttrlevel& level, const level_objects& objects, page_store
                  plural(summary.animations, "animation", "animations") + " of " +
                  plural(summary.keyframes, "keyframe", "keyframes") + ", " +
                  plural(summary.statics, "static mesh", "static meshes"));
-}
-
-/// Writes the files under dir. A failure removes what this run created (files and
-/// directories that did not exist before) and raises EInOutError.
-void write_files(const std::string& dir, const std::vector<output_file>& files) {
-    std::vector<fs::path> created_dirs, created_files;
-    auto fail = [&](const std::string& what) {
-        std::error_code ec;
-        std::size_t removed = 0;
-        for (const fs::path& f : created_files) {
-            removed += fs::remove(f, ec) ? 1 : 0;
-        }
-        for (auto d = created_dirs.rbegin(); d != created_dirs.rend(); ++d) {
-            fs::remove(*d, ec);
-        }
-        std::string message = what;
-        if (removed != 0) {
-            message += "; the " + plural(removed, "file", "files") + " it had created were removed";
-        }
-        throw EInOutError(message);
-    };
-    auto make_dir = [&](const fs::path& path, const std::string& shown) {
-        std::error_code ec;
-        if (fs::is_directory(path, ec)) {
-            return;
-        }
-        if (!fs::create_directory(path, ec) || ec) {
-            fail("cannot create the directory '" + shown + "'");
-        }
-        created_dirs.push_back(path);
-    };
-    // DIR and any missing parents; the parents are left in place once made.
-    const fs::path root = utf8_path(dir);
-    std::error_code ec;
-    if (!fs::is_directory(root, ec)) {
-        if (root.has_parent_path() && !fs::exists(root.parent_path(), ec)) {
-            fs::create_directories(root.parent_path(), ec);
-        }
-        make_dir(root, dir);
-    }
-    for (const output_file& file : files) {
-        const fs::path path = root / utf8_path(file.name).make_preferred();
-        make_dir(path.parent_path(), dir + "/" + fs::path(file.name).parent_path().generic_string());
-        const bool existed = fs::exists(path, ec);
-        std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-        if (!existed && stream.is_open()) {
-            created_files.push_back(path);
-        }
-        stream.write(reinterpret_cast<const char*>(file.bytes.data()),
-                     static_cast<std::streamsize>(file.bytes.size()));
-        stream.close();
-        if (!stream) {
-            if (existed) {
-                fs::remove(path, ec);  // cut short: not left as if it were whole
-            }
-            fail("cannot write '" + dir + "/" + file.name + "'");
-        }
-    }
 }
 
 /// Fails when an output would land on the level file itself.
@@ -228,51 +184,44 @@ void keep_level_apart(const std::string& level_name, const std::string& dir,
 
 } // namespace
 
+void set_file_written_hook(std::function<void(const std::string& name)> hook) {
+    file_written = std::move(hook);
+}
+
 int run(const std::vector<std::string>& args, std::ostream& out) {
-    CLI::App app("Writes a level's texture pages as PNG pictures, its samples as WAVE files and "
+    CLI::App cli("Writes a level's texture pages as PNG pictures, its samples as WAVE files and "
                  "its rooms and objects as binary glTF models into a directory.",
                  "quarlix-export");
     std::string level_name, dir;
     bool textures = false, sounds = false, model = false, objects = false;
-    app.add_option("LEVEL", level_name, "the level file (any version)")->required();
-    app.add_option("DIR", dir, "the directory to write into (created when missing)")->required();
-    app.add_flag("--textures", textures, "write textures/*.png");
-    app.add_flag("--sounds", sounds, "write sounds/sample-NNNN.wav (TR4 and TRC)");
-    app.add_flag("--model", model, "write level.glb");
-    app.add_flag("--objects", objects,
+    cli.add_option("LEVEL", level_name, "the level file (any version)")->required();
+    cli.add_option("DIR", dir, "the directory to write into (created when missing)")->required();
+    cli.add_flag("--textures", textures, "write textures/*.png");
+    cli.add_flag("--sounds", sounds, "write sounds/sample-NNNN.wav (TR4 and TRC)");
+    cli.add_flag("--model", model, "write level.glb");
+    cli.add_flag("--objects", objects,
                  "write objects/moveable-ID.glb and objects/static-ID.glb (and the textures they use)");
-    app.set_version_flag("--version", "quarlix-export 1.0");
-    try {
-        std::vector<std::string> reversed(args.rbegin(), args.rend());
-        app.parse(reversed);
-    } catch (const CLI::ParseError& e) {
-        const int status = app.exit(e, out, out);
-        return status == 0 ? exit_done : exit_usage;
+    if (const auto ended = app::parse_arguments(cli, args, out, exit_done, exit_usage)) {
+        return *ended;
     }
     if (!textures && !sounds && !model && !objects) {
         textures = sounds = model = objects = true;
     }
     textures = textures || objects;  // the object models name the page files
 
-    try {
-        const auto level = std::make_unique<Ttrlevel>();
-        const std::uint8_t loaded = level->load(level_name);
-        if (loaded == 1) {
-            throw EInOutError("'" + level_name + "' not found");
-        }
-        if (loaded == 2) {
-            throw ELevelFormatError("'" + level_name + "' is not a level of a known version");
-        }
-        say(out, "quarlix-export: " + level_name + " (" + version_name(level->version) + ") to " + dir);
+    return app::reporting_errors(out, exit_failed, [&] {
+        const app::level_file file = app::open_level(level_name, {not_found, no_level});
+        const Ttrlevel& level = *file.level;
+        say(out, "quarlix-export: " + level_name + " (" + version_name(level.version) + ") to " + dir);
         std::vector<std::string> notes;
-        page_store pages(*level, notes);
+        page_store pages(level, notes);
         for (const std::string& note : notes) {
             say(out, "textures: " + note);
         }
         std::vector<std::string> problems;
         std::optional<level_objects> decoded;
         if (objects || model) {
-            decoded.emplace(*level, problems);
+            decoded.emplace(level, problems);
         }
         if (objects) {
             for (const std::string& problem : problems) {
@@ -284,25 +233,19 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
             add_textures(pages, files, out);
         }
         if (sounds) {
-            add_sounds(*level, files, out);
+            add_sounds(level, files, out);
         }
         if (model) {
             add_model(*decoded, pages, files, out);
         }
         if (objects) {
-            add_objects(*level, *decoded, pages, files, out);
+            add_objects(level, *decoded, pages, files, out);
         }
         keep_level_apart(level_name, dir, files);
-        write_files(dir, files);
+        app::write_file_set(dir, files, file_written);
         say(out, "Done.");
         return exit_done;
-    } catch (const EError& e) {
-        say(out, std::string(e.kind()) + ": " + e.what());
-    } catch (const std::bad_alloc&) {
-        const EOutOfMemory e;
-        say(out, std::string(e.kind()) + ": " + e.what());
-    }
-    return exit_failed;
+    });
 }
 
 } // namespace quarlix::exporting

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -13,7 +14,11 @@ namespace quarlix::exporting {
 enum : int { exit_done = 0, exit_failed = 1, exit_usage = 2 };
 
 /// Runs the export on the arguments after the program name, printing to out; returns the exit
-/// status. A level that cannot be read leaves the directory as it was.
+/// status. The files are written all or nothing; a run that fails leaves the directory as it was.
 int run(const std::vector<std::string>& args, std::ostream& out);
+
+/// For tests: called in every run once each file is whole under its temporary name, before
+/// any is renamed over its name; an error that it throws fails the run there.
+void set_file_written_hook(std::function<void(const std::string& name)> hook);
 
 } // namespace quarlix::exporting

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/quarlix.h"
+#include "level/conversion.h"
 #include "fuzz/fuzz_support.h"
 #include "level/trunit2.h"
 

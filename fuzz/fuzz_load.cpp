@@ -4,9 +4,7 @@
 // loaded and saved again: both saves are equal. Bytes that are no level file at all are also
 // read as the TR4 level data inside a file.
 #include <cstdint>
-#include <cstring>
 #include <memory>
-#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -17,9 +15,6 @@
 using namespace quarlix;
 
 namespace {
-
-/// ".tr4" reads as a name without any of the marks; it is kept because TR4 saves need it.
-constexpr const char* names[] = {"a.tr4", "a.trc", "a.tub", "a.trg", "a.bin"};
 
 std::vector<std::uint8_t> save_bytes(Ttrlevel& level, const std::string& name) {
     const std::string file = fuzz::scratch_file(name);
@@ -41,39 +36,13 @@ void round_trip(Ttrlevel& level, const std::string& name) {
     }
 }
 
-void load(std::span<const std::uint8_t> bytes, const char* name) {
-    auto level = fuzz::load_or_refuse(bytes, name);
-    if (!level) {
-        return;
-    }
-    if (level->version == level_tr4 || level->version == level_trc) {
-        round_trip(*level, name);
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::span<const std::uint8_t> bytes(data, size);
-    std::vector<std::uint8_t> unwrapped;
-    if (!fuzz::file_content(bytes, unwrapped)) {
-        return 0;
-    }
-    std::uint32_t first_word = 0;
-    if (bytes.size() >= 4) {
-        std::memcpy(&first_word, bytes.data(), 4);
-    }
-    std::set<std::int32_t> tried;
-    for (const char* name : names) {
-        // Names that give a version already read would only repeat that reading.
-        if (!tried.insert(detect_version(first_word, name)).second) {
-            continue;
+    fuzz::for_each_level(data, size, nullptr, [](Ttrlevel& level, const std::string& name) {
+        if (level.version == level_tr4 || level.version == level_trc) {
+            round_trip(level, name);
         }
-        load(bytes, name);
-    }
-    // Bytes that are no level file are taken for TR4 level data, which a TR4 file compresses.
-    if (tried.size() == 1 && tried.count(level_none) == 1) {
-        load(fuzz::tr4_file_around(bytes), "a.tr4");
-    }
+    });
     return 0;
 }

@@ -58,12 +58,19 @@ inline const std::filesystem::path& scratch_dir() {
 }
 
 /// The level in bytes loaded under a name, or nothing when it is refused as it should be: not
-/// a level, or one whose data or compressed streams do not hold together.
+/// a level, or one whose data or compressed streams do not hold together. `places`, when given,
+/// receives where the loader found each table (for the checks).
 inline std::unique_ptr<Ttrlevel> load_or_refuse(std::span<const std::uint8_t> bytes,
-                                                const std::string& name) {
+                                                const std::string& name,
+                                                std::vector<ttable_place>* places = nullptr) {
     auto level = std::make_unique<Ttrlevel>();
+    ttable_sink sink;
+    if (places != nullptr) {
+        places->clear();
+        sink = [places](const ttable_place& p) { places->push_back(p); };
+    }
     try {
-        if (level->load_content(bytes, name) != 0) {
+        if (level->load_content(bytes, name, sink) != 0) {
             return nullptr;
         }
     } catch (const ELevelFormatError&) {
@@ -141,6 +148,42 @@ inline std::vector<std::uint8_t> tr4_file_around(std::span<const std::uint8_t> l
     }
     chunk(level_data);
     return file;
+}
+
+/// Every level that an input holds, as the programs read it: a "ZLIB" container unwrapped,
+/// then loaded under each kind of name that gives another version (".tr4" reads as a name
+/// without any of the marks), and bytes that are no level file as the TR4 level data of a
+/// file. `places`, when given, holds where the loader found each table of the level that f gets.
+/// f(level, name) for each.
+template <class F>
+void for_each_level(const std::uint8_t* data, std::size_t size,
+                    std::vector<ttable_place>* places, F&& f) {
+    static constexpr const char* names[] = {"a.tr4", "a.trc", "a.tub", "a.trg", "a.bin"};
+    std::span<const std::uint8_t> bytes(data, size);
+    std::vector<std::uint8_t> unwrapped;
+    if (!file_content(bytes, unwrapped)) {
+        return;
+    }
+    std::uint32_t first_word = 0;
+    if (bytes.size() >= 4) {
+        std::memcpy(&first_word, bytes.data(), 4);
+    }
+    std::vector<std::int32_t> tried;
+    for (const char* name : names) {
+        const std::int32_t version = detect_version(first_word, name);
+        if (std::find(tried.begin(), tried.end(), version) != tried.end()) {
+            continue;
+        }
+        tried.push_back(version);
+        if (auto level = load_or_refuse(bytes, name, places)) {
+            f(*level, name);
+        }
+    }
+    if (tried.size() == 1 && tried[0] == level_none) {
+        if (auto level = load_or_refuse(tr4_file_around(bytes), "a.tr4", places)) {
+            f(*level, "a.tr4");
+        }
+    }
 }
 
 /// Draws values from the input front to back; past the end every value is zero.

@@ -39,20 +39,19 @@ private:
 
 class checker {
 public:
-    checker(const Ttrlevel& level, std::span<const ttable_place> places)
-        : l_(level), places_(places) {}
+    checker(const Ttrlevel& level, std::span<const ttable_place> places, problem_list& found)
+        : l_(level), places_(places), found_(found) {}
 
-    std::vector<problem> run() {
+    void run() {
         rooms();
         object_sections();
         world_sections();
-        return std::move(found_);
     }
 
 private:
     /// Adds a problem, with no place.
     void add(std::string where, std::string message) {
-        found_.push_back(problem{std::move(where), std::move(message), {}, std::nullopt});
+        found_.add(problem{std::move(where), std::move(message), {}, std::nullopt});
     }
 
     /// Adds a problem at record `index` of a table of elements of `element` bytes, in `room`
@@ -64,7 +63,7 @@ private:
             p.space = at->space;
             p.offset = at->offset + index * element;
         }
-        found_.push_back(std::move(p));
+        found_.add(std::move(p));
     }
 
     /// Adds a problem at record `index` of a section after the rooms.
@@ -361,7 +360,7 @@ private:
                       "sample " + num(list.samples.size()) + " of the " + num(list.declared) +
                           " declared runs past the end of the file",
                       {}, std::nullopt};
-            found_.push_back(std::move(p));
+            found_.add(std::move(p));
         }
         const std::size_t samples = list.samples.size();
         for (std::size_t i = 0; i < l_.sample_infos.size(); ++i) {
@@ -378,13 +377,74 @@ private:
 
     const Ttrlevel& l_;
     table_places places_;
-    std::vector<problem> found_;
+    problem_list& found_;
 };
 
 } // namespace
 
+problem_list::problem_list(std::size_t per_kind, std::function<void(const problem&)> on_listed)
+    : per_kind_(per_kind), on_listed_(std::move(on_listed)) {}
+
+void problem_list::add(problem p) {
+    ++total_;
+    auto [kind, added] = kinds_.try_emplace(problem_kind(p), kind_count{kinds_.size(), 0});
+    if (++kind->second.count > per_kind_) {
+        return;
+    }
+    if (on_listed_) {
+        on_listed_(p);
+    } else {
+        listed_.push_back(std::move(p));
+    }
+}
+
+std::vector<problem_list::unlisted_kind> problem_list::unlisted() const {
+    std::vector<std::pair<std::size_t, unlisted_kind>> beyond;
+    for (const auto& [kind, seen] : kinds_) {
+        if (seen.count > per_kind_) {
+            beyond.push_back({seen.order, {kind, seen.count - per_kind_}});
+        }
+    }
+    std::sort(beyond.begin(), beyond.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    std::vector<unlisted_kind> kinds;
+    for (auto& [order, kind] : beyond) {
+        kinds.push_back(std::move(kind));
+    }
+    return kinds;
+}
+
+std::string problem_kind(const problem& p) {
+    std::string kind;
+    kind.reserve(p.where.size() + 2 + p.message.size());
+    static constexpr const char* digits = "0123456789";
+    const auto add = [&](const std::string& text) {
+        std::size_t from = 0;
+        for (std::size_t at = text.find_first_of(digits); at != std::string::npos;
+             at = text.find_first_of(digits, from)) {
+            kind.append(text, from, at - from);
+            kind += 'N';
+            from = text.find_first_not_of(digits, at);
+            if (from == std::string::npos) {
+                return;
+            }
+        }
+        kind.append(text, from, std::string::npos);
+    };
+    add(p.where);
+    kind += ": ";
+    add(p.message);
+    return kind;
+}
+
+void check_level(const Ttrlevel& level, std::span<const ttable_place> places, problem_list& found) {
+    checker(level, places, found).run();
+}
+
 std::vector<problem> check_level(const Ttrlevel& level, std::span<const ttable_place> places) {
-    return checker(level, places).run();
+    problem_list found(SIZE_MAX);
+    check_level(level, places, found);
+    return found.take_listed();
 }
 
 } // namespace quarlix::info

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "level/trunit2.h"
@@ -20,11 +23,57 @@ struct problem {
     std::optional<std::size_t> offset;
 };
 
-/// Every problem of the level, in table order. A marked TR4 (a conversion's output) is
-/// checked against its own sound map like any TR4; the map hidden in its floor data is floor
-/// data to the checks.
+/// The problems as they are listed: of each kind (the place and message with every number
+/// taken out) the first `per_kind` in the order found, and a count of the rest. A level that
+/// names one missing table from millions of records is thus listed in bounded memory and text.
+class problem_list {
+public:
+    /// How many problems of one kind are listed at most.
+    static constexpr std::size_t listed_per_kind = 1000;
+
+    /// `on_listed`, when given, receives each listed problem as it is found, and the list
+    /// keeps none of them (for output written as it is made).
+    explicit problem_list(std::size_t per_kind = listed_per_kind,
+                          std::function<void(const problem&)> on_listed = {});
+
+    void add(problem p);
+
+    /// Every problem found, listed or not.
+    std::uint64_t total() const { return total_; }
+    /// The problems listed, in the order found (none when they went to `on_listed`).
+    const std::vector<problem>& listed() const { return listed_; }
+    std::vector<problem> take_listed() { return std::move(listed_); }
+
+    struct unlisted_kind {
+        std::string kind;  // e.g. "room N sector N: box N is beyond the N boxes"
+        std::uint64_t count = 0;
+    };
+    /// The kinds with problems beyond the bound, in the order first found, with how many of
+    /// them were not listed.
+    std::vector<unlisted_kind> unlisted() const;
+
+private:
+    std::size_t per_kind_;
+    std::function<void(const problem&)> on_listed_;
+    std::uint64_t total_ = 0;
+    std::vector<problem> listed_;
+    struct kind_count {
+        std::size_t order;
+        std::uint64_t count;
+    };
+    std::unordered_map<std::string, kind_count> kinds_;
+};
+
+/// The kind of a problem: its place and message with every run of digits written as "N".
+std::string problem_kind(const problem& p);
+
+/// Every problem of the level, in table order, into `found`. A marked TR4 (a conversion's
+/// output) is checked against its own sound map like any TR4; the map hidden in its floor data
+/// is floor data to the checks.
 /// `places` are where the load found the tables (its sink's reports); without them the
 /// problems carry no offsets.
+void check_level(const Ttrlevel& level, std::span<const ttable_place> places, problem_list& found);
+/// Every problem of the level, all listed.
 std::vector<problem> check_level(const Ttrlevel& level, std::span<const ttable_place> places = {});
 
 } // namespace quarlix::info

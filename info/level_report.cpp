@@ -1,5 +1,6 @@
 // The summary of a level and its two text forms: the report of one level and the side-by-side
-// difference of two. Both are made from the JSON summary, so the three never disagree.
+// difference of two. Both are made from the JSON summary, so the three never disagree; the
+// rooms are made one at a time as they are written.
 #include "info/level_report.h"
 
 #include <algorithm>
@@ -9,7 +10,7 @@
 #include <sstream>
 #include <utility>
 
-#include "driver/quarlix.h"
+#include "level/conversion.h"
 #include "level/object_data.h"
 #include "level/samples.h"
 #include "level/sections.h"
@@ -45,30 +46,6 @@ json counts_of(const Ttrlevel& l) {
         counts[std::string(section->key())] = l.*section->count;
     }
     return counts;
-}
-
-json room_of(const Ttrlevel& l, std::size_t index) {
-    const troom& r = l.rooms[index];
-    json portals = json::array();
-    for (std::size_t p = 0; p < r.num_portals; ++p) {
-        portals.push_back(r.portals[p].room);
-    }
-    return json{{"index", index},
-                {"x", r.pos_x},
-                {"z", r.pos_z},
-                {"y_bottom", r.y_bottom},
-                {"y_top", r.y_top},
-                {"sectors_z", r.num_z_sectors},
-                {"sectors_x", r.num_x_sectors},
-                {"vertices", r.num_vertices},
-                {"rectangles", r.num_rectangles},
-                {"triangles", r.num_triangles},
-                {"layers", l.version == level_trc ? json(r.num_layers) : json(nullptr)},
-                {"portals", std::move(portals)},
-                {"lights", r.num_lights},
-                {"static_instances", r.num_static_instances},
-                {"water", (r.flags[0] & 0x01u) != 0},
-                {"alternate_room", room_alternate(r, l.version)}};
 }
 
 /// The objects: each moveable with its meshes, animations (its own, as the moveables' first
@@ -148,17 +125,14 @@ std::string room_text(const json& r) {
     return text.str();
 }
 
-/// One line of a report: a label and a value; room rows name their room, and `field` marks
-/// the rows of a room's single fields.
+
+/// One line of a report: a label and a value.
 struct row {
-    std::string first, second;
-    std::string room{};
-    bool field = false;
+    std::string label, value;
 };
 
-/// The report as label and value rows. `room_fields`: each room field a row of its own (for
-/// the side-by-side form), else one row a room.
-std::vector<row> rows_of(const json& s, bool room_fields) {
+/// The rows before the rooms: the file, its version and chunks, the room count.
+std::vector<row> head_rows(const json& s) {
     std::vector<row> rows;
     const auto add = [&](std::string label, std::string value) {
         rows.push_back({std::move(label), std::move(value)});
@@ -183,78 +157,127 @@ std::vector<row> rows_of(const json& s, bool room_fields) {
     add("marked", s["marked"].get<bool>() ? "yes, the conversion marker and a hidden sound map"
                                           : "no");
     add("rooms", s["counts"]["rooms"].dump());
-    for (const auto& r : s["rooms"]) {
-        const std::string label = "room " + r["index"].dump();
-        if (!room_fields) {
-            rows.push_back({label, room_text(r), label});
-            continue;
-        }
-        // Side by side, a room that the other level lacks shows in short.
-        rows.push_back({label,
-                        "x " + r["x"].dump() + ", z " + r["z"].dump() + "; " +
-                            plural(r["vertices"], "vertex", "vertices"),
-                        label});
-        for (const auto& [key, value] : r.items()) {
-            if (key != "index") {
-                rows.push_back({label + " " + key, value.is_null() ? "-" : value.dump(), label, true});
-            }
-        }
-    }
+    return rows;
+}
+
+/// The rows after the rooms: the sections and the samples.
+std::vector<row> tail_rows(const json& s) {
+    std::vector<row> rows;
     for (const auto& [name, section] : s["sections"].items()) {
-        add("section " + name,
-            section["count"].dump() + " (" + bytes_text(section["bytes"]) + ")");
+        rows.push_back({"section " + name,
+                        section["count"].dump() + " (" + bytes_text(section["bytes"]) + ")"});
     }
     const json& samples = s["samples"];
     std::string sample_text = samples["count"].is_null() ? "-" : samples["count"].dump();
     if (samples["count"] != samples["declared"]) {
         sample_text += " of the " + samples["declared"].dump() + " declared";
     }
-    add("samples", sample_text + " (" + bytes_text(samples["bytes"]) + " of sample data)");
+    rows.push_back({"samples", sample_text + " (" + bytes_text(samples["bytes"]) + " of sample data)"});
     const json& objects = s["objects"];
     for (const auto& m : objects["moveables"]) {
-        add("moveable " + m["index"].dump(),
+        rows.push_back({"moveable " + m["index"].dump(),
             "object " + m["object_id"].dump() + "; " + plural(m["meshes"], "mesh", "meshes") + ", " +
                 plural(m["animations"], "animation", "animations") + ", " +
-                plural(m["keyframes"], "keyframe", "keyframes"));
+                plural(m["keyframes"], "keyframe", "keyframes")});
     }
     for (const auto& m : objects["static_meshes"]) {
-        add("static mesh " + m["index"].dump(), "id " + m["id"].dump() + "; mesh " + m["mesh"].dump());
+        rows.push_back({"static mesh " + m["index"].dump(), "id " + m["id"].dump() + "; mesh " + m["mesh"].dump()});
     }
     for (const auto& i : objects["items"]) {
-        add("items of object " + i["object_id"].dump(), i["count"].dump());
+        rows.push_back({"items of object " + i["object_id"].dump(), i["count"].dump()});
     }
     return rows;
 }
 
-std::size_t widest(const std::vector<row>& rows, bool first) {
-    std::size_t n = 0;
-    for (const row& r : rows) {
-        n = std::max(n, (first ? r.first : r.second).size());
-    }
-    return n;
+std::string room_label(std::size_t index) { return "room " + std::to_string(index); }
+
+/// A room that the other level lacks, in short.
+std::string room_in_short(const room_facts& room) {
+    return "x " + std::to_string(room.x) + ", z " + std::to_string(room.z) + "; " +
+           plural(room.vertices, "vertex", "vertices");
 }
 
 std::string padded(const std::string& text, std::size_t width) {
     return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
 }
 
-void print_problems(const json& summary, std::ostream& out) {
-    if (!summary.contains("problems")) {
+void print_problems(const problem_list& problems, std::ostream& out) {
+    out << (problems.total() == 0 ? std::string("no problems found")
+                                  : plural(problems.total(), "problem", "problems") + " found:")
+        << '\n';
+    for (const problem& p : problems.listed()) {
+        out << "  " << problem_line(p) << '\n';
+    }
+    for (const problem_list::unlisted_kind& kind : problems.unlisted()) {
+        out << "  ... " << kind.count << " more: " << kind.kind << '\n';
+    }
+}
+
+/// Two sides' rows, one row a label: labels in the left's order, and a label only the right
+/// has after the label before it. For the short lists before and after the rooms.
+struct side_by_side_row {
+    std::string label, left, right;
+};
+
+std::vector<side_by_side_row> merged(const std::vector<row>& a, const std::vector<row>& b) {
+    std::vector<std::string> labels;
+    std::map<std::string, std::string> left_values, right_values;
+    for (const row& r : a) {
+        labels.push_back(r.label);
+        left_values[r.label] = r.value;
+    }
+    std::size_t after = 0;
+    for (const row& r : b) {
+        right_values[r.label] = r.value;
+        const auto at = std::find(labels.begin(), labels.end(), r.label);
+        if (at != labels.end()) {
+            after = static_cast<std::size_t>(at - labels.begin()) + 1;
+        } else {
+            labels.insert(labels.begin() + static_cast<std::ptrdiff_t>(after), r.label);
+            ++after;
+        }
+    }
+    const auto value = [](const std::map<std::string, std::string>& values,
+                          const std::string& label) {
+        const auto it = values.find(label);
+        return it == values.end() ? std::string("(none)") : it->second;
+    };
+    std::vector<side_by_side_row> rows;
+    for (std::string& label : labels) {
+        std::string l = value(left_values, label), r = value(right_values, label);
+        rows.push_back({std::move(label), std::move(l), std::move(r)});
+    }
+    return rows;
+}
+
+/// The rows of room `index` side by side: field by field when both levels hold it, else one
+/// row with "(none)" on the side that lacks it.
+template <class F>
+void room_rows(const level_summary& left, const level_summary& right, std::size_t index, F&& f) {
+    const bool in_left = index < left.rooms.size(), in_right = index < right.rooms.size();
+    const std::string label = room_label(index);
+    if (!in_left || !in_right) {
+        f(side_by_side_row{label, in_left ? room_in_short(left.rooms[index]) : "(none)",
+                           in_right ? room_in_short(right.rooms[index]) : "(none)"});
         return;
     }
-    const json& problems = summary["problems"];
-    out << (problems.empty() ? std::string("no problems found")
-                             : plural(problems.size(), "problem", "problems") + " found:")
-        << '\n';
-    for (const auto& p : problems) {
-        out << "  " << problem_line(p) << '\n';
+    const json l = room_json(left.rooms[index], index);
+    const json r = room_json(right.rooms[index], index);
+    auto ri = r.items().begin();
+    for (const auto& [key, lv] : l.items()) {
+        const json& rv = (ri++).value();
+        if (key != "index") {
+            f(side_by_side_row{label + " " + key, lv.is_null() ? "-" : lv.dump(),
+                               rv.is_null() ? "-" : rv.dump()});
+        }
     }
 }
 
 } // namespace
 
-json describe_level(const Ttrlevel& l, const file_facts& file) {
-    json s;
+level_summary describe_level(const Ttrlevel& l, const file_facts& file) {
+    level_summary summary;
+    json& s = summary.head;
     s["file"] = file.name;
     s["file_size"] = file.size;
     s["version"] = l.version;
@@ -284,11 +307,30 @@ json describe_level(const Ttrlevel& l, const file_facts& file) {
     const bool marked = l.version == level_tr4 && has_conversion_marker(l);
     s["marked"] = marked;
     s["counts"] = counts_of(l);
-    json rooms = json::array();
-    for (std::size_t i = 0; i < l.rooms.size(); ++i) {
-        rooms.push_back(room_of(l, i));
+    summary.rooms.reserve(l.rooms.size());
+    for (const troom& r : l.rooms) {
+        room_facts room;
+        room.x = r.pos_x;
+        room.z = r.pos_z;
+        room.y_bottom = r.y_bottom;
+        room.y_top = r.y_top;
+        room.sectors_z = r.num_z_sectors;
+        room.sectors_x = r.num_x_sectors;
+        room.vertices = r.num_vertices;
+        room.rectangles = r.num_rectangles;
+        room.triangles = r.num_triangles;
+        if (l.version == level_trc) {
+            room.layers = r.num_layers;
+        }
+        for (std::size_t p = 0; p < r.num_portals; ++p) {
+            room.portals.push_back(r.portals[p].room);
+        }
+        room.lights = r.num_lights;
+        room.static_instances = r.num_static_instances;
+        room.water = (r.flags[0] & 0x01u) != 0;
+        room.alternate_room = room_alternate(r, l.version);
+        summary.rooms.push_back(std::move(room));
     }
-    s["rooms"] = std::move(rooms);
     json sections = json::object();
     for (const tsection* section : all_sections) {
         const auto n = static_cast<std::uint64_t>(l.*section->count);
@@ -299,103 +341,192 @@ json describe_level(const Ttrlevel& l, const file_facts& file) {
             sections["sound_map"] = json{{"count", entries}, {"bytes", sound_map_bytes(l.version)}};
         }
     }
-    s["sections"] = std::move(sections);
+    summary.tail["sections"] = std::move(sections);
     const bool listed = l.version >= level_tr4;
     const sample_list list = read_sample_list(l.sample_data.span());
-    s["samples"] = json{{"count", listed ? json(list.samples.size()) : json(nullptr)},
-                        {"declared", listed ? json(list.declared) : json(nullptr)},
-                        {"bytes", l.sample_data_size}};
-    s["objects"] = objects_of(l);
-    return s;
+    summary.tail["samples"] = json{{"count", listed ? json(list.samples.size()) : json(nullptr)},
+                                   {"declared", listed ? json(list.declared) : json(nullptr)},
+                                   {"bytes", l.sample_data_size}};
+    summary.tail["objects"] = objects_of(l);
+    return summary;
 }
 
-json problems_json(const std::vector<problem>& problems) {
-    json list = json::array();
-    for (const problem& p : problems) {
-        list.push_back(json{{"where", p.where},
-                            {"message", p.message},
-                            {"offset", p.offset ? json(*p.offset) : json(nullptr)},
-                            {"offset_in", p.offset ? json(p.space) : json(nullptr)}});
+json room_json(const room_facts& r, std::size_t index) {
+    return json{{"index", index},
+                {"x", r.x},
+                {"z", r.z},
+                {"y_bottom", r.y_bottom},
+                {"y_top", r.y_top},
+                {"sectors_z", r.sectors_z},
+                {"sectors_x", r.sectors_x},
+                {"vertices", r.vertices},
+                {"rectangles", r.rectangles},
+                {"triangles", r.triangles},
+                {"layers", r.layers ? json(*r.layers) : json(nullptr)},
+                {"portals", r.portals},
+                {"lights", r.lights},
+                {"static_instances", r.static_instances},
+                {"water", r.water},
+                {"alternate_room", r.alternate_room}};
+}
+
+json problem_json(const problem& p) {
+    return json{{"where", p.where},
+                {"message", p.message},
+                {"offset", p.offset ? json(*p.offset) : json(nullptr)},
+                {"offset_in", p.offset ? json(p.space) : json(nullptr)}};
+}
+
+std::string problem_line(const problem& p) {
+    std::string line = p.where;
+    if (p.offset) {
+        line += " (" + p.space + " " + std::to_string(*p.offset) + ")";
     }
-    return list;
+    return line + ": " + p.message;
 }
 
-std::string problem_line(const json& p) {
-    std::string line = p["where"].get<std::string>();
-    if (!p["offset"].is_null()) {
-        line += " (" + p["offset_in"].get<std::string>() + " " + p["offset"].dump() + ")";
+void json_writer::begin(char open) {
+    if (!after_key_ && !open_.empty()) {
+        next_element();
     }
-    return line + ": " + p["message"].get<std::string>();
+    after_key_ = false;
+    out_ << open;
+    open_.push_back({open == '{' ? '}' : ']', true});
 }
 
-void print_report(const json& summary, std::ostream& out) {
-    const std::vector<row> rows = rows_of(summary, false);
-    const std::size_t width = widest(rows, true) + 2;
-    for (const row& r : rows) {
-        out << padded(r.first, width) << r.second << '\n';
+void json_writer::end() {
+    const open_container closed = open_.back();
+    open_.pop_back();
+    if (!closed.empty) {
+        out_ << '\n' << std::string(2 * open_.size(), ' ');
     }
-    print_problems(summary, out);
+    out_ << closed.close;
 }
 
-void print_difference(const json& left, const json& right, std::ostream& out) {
-    // A room that both levels hold shows field by field, any other as one row.
-    std::set<std::string> left_rooms, right_rooms;
-    for (const row& r : rows_of(left, false)) left_rooms.insert(r.room);
-    for (const row& r : rows_of(right, false)) right_rooms.insert(r.room);
-    const auto shown = [&](const json& side) {
-        std::vector<row> rows;
-        for (row& r : rows_of(side, true)) {
-            const bool both = left_rooms.count(r.room) != 0 && right_rooms.count(r.room) != 0;
-            if (r.room.empty() || r.field == both) {
-                rows.push_back(std::move(r));
-            }
+void json_writer::next_element() {
+    out_ << (open_.back().empty ? "\n" : ",\n") << std::string(2 * open_.size(), ' ');
+    open_.back().empty = false;
+}
+
+void json_writer::key(std::string_view name) {
+    next_element();
+    out_ << json(name).dump() << ": ";
+    after_key_ = true;
+}
+
+void json_writer::value(const json& v) {
+    if (!after_key_ && !open_.empty()) {
+        next_element();
+    }
+    after_key_ = false;
+    const std::string text = v.dump(2, ' ', false, json::error_handler_t::replace);
+    // Nested lines move in by the depth of the containers open around the value; a dumped
+    // string never holds a raw line break.
+    const std::string indent(2 * open_.size(), ' ');
+    std::size_t from = 0;
+    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', from)) {
+        out_.write(text.data() + from, static_cast<std::streamsize>(at + 1 - from));
+        out_ << indent;
+        from = at + 1;
+    }
+    out_.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
+}
+
+void write_summary(json_writer& out, const level_summary& summary) {
+    for (const auto& [key, value] : summary.head.items()) {
+        out.key(key);
+        out.value(value);
+    }
+    out.key("rooms");
+    out.begin_array();
+    for (std::size_t i = 0; i < summary.rooms.size(); ++i) {
+        out.value(room_json(summary.rooms[i], i));
+    }
+    out.end();
+    for (const auto& [key, value] : summary.tail.items()) {
+        out.key(key);
+        out.value(value);
+    }
+}
+
+problem_list stream_problems(json_writer& out, std::size_t per_kind) {
+    out.key("problems");
+    out.begin_array();
+    return problem_list(per_kind, [&out](const problem& p) { out.value(problem_json(p)); });
+}
+
+void finish_problems(json_writer& out, const problem_list& problems) {
+    out.end();
+    const std::vector<problem_list::unlisted_kind> unlisted = problems.unlisted();
+    if (unlisted.empty()) {
+        return;
+    }
+    out.key("problems_unlisted");
+    out.begin_array();
+    for (const problem_list::unlisted_kind& kind : unlisted) {
+        out.value(json{{"kind", kind.kind}, {"count", kind.count}});
+    }
+    out.end();
+}
+
+void print_report(const level_summary& summary, const problem_list* problems, std::ostream& out) {
+    const std::vector<row> head = head_rows(summary.head);
+    const std::vector<row> tail = tail_rows(summary.tail);
+    std::size_t width = summary.rooms.empty() ? 0 : room_label(summary.rooms.size() - 1).size();
+    for (const std::vector<row>* rows : {&head, &tail}) {
+        for (const row& r : *rows) {
+            width = std::max(width, r.label.size());
         }
-        return rows;
-    };
-    const std::vector<row> a = shown(left);
-    const std::vector<row> b = shown(right);
-    // Labels in the left's order; a label only the right has follows the label before it.
-    std::vector<std::string> labels;
-    std::map<std::string, std::string> left_values, right_values;
-    for (const row& r : a) {
-        labels.push_back(r.first);
-        left_values[r.first] = r.second;
     }
-    std::size_t after = 0;
-    for (const row& r : b) {
-        right_values[r.first] = r.second;
-        const auto at = std::find(labels.begin(), labels.end(), r.first);
-        if (at != labels.end()) {
-            after = static_cast<std::size_t>(at - labels.begin()) + 1;
-        } else {
-            labels.insert(labels.begin() + static_cast<std::ptrdiff_t>(after), r.first);
-            ++after;
-        }
+    width += 2;
+    for (const row& r : head) {
+        out << padded(r.label, width) << r.value << '\n';
     }
-    const auto value = [](const std::map<std::string, std::string>& values,
-                          const std::string& label) {
-        const auto it = values.find(label);
-        return it == values.end() ? std::string("(none)") : it->second;
+    for (std::size_t i = 0; i < summary.rooms.size(); ++i) {
+        out << padded(room_label(i), width) << room_text(room_json(summary.rooms[i], i)) << '\n';
+    }
+    for (const row& r : tail) {
+        out << padded(r.label, width) << r.value << '\n';
+    }
+    if (problems != nullptr) {
+        print_problems(*problems, out);
+    }
+}
+
+void print_difference(const level_summary& left, const problem_list* left_problems,
+                      const level_summary& right, const problem_list* right_problems,
+                      std::ostream& out) {
+    const std::vector<side_by_side_row> head =
+        merged(head_rows(left.head), head_rows(right.head));
+    const std::vector<side_by_side_row> tail =
+        merged(tail_rows(left.tail), tail_rows(right.tail));
+    // Rooms go in index order, each made again for the second pass rather than held: the
+    // widths first, then the lines.
+    const std::size_t rooms = std::max(left.rooms.size(), right.rooms.size());
+    const auto each_row = [&](auto&& f) {
+        for (const side_by_side_row& r : head) f(r);
+        for (std::size_t i = 0; i < rooms; ++i) room_rows(left, right, i, f);
+        for (const side_by_side_row& r : tail) f(r);
     };
     std::size_t label_width = 0, left_width = 0;
-    for (const std::string& label : labels) {
-        label_width = std::max(label_width, label.size());
-        left_width = std::max(left_width, value(left_values, label).size());
-    }
+    each_row([&](const side_by_side_row& r) {
+        label_width = std::max(label_width, r.label.size());
+        left_width = std::max(left_width, r.left.size());
+    });
     std::size_t differ = 0;
-    for (const std::string& label : labels) {
-        const std::string l = value(left_values, label);
-        const std::string r = value(right_values, label);
-        const bool same = l == r || label == "file";
+    each_row([&](const side_by_side_row& r) {
+        const bool same = r.left == r.right || r.label == "file";
         differ += same ? 0 : 1;
-        out << (same ? "  " : "* ") << padded(label, label_width + 2) << padded(l, left_width + 2)
-            << r << '\n';
-    }
+        out << (same ? "  " : "* ") << padded(r.label, label_width + 2)
+            << padded(r.left, left_width + 2) << r.right << '\n';
+    });
     out << plural(differ, "line differs", "lines differ") << '\n';
-    for (const json* side : {&left, &right}) {
-        if (side->contains("problems")) {
-            out << (*side)["file"].get<std::string>() << ": ";
-            print_problems(*side, out);
+    const std::pair<const level_summary*, const problem_list*> sides[] = {
+        {&left, left_problems}, {&right, right_problems}};
+    for (const auto& [summary, problems] : sides) {
+        if (problems != nullptr) {
+            out << summary->head["file"].get<std::string>() << ": ";
+            print_problems(*problems, out);
         }
     }
 }

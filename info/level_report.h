@@ -1,9 +1,13 @@
-// What quarlix-info says about a level: one JSON summary, and the text forms made from it.
+// What quarlix-info says about a level: a summary in the JSON schema, and the text forms made
+// from it. The rooms are kept as plain facts and each turned into its JSON object only while it
+// is written, so that a level of tens of thousands of rooms costs little more than the level.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -23,16 +27,74 @@ struct file_facts {
     bool container = false;
 };
 
-/// The summary of a loaded level, in the documented schema (without "problems").
-json describe_level(const Ttrlevel& level, const file_facts& file);
-/// The problems as the schema's "problems" array.
-json problems_json(const std::vector<problem>& problems);
-/// "room 2 sector 3 (level-data offset 1234): ..." for one problem.
-std::string problem_line(const json& problem);
+/// The facts of one room that the report shows.
+struct room_facts {
+    std::int32_t x = 0, z = 0, y_bottom = 0, y_top = 0;
+    std::uint16_t sectors_z = 0, sectors_x = 0;
+    std::uint32_t vertices = 0, rectangles = 0, triangles = 0;
+    std::optional<std::uint32_t> layers;  // TRC only
+    std::vector<std::uint16_t> portals;   // the rooms they lead to
+    std::uint32_t lights = 0, static_instances = 0;
+    bool water = false;
+    std::int32_t alternate_room = -1;
+};
 
-/// The readable report of one summary (with its problems when it has them).
-void print_report(const json& summary, std::ostream& out);
-/// Two summaries side by side, every differing line marked with '*' in the first column.
-void print_difference(const json& left, const json& right, std::ostream& out);
+/// The summary of a loaded level, which outlives the level.
+struct level_summary {
+    json head;                     // the schema's keys before "rooms"
+    std::vector<room_facts> rooms;
+    json tail;                     // "sections" and "samples"
+};
+
+level_summary describe_level(const Ttrlevel& level, const file_facts& file);
+/// One room as the schema's object.
+json room_json(const room_facts& room, std::size_t index);
+/// One problem as an element of the schema's "problems" array.
+json problem_json(const problem& p);
+/// "room 2 sector 3 (level-data offset 1234): ..." for one problem.
+std::string problem_line(const problem& p);
+
+/// Writes JSON as nlohmann's dump with an indent of 2 would, one value at a time, so that a
+/// document need never be held whole. Names that are not UTF-8 come out with replacement
+/// characters rather than failing.
+class json_writer {
+public:
+    explicit json_writer(std::ostream& out) : out_(out) {}
+    void begin_object() { begin('{'); }
+    void begin_array() { begin('['); }
+    /// Closes the innermost object or array.
+    void end();
+    /// The key of the next value, in an object.
+    void key(std::string_view name);
+    void value(const json& v);
+
+private:
+    struct open_container {
+        char close;
+        bool empty;
+    };
+    void begin(char open);
+    void next_element();
+    std::ostream& out_;
+    std::vector<open_container> open_;
+    bool after_key_ = false;
+};
+
+/// The summary's keys from "file" to "samples", in an object that `out` has begun.
+void write_summary(json_writer& out, const level_summary& summary);
+/// The "problems" key and array, its elements written by the returned list's checks as they
+/// are found (up to `per_kind` of a kind); then finish_problems adds "problems_unlisted" when
+/// a kind passed the bound.
+problem_list stream_problems(json_writer& out,
+                             std::size_t per_kind = problem_list::listed_per_kind);
+void finish_problems(json_writer& out, const problem_list& problems);
+
+/// The readable report of one summary, with its problems after a --check.
+void print_report(const level_summary& summary, const problem_list* problems, std::ostream& out);
+/// Two summaries side by side, every differing line marked with '*' in the first column, and
+/// each side's problems after a --check.
+void print_difference(const level_summary& left, const problem_list* left_problems,
+                      const level_summary& right, const problem_list* right_problems,
+                      std::ostream& out);
 
 } // namespace quarlix::info

@@ -1,5 +1,5 @@
 // Entry point: forwards the arguments to quarlix-info's run.
+#include "app/program_entry.h"
 #include "info/quarlix_info.h"
-#include "storage/program_entry.h"
 
-QUARLIX_PROGRAM_ENTRY(quarlix::info::run)
+QUARLIX_PROGRAM_ENTRY(quarlix::info::run, quarlix::info::status_unreadable)

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "level/room_table.h"
+#include "level/table_place.h"
 #include "storage/errors.h"
 
 namespace quarlix {
@@ -39,45 +40,7 @@ inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint6
                           " exceeds the " + std::to_string(held) + " records held");
     }
 }
-/// What a table is, in the places that the loader reports.
-enum class ttable_kind : std::uint8_t {
-    section,  // a counted section after the rooms
-    sound_map,
-    room_vertices,
-    room_rectangles,
-    room_triangles,
-    room_sprites,
-    room_portals,
-    room_sectors,
-    room_lights,
-    room_static_instances,
-    room_aux_records,
-    layer_vertices,
-    layer_rectangles,
-    layer_triangles,
-};
 
-struct tsection;
-
-/// Which table: its kind, and for a section which one.
-struct ttable_key {
-    ttable_kind kind;
-    const tsection* section = nullptr;
-    constexpr ttable_key(ttable_kind k) : kind(k) {}
-    constexpr ttable_key(const tsection& s) : kind(ttable_kind::section), section(&s) {}
-};
-
-/// Where the loader found the first record of a table.
-struct ttable_place {
-    ttable_key table;
-    std::int32_t room = -1;   // room and layer tables: the room
-    std::int32_t layer = -1;  // layer tables: the layer
-    std::string_view space;   // "file offset" or "level-data offset"
-    std::size_t offset = 0;
-};
-
-/// Receives every table's place, in reading order, from a load that is given one.
-using ttable_sink = std::function<void(const ttable_place&)>;
 
 /// Reads level data from a view that it never runs past. Counts are checked against the
 /// bytes left (and capacities) before anything is sized or copied.

@@ -4,10 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "level/level_io.h"
+#include "level/table_place.h"
 #include "level/records.h"
 #include "level/room.h"
 #include "storage/zfiles.h"

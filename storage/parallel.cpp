@@ -77,11 +77,14 @@ void run_jobs(std::span<const std::function<void()>> jobs, std::span<const std::
         prepare_threads();
     }
     std::vector<std::thread> threads;
+    threads.reserve(wanted);  // no allocation between starting threads and joining them
     for (std::size_t t = 1; t < wanted; ++t) {
         try {
             threads.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // fewer threads only means less at once; the caller's thread does the rest
+        } catch (const std::exception&) {
+            // No thread or no memory for one: fewer threads only means less at once, and the
+            // caller's thread does the rest (a thread left unjoined would end the process).
+            break;
         }
     }
     work();

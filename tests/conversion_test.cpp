@@ -2,6 +2,7 @@
 // built bytes, TRC -> TR4 -> TRC round trips and their fixed point, and the cases where the
 // output name and the input disagree about the format.
 #include "driver/quarlix.h"
+#include "level/conversion.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 // The converter's run as the user sees it: whole standard output and exit status per path.
 #include "driver/quarlix.h"
+#include "level/conversion.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "driver/quarlix.h"
+#include "export/model.h"
 #include "export/quarlix_export.h"
 #include "level/trunit2.h"
 #include "tests/test_support.h"
@@ -412,6 +413,35 @@ TEST(Export, FacesWithoutTextureOrCornerAreReportedNotLost) {
     std::size_t expected = 0;
     for (const auto& room : lv.rooms) expected += 2 * room.rectangles.size() + room.triangles.size();
     EXPECT_EQ(triangles, expected - 2);  // the skipped rectangle only
+}
+
+TEST(Export, AModelPastTheGlbLimitIsRefusedBeforeItIsWritten) {
+    // A GLB states its lengths in 32 bits; a stand-in limit shows the refusal on a small level.
+    Ttrlevel level;
+    ASSERT_EQ(level.load_content(levelgen::file_bytes(textured_level(6, 1)), "level.tr4"), 0);
+    std::vector<std::string> notes;
+    exporting::page_store pages(level, notes);
+    exporting::model_summary summary;
+    std::vector<std::string> problems;
+    const exporting::level_objects objects(level, problems);
+    exporting::glb_file whole(objects, pages, summary);
+    const std::vector<std::uint8_t> file = whole.bytes();
+    ASSERT_EQ(file.size(), whole.size());
+    std::uint32_t stated = 0;
+    std::memcpy(&stated, file.data() + 8, 4);
+    EXPECT_EQ(stated, file.size());
+
+    exporting::model_summary again;
+    EXPECT_NO_THROW(exporting::glb_file(objects, pages, again, whole.size()));
+    try {
+        exporting::glb_file(objects, pages, again, whole.size() - 1);
+        ADD_FAILURE() << "a model one byte past its limit was made";
+    } catch (const ERangeError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "the model would be " + std::to_string(whole.size()) + " bytes, more than the " +
+                      std::to_string(whole.size() - 1) +
+                      " that a binary glTF file's 32-bit lengths can state; level.glb is not written");
+    }
 }
 
 // ---- Runs as the user sees them -------------------------------------------------------------

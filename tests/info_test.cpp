@@ -322,6 +322,46 @@ TEST(QuarlixInfo, ConversionDifferenceAndWhatItLeavesDangling) {
         << right["problems"].dump(1);
 }
 
+TEST(QuarlixInfo, ProblemsOfOneKindAreListedUpToTheBoundWithTheCountOfTheRest) {
+    level_files files;
+    gen_level lv = clean_level(version_tr4);
+    for (gen_room& room : lv.rooms) {
+        room.z_sectors = room.x_sectors = 32;
+        room.sectors.assign(1024, sector(0, (9 << 4) | 2, 255, 255));  // box 9 of 2
+    }
+    lv.items[0][2] = 9;  // one problem of another kind, after them
+    const std::string path = files.write(lv, "many.tr4");
+
+    const ran text = info({"--check", path});
+    EXPECT_EQ(text.status, 1);
+    const auto lines_with = [&](const std::string& part) {
+        std::size_t n = 0;
+        for (std::size_t at = text.text.find(part); at != std::string::npos;
+             at = text.text.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_NE(text.text.find("\n2049 problems found:\n  room 0 sector 0 (level-data offset "),
+              std::string::npos);
+    EXPECT_EQ(lines_with(": box 9 is beyond the 2 boxes\n"), 1000u);
+    EXPECT_EQ(lines_with("  room 0 sector 999 ("), 1u);
+    EXPECT_EQ(lines_with("  room 0 sector 1000 ("), 0u);
+    EXPECT_NE(text.text.find("\n  item 0 (level-data offset "), std::string::npos);
+    EXPECT_TRUE(text.text.ends_with(
+        "\n  ... 1048 more: room N sector N: box N is beyond the N boxes\n"));
+
+    const json j = info_json({"--check", path}, 1);
+    EXPECT_EQ(j["problems"].size(), 1001u);
+    EXPECT_EQ(j["problems"][999]["where"], "room 0 sector 999");
+    EXPECT_EQ(j["problems"][1000]["where"], "item 0");
+    EXPECT_EQ(j["problems_unlisted"],
+              json::parse(R"([{"kind": "room N sector N: box N is beyond the N boxes", "count": 1048}])"));
+    // Below the bound nothing changes: no key is added.
+    const json clean = info_json({"--check", files.write(clean_level(version_tr4), "clean.tr4")}, 0);
+    EXPECT_FALSE(clean.contains("problems_unlisted"));
+}
+
 TEST(QuarlixInfo, ExitStatusesAndTheirReports) {
     level_files files;
     gen_level broken = clean_level(version_tr4);

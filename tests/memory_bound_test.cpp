@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "test_support.h"
@@ -52,28 +53,45 @@ std::uint64_t memory_bound(std::uint64_t file_size, std::uint64_t inflated) {
     return 64 * mebibyte + 2 * (file_size + inflated);
 }
 
-/// Runs the converter on a file with its memory limited: under AddressSanitizer (whose shadow
-/// memory an address-space limit cannot allow for) no single allocation may exceed 64 MiB;
-/// otherwise the process may not map more than `limit` bytes (512 MiB by default).
-outcome convert_limited(const std::vector<std::uint8_t>& input, const std::string& name,
-                        std::uint64_t limit = 512 * mebibyte) {
-    scratch_dir dir;
-    write_bytes(dir.file(name), input);
-    const std::string output = dir.file(name.ends_with(".tr4") ? "out.trc" : "out.tr4");
-    const std::string run = "'" + std::string(QUARLIX_BINARY) + "' '" + dir.file(name) + "' '" +
-                            output + "' > '" + dir.file("out.txt") + "' 2> '" +
-                            dir.file("err.txt") + "'";
-    const std::string command =
-        address_sanitizer
-            ? "ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=64 " + run
-            : "sh -c \"ulimit -v " + std::to_string(limit / 1024) + "; exec " + run + "\"";
+/// The most memory a run of quarlix-info or quarlix-export may take: 64 MiB + 4 x (file sizes
+/// + bytes their streams inflate to).
+std::uint64_t program_bound(std::uint64_t held) { return 64 * mebibyte + 4 * held; }
+
+/// A command run with its memory limited: under AddressSanitizer (whose shadow memory an
+/// address-space limit cannot allow for) no single allocation may exceed 64 MiB; otherwise the
+/// process may not map more than `limit` bytes.
+std::string limited(const std::string& run, std::uint64_t limit) {
+    return address_sanitizer
+               ? "ASAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=64 " + run
+               : "sh -c \"ulimit -v " + std::to_string(limit / 1024) + "; exec " + run + "\"";
+}
+
+/// Runs a program on the arguments (the names of files in `dir`, and others as they are) with
+/// its memory limited, standard output and error kept.
+outcome run_limited(const scratch_dir& dir, const std::string& program,
+                    const std::vector<std::string>& args, std::uint64_t limit) {
+    std::string run = "'" + program + "'";
+    for (const std::string& arg : args) {
+        run += " '" + arg + "'";
+    }
+    run += " > '" + dir.file("out.txt") + "' 2> '" + dir.file("err.txt") + "'";
     outcome o;
-    const int raw = std::system(command.c_str());
+    const int raw = std::system(limited(run, limit).c_str());
     o.status = raw == -1 ? -1 : WEXITSTATUS(raw);
     const auto out = read_bytes(dir.file("out.txt"));
     const auto err = read_bytes(dir.file("err.txt"));
     o.out.assign(out.begin(), out.end());
     o.err.assign(err.begin(), err.end());
+    return o;
+}
+
+/// Runs the converter on a file with its memory limited (512 MiB by default).
+outcome convert_limited(const std::vector<std::uint8_t>& input, const std::string& name,
+                        std::uint64_t limit = 512 * mebibyte) {
+    scratch_dir dir;
+    write_bytes(dir.file(name), input);
+    const std::string output = dir.file(name.ends_with(".tr4") ? "out.trc" : "out.tr4");
+    outcome o = run_limited(dir, QUARLIX_BINARY, {dir.file(name), output}, limit);
     o.output_made = std::filesystem::exists(output);
     if (o.output_made) {
         o.output = read_bytes(output);
@@ -293,4 +311,71 @@ TEST(MemoryBound, ATextureChunkOfHundredsOfMebibytesConvertsBothWaysWithinTheBou
     EXPECT_EQ(to_trc.status, 0) << to_trc.out;
     EXPECT_THAT(to_trc.out, HasSubstr("\nDone."));
     EXPECT_TRUE(to_trc.output_made);
+}
+
+// ---- quarlix-info and quarlix-export ----
+
+/// TR4 copies of one room of a shape (see levelgen.h): the file and what its chunks inflate to.
+bounded_input many_rooms(const char* name, std::string_view shape, std::uint32_t rooms) {
+    levelgen::gen_level level;
+    const std::vector<std::uint8_t> data = levelgen::repeated_room_level_data(shape, rooms, &level);
+    return {name, levelgen::file_with_level_data(level, data),
+            data.size() + level.textiles32.size() + level.textiles16.size() +
+                level.textiles_misc.size()};
+}
+
+/// Fewer rooms under the sanitizers, which take many times as long; the release build runs the
+/// inputs as large as they were found.
+std::uint32_t scaled(std::uint32_t rooms) { return address_sanitizer ? rooms / 16 : rooms; }
+
+TEST(MemoryBound, InfoKeepsTheBoundOnManyRoomsAndMillionsOfProblems) {
+    struct run {
+        std::vector<bounded_input> inputs;
+        std::vector<std::string> options;
+        int status;
+        std::string last_line;
+    };
+    std::vector<run> runs;
+    runs.push_back({{many_rooms("2,048 rooms naming missing boxes and floor data", "sectors", scaled(2048))},
+                    {"--check", "--json"}, 1, "}"});
+    runs.push_back({{many_rooms("512 rooms of faces naming missing object textures", "faces", scaled(512))},
+                    {"--check"}, 1, "  ... "});
+    runs.push_back({{input_of("65,535 empty rooms", levelgen::empty_rooms_level(6, 65535), false)},
+                    {}, 0, "samples "});
+    runs.push_back({{input_of("65,535 empty rooms", levelgen::empty_rooms_level(6, 65535), false),
+                     many_rooms("65,535 rooms of a triangle", "triangle", 65535)},
+                    {}, 0, "131076 lines differ"});
+    for (const run& r : runs) {
+        SCOPED_TRACE(r.inputs.front().name);
+        scratch_dir dir;
+        std::vector<std::string> args = r.options;
+        std::uint64_t held = 0;
+        for (std::size_t i = 0; i < r.inputs.size(); ++i) {
+            const std::string name = dir.file("level-" + std::to_string(i) + ".tr4");
+            write_bytes(name, r.inputs[i].file);
+            args.push_back(name);
+            held += r.inputs[i].file.size() + r.inputs[i].inflated;
+        }
+        const outcome o = run_limited(dir, QUARLIX_INFO_BINARY, args, program_bound(held));
+        EXPECT_EQ(o.status, r.status);
+        EXPECT_THAT(o.out, Not(HasSubstr("EOutOfMemory")));
+        const std::size_t last = o.out.rfind('\n', o.out.size() - 2);
+        EXPECT_THAT(o.out.substr(last + 1), ::testing::StartsWith(r.last_line));
+        EXPECT_EQ(o.err, "");
+    }
+}
+
+TEST(MemoryBound, ExportKeepsTheBoundOnManyRoomsAndMaterials) {
+    for (const bounded_input& in : {many_rooms("65,535 rooms of a triangle", "triangle", scaled(65535)),
+                                    many_rooms("512 rooms of 49 materials", "materials", 512)}) {
+        SCOPED_TRACE(in.name);
+        scratch_dir dir;
+        write_bytes(dir.file("level.tr4"), in.file);
+        const outcome o = run_limited(dir, QUARLIX_EXPORT_BINARY, {dir.file("level.tr4"), dir.file("out")},
+                                      program_bound(in.file.size() + in.inflated));
+        EXPECT_EQ(o.status, 0) << o.out;
+        EXPECT_TRUE(o.out.ends_with("\nDone.\n")) << o.out;
+        EXPECT_GT(std::filesystem::file_size(dir.file("out/level.glb")), in.file.size());
+        EXPECT_EQ(o.err, "");
+    }
 }

@@ -283,6 +283,17 @@ std::vector<std::uint8_t> overlapping_trc_file(std::size_t size);
 /// A "ZLIB" container of `size` zero bytes (its stated length capped at 2^32 - 1), made
 /// without ever holding them.
 std::vector<std::uint8_t> zero_container(std::uint64_t size);
+/// TR4 level data of `rooms` copies of one room of a `shape` (1 to 65535 rooms):
+///   sectors    32 x 32 sectors, each naming a box and floor data the level lacks;
+///   faces      2,000 rectangles and 1,250 triangles naming an object texture the level lacks;
+///   triangle   one textured triangle;
+///   materials  49 triangles on 49 materials (8 pages, 3 blend modes, one- and two-sided,
+///              and untextured).
+/// `level`, when given, gets the level around the rooms (for file_with_level_data).
+std::vector<std::uint8_t> repeated_room_level_data(std::string_view shape, std::uint32_t rooms,
+                                                   gen_level* level = nullptr);
+/// The whole TR4 file of repeated_room_level_data.
+std::vector<std::uint8_t> repeated_room_file(std::string_view shape, std::uint32_t rooms);
 
 /// "tr4", "trc", "v1" to "v7" to a version; nothing for anything else.
 std::optional<int> parse_kind(std::string_view kind);

@@ -7,6 +7,10 @@
 //   make_level [--container] rooms KIND COUNT OUTPUT      COUNT empty rooms, nothing else
 //   make_level [--container] overlap SIZE OUTPUT          TRC rooms claiming SIZE / 56 layers
 //   make_level zeros SIZE OUTPUT                          a "ZLIB" container of SIZE zero bytes
+//   make_level [--container] [--level-data] many SHAPE ROOMS OUTPUT
+//                                                         TR4: ROOMS copies of one room of a
+//                                                         SHAPE (sectors, faces, triangle,
+//                                                         materials; see levelgen.h)
 // marked is a TR4 level whose floor data carries the conversion marker and the sound map, as
 // one converted from TRC. --small leaves out the textiles and all but 64 bytes of the sample
 // data (seeds for fuzzing). --level-data writes only the level data of a TR4 level (tr4 or
@@ -31,6 +35,8 @@ int usage() {
     std::puts("       make_level [--container] [--level-data] rooms KIND COUNT OUTPUT");
     std::puts("       make_level [--container] overlap SIZE OUTPUT");
     std::puts("       make_level zeros SIZE OUTPUT");
+    std::puts("       make_level [--container] [--level-data] many SHAPE ROOMS OUTPUT"
+              "   (SHAPE: sectors, faces, triangle, materials)");
     return 2;
 }
 
@@ -81,6 +87,17 @@ int main(int argc, char** argv) {
         if (level_data && *version != levelgen::version_tr4) return usage();
         const auto level = levelgen::empty_rooms_level(*version, count);
         auto bytes = level_data ? levelgen::level_data_bytes(level) : levelgen::file_bytes(level);
+        return write_output(std::string(args[3]), std::move(bytes), container) ? 0 : 1;
+    }
+
+    if (args.size() == 4 && args[0] == "many") {
+        std::uint32_t count = 0;
+        const std::string_view shape = args[1];
+        if (!parse_number(args[2], count) || count == 0 || count > 65535 ||
+            (shape != "sectors" && shape != "faces" && shape != "triangle" && shape != "materials"))
+            return usage();
+        auto bytes = level_data ? levelgen::repeated_room_level_data(shape, count)
+                                : levelgen::repeated_room_file(shape, count);
         return write_output(std::string(args[3]), std::move(bytes), container) ? 0 : 1;
     }
 

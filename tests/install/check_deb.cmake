@@ -43,7 +43,8 @@ foreach(pattern
     endif()
 endforeach()
 # Nothing that belongs to the build or the tests.
-foreach(stray make_level quarlix_tests libquarlix_driver libquarlix_levelgen libquarlix_export libquarlix_info)
+foreach(stray make_level quarlix_tests libquarlix_driver libquarlix_levelgen libquarlix_export libquarlix_info
+              libquarlix_app walks.h level_io.h file_system_shared.h)
     if(contents MATCHES "/${stray}[^/\n]*\n")
         message(FATAL_ERROR "the .deb holds ${stray}")
     endif()

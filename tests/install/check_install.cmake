@@ -37,6 +37,13 @@ foreach(installed
     endif()
 endforeach()
 
+# The library's inner headers stay inside it.
+foreach(internal level/walks.h level/level_io.h storage/file_system_shared.h)
+    if(EXISTS "${prefix}/${INCLUDEDIR}/quarlix/${internal}")
+        message(FATAL_ERROR "installed, though internal: ${internal}")
+    endif()
+endforeach()
+
 # Only the installed tree is visible to the consumer: no package registry, no source tree.
 run("consumer configure" ${CMAKE_COMMAND} -S "${CONSUMER_DIR}" -B "${WORK_DIR}/build"
     -G "${GENERATOR}" "-DCMAKE_CXX_COMPILER=${CXX_COMPILER}" "-DCMAKE_CXX_FLAGS=${CXX_FLAGS}"

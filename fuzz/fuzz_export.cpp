@@ -1,0 +1,151 @@
+// Fuzz target: the three parts of quarlix-export built in memory from arbitrary bytes (a "ZLIB"
+// container unwrapped first). Every page of a level that the bytes hold is a PNG that decodes to
+// the page's picture; every sample the sample list finds lies inside the sample data; the model's
+// header, chunk lengths and JSON agree with its size and summary, and a limit one byte below its
+// size refuses it. Bytes that hold no level are taken for texels of a pixel form.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#define STB_IMAGE_IMPLEMENTATION
+#define STB_IMAGE_STATIC
+#define STBI_ONLY_PNG
+#define STBI_NO_STDIO
+#include "stb/stb_image.h"
+
+#include "export/model.h"
+#include "export/pictures.h"
+#include "fuzz/fuzz_support.h"
+#include "level/samples.h"
+
+using namespace quarlix;
+using namespace quarlix::exporting;
+
+namespace {
+
+/// The picture's PNG decodes to the picture.
+void png_holds(const rgba_picture& picture, const std::vector<std::uint8_t>& png) {
+    int width = 0, height = 0, channels = 0;
+    stbi_uc* decoded = stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &width,
+                                             &height, &channels, 4);
+    const bool same = decoded != nullptr && static_cast<std::uint32_t>(width) == picture.width &&
+                      static_cast<std::uint32_t>(height) == picture.height &&
+                      std::memcmp(decoded, picture.rgba.data(), picture.rgba.size()) == 0;
+    stbi_image_free(decoded);
+    if (!same) {
+        fuzz::fail("a PNG does not decode to its picture");
+    }
+}
+
+std::uint32_t u32_at(const std::vector<std::uint8_t>& b, std::size_t at) {
+    std::uint32_t v = 0;
+    std::memcpy(&v, b.data() + at, 4);
+    return v;
+}
+
+void model_holds(const Ttrlevel& level, page_store& pages) {
+    model_summary summary;
+    std::vector<std::string> problems;
+    const level_objects objects(level, problems);
+    glb_file glb(objects, pages, summary);
+    const std::vector<std::uint8_t> bytes = glb.bytes();
+    if (bytes.size() != glb.size() || bytes.size() < 20 || u32_at(bytes, 0) != 0x46546C67u ||
+        u32_at(bytes, 8) != bytes.size()) {
+        fuzz::fail("the model's header does not state its size");
+    }
+    const std::uint32_t json_length = u32_at(bytes, 12);
+    if (json_length % 4 != 0 || 20 + std::uint64_t{json_length} > bytes.size()) {
+        fuzz::fail("the model's JSON chunk runs past the file");
+    }
+    nlohmann::json gltf;
+    try {
+        gltf = nlohmann::json::parse(bytes.begin() + 20, bytes.begin() + 20 + json_length);
+    } catch (const nlohmann::json::exception& e) {
+        fuzz::fail(std::string("the model's JSON does not parse: ") + e.what());
+    }
+    // Every room is a node named for it; items, instances and sprites are nodes besides.
+    std::size_t room_nodes = 0;
+    for (const auto& node : gltf["nodes"]) {
+        const std::string name = node.value("name", "");
+        room_nodes += name.size() > 5 && name.compare(0, 5, "room ") == 0 &&
+                      name.find_first_not_of("0123456789", 5) == std::string::npos;
+    }
+    if (room_nodes != level.rooms.size() || summary.rooms != level.rooms.size()) {
+        fuzz::fail("the model's nodes are not the rooms");
+    }
+    const std::size_t bin_at = 20 + json_length;
+    const bool has_bin = gltf.contains("buffers");
+    if (has_bin != (bin_at < bytes.size()) ||
+        (has_bin && (bin_at + 8 > bytes.size() ||
+                     bin_at + 8 + std::uint64_t{u32_at(bytes, bin_at)} != bytes.size() ||
+                     gltf["buffers"][0]["byteLength"].get<std::uint64_t>() >
+                         u32_at(bytes, bin_at)))) {
+        fuzz::fail("the model's binary chunk does not hold its buffer");
+    }
+    std::size_t faces = 0;
+    for (const troom& room : level.rooms) {
+        faces += std::size_t{room.num_rectangles} + room.num_triangles;
+    }
+    if (summary.faces + summary.skipped_faces != faces) {
+        fuzz::fail("faces of the model were lost uncounted");
+    }
+    try {
+        model_summary again;
+        glb_file refused(objects, pages, again, glb.size() - 1);
+        fuzz::fail("a model larger than its limit was not refused");
+    } catch (const ERangeError&) {
+    }
+}
+
+void export_level(const Ttrlevel& level) {
+    std::vector<std::string> notes;
+    page_store pages(level, notes);
+    for (std::size_t i = 0; i < pages.pages().size(); ++i) {
+        png_holds(page_picture(level, pages.pages()[i]), pages.png(i));
+    }
+    const std::span<const std::uint8_t> data = level.sample_data.span();
+    const sample_list list = read_sample_list(data);
+    for (const sample_entry& sample : list.samples) {
+        const std::span<const std::uint8_t> bytes = sample_bytes(data, sample);
+        if (bytes.data() < data.data() || bytes.data() + bytes.size() > data.data() + data.size()) {
+            fuzz::fail("a sample lies outside the sample data");
+        }
+        (void)is_riff_wave(bytes);
+    }
+    model_holds(level, pages);
+}
+
+/// The bytes after the first as a row or two of texels of the pixel form that the first names
+/// (PNG encoding costs much more than the rest, so one picture an input).
+void texels(std::span<const std::uint8_t> bytes) {
+    if (bytes.size() < 1 + 768 + page_side * 4) {
+        return;
+    }
+    const int form = bytes[0] % 3;
+    bytes = bytes.subspan(1);
+    const std::size_t texel = form == 0 ? 4 : form == 1 ? 2 : 1;
+    const auto height = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() / (page_side * texel), 2));
+    const rgba_picture p = form == 0   ? picture_from_bgra(bytes, height)
+                           : form == 1 ? picture_from_argb1555(bytes, height)
+                                       : picture_from_indices(bytes, height, bytes.first<768>());
+    png_holds(p, encode_png(p));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    bool level = false;
+    fuzz::for_each_level(data, size, nullptr, [&level](const Ttrlevel& read, const std::string&) {
+        export_level(read);
+        level = true;
+    });
+    if (!level) {
+        texels({data, size});
+    }
+    return 0;
+}
