@@ -284,11 +284,39 @@ std::vector<animation_span> moveable_animations(const Ttrlevel& level) {
     return spans;
 }
 
+namespace {
+
+/// Sine and cosine of an angle of `turns` full turns, from the same additions and
+/// multiplications on every platform: the C libraries' sin and cos differ in the last bit
+/// between platforms, and the exported files must not.
+std::array<double, 2> sin_cos_of_turns(double turns) {
+    // Quarter turns q and the rest r in [-1/8, 1/8] of a turn.
+    const double quarters = std::floor(turns * 4 + 0.5);
+    const double r = (turns - quarters / 4) * (2 * std::numbers::pi);
+    const double r2 = r * r;
+    // Taylor series to r^17 and r^18: below half a unit in the last place for |r| <= pi/4.
+    double s = 0, c = 0, term_s = r, term_c = 1;
+    for (int k = 1; k <= 17; k += 2) {
+        s += term_s;
+        c += term_c;
+        term_s *= -r2 / ((k + 1) * (k + 2));
+        term_c *= -r2 / (k * (k + 1));
+    }
+    switch (static_cast<int>(quarters - 4 * std::floor(quarters / 4))) {
+    case 0: return {s, c};
+    case 1: return {c, -s};
+    case 2: return {-s, -c};
+    default: return {-c, s};
+    }
+}
+
+} // namespace
+
 std::array<double, 4> rotation_yxz(const std::array<double, 3>& angles) {
     const auto axis = [](int a, double turns) {
-        const double half = turns * std::numbers::pi;
-        std::array<double, 4> q{0, 0, 0, std::cos(half)};
-        q[static_cast<std::size_t>(a)] = std::sin(half);
+        const auto [sin_half, cos_half] = sin_cos_of_turns(turns / 2);
+        std::array<double, 4> q{0, 0, 0, cos_half};
+        q[static_cast<std::size_t>(a)] = sin_half;
         return q;
     };
     const auto times = [](const std::array<double, 4>& a, const std::array<double, 4>& b) {
