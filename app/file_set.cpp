@@ -3,10 +3,10 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <ostream>
-#include <streambuf>
 #include <filesystem>
+#include <ostream>
 #include <set>
+#include <streambuf>
 #include <system_error>
 
 #include "app/program.h"
@@ -36,11 +36,11 @@ fs::path without_trailing_separators(fs::path p) {
 
 /// A stream buffer that writes straight to an open file and counts what it put there.
 class file_buffer : public std::streambuf {
-public:
+  public:
     explicit file_buffer(std::FILE* file) : file_(file) {}
     std::uint64_t put() const { return put_; }
 
-protected:
+  protected:
     std::streamsize xsputn(const char* data, std::streamsize size) override {
         const std::size_t n = std::fwrite(data, 1, static_cast<std::size_t>(size), file_);
         put_ += n;
@@ -54,13 +54,13 @@ protected:
         return xsputn(&byte, 1) == 1 ? c : traits_type::eof();
     }
 
-private:
+  private:
     std::FILE* file_;
     std::uint64_t put_ = 0;
 };
 
 class set_writer {
-public:
+  public:
     set_writer(const std::string& dir, const file_written_hook& written)
         : dir_(dir), root_(without_trailing_separators(utf8_path(dir))), written_(written) {}
     set_writer(const set_writer&) = delete;
@@ -91,7 +91,7 @@ public:
         commit(files);
     }
 
-private:
+  private:
     fs::path path_of(const std::string& name) const {
         return root_ / utf8_path(name).make_preferred();
     }
@@ -256,7 +256,7 @@ private:
     const fs::path root_;
     const file_written_hook& written_;
     directory_lock lock_;
-    std::vector<made_directory> made_;  // in making order: DIR's missing parents, DIR, below it
+    std::vector<made_directory> made_; // in making order: DIR's missing parents, DIR, below it
     bool root_was_missing_ = false;
     std::vector<temporary_file> temps_;
 };

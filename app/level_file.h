@@ -20,9 +20,9 @@ struct level_wording {
 /// A level read from its file, with what the file itself showed.
 struct level_file {
     std::unique_ptr<Ttrlevel> level;
-    bool recognised = false;  // false: no level of any known version (level stays empty)
-    bool container = false;   // the file was a "ZLIB" container
-    std::uint64_t size = 0;   // the file's size on disk
+    bool recognised = false; // false: no level of any known version (level stays empty)
+    bool container = false;  // the file was a "ZLIB" container
+    std::uint64_t size = 0;  // the file's size on disk
     std::uint32_t first_word = 0;
 };
 

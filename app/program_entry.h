@@ -20,9 +20,11 @@ int enter(int argc, wchar_t** argv, program_run run, int failure_status);
 } // namespace quarlix::app
 
 #ifdef _WIN32
-#define QUARLIX_PROGRAM_ENTRY(run, failure_status)                                                \
-    int wmain(int argc, wchar_t** argv) { return quarlix::app::enter(argc, argv, run, failure_status); }
+#define QUARLIX_PROGRAM_ENTRY(run, failure_status)                                                 \
+    int wmain(int argc, wchar_t** argv) {                                                          \
+        return quarlix::app::enter(argc, argv, run, failure_status);                               \
+    }
 #else
-#define QUARLIX_PROGRAM_ENTRY(run, failure_status)                                                \
+#define QUARLIX_PROGRAM_ENTRY(run, failure_status)                                                 \
     int main(int argc, char** argv) { return quarlix::app::enter(argc, argv, run, failure_status); }
 #endif

@@ -49,7 +49,7 @@ std::uint64_t peak_resident_bytes() {
 #if defined(__linux__)
     rusage usage{};
     if (getrusage(RUSAGE_SELF, &usage) == 0) {
-        return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024;  // Linux reports KiB
+        return static_cast<std::uint64_t>(usage.ru_maxrss) * 1024; // Linux reports KiB
     }
 #endif
     return 0;
@@ -61,7 +61,7 @@ double peak_mib() { return static_cast<double>(peak_resident_bytes()) / mebibyte
 
 /// A fresh directory that is removed with everything in it when the holder goes.
 class scratch_dir {
-public:
+  public:
     scratch_dir() {
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         for (int attempt = 0;; ++attempt) {
@@ -80,17 +80,17 @@ public:
     }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-private:
+  private:
     fs::path path_;
 };
 
 struct bench_files {
-    std::string trc;         // the generated level
-    std::string marked_tr4;  // the TR4 that the conversion made of it: input of the way back
-    std::string out_tr4;     // written by every TRC-to-TR4 run
-    std::string out_trc;     // written by every TR4-to-TRC run
-    std::string real_trc;         // the level shaped like real ones
-    std::string real_marked_tr4;  // and its TR4
+    std::string trc;             // the generated level
+    std::string marked_tr4;      // the TR4 that the conversion made of it: input of the way back
+    std::string out_tr4;         // written by every TRC-to-TR4 run
+    std::string out_trc;         // written by every TR4-to-TRC run
+    std::string real_trc;        // the level shaped like real ones
+    std::string real_marked_tr4; // and its TR4
 };
 
 const bench_files* files = nullptr;
@@ -180,7 +180,7 @@ bench_files prepare(const scratch_dir& dir) {
 /// What the running benchmark works on, kept across its runs and dropped when a benchmark
 /// with other inputs starts, so that one measurement's peak memory does not carry another's.
 class input_cache {
-public:
+  public:
     template <class T>
     T& get(const std::string& key, const std::function<std::shared_ptr<T>()>& make) {
         if (key != key_) {
@@ -196,7 +196,7 @@ public:
         key_.clear();
     }
 
-private:
+  private:
     std::string key_;
     std::shared_ptr<void> value_;
 };
@@ -216,7 +216,7 @@ std::vector<zbuffer> chunk_contents(const std::string& name, bool tr4) {
     const std::vector<std::uint8_t> file{std::istreambuf_iterator<char>(in),
                                          std::istreambuf_iterator<char>()};
     std::vector<zbuffer> chunks;
-    std::size_t at = 10;  // first word and the three textile counts
+    std::size_t at = 10; // first word and the three textile counts
     for (int i = 0; i < (tr4 ? 4 : 3); ++i) {
         const std::uint32_t unpacked = u32_at(file, at);
         const std::uint32_t packed = u32_at(file, at + 4);
@@ -316,8 +316,8 @@ void merge_layers(troom& room) {
             }
             room.trc_vertices[n - 1] = source;
             const std::uint8_t* bgr = source.colour;
-            room.vertices[n - 1].colour = static_cast<std::uint16_t>(
-                (bgr[2] >> 3) << 10 | (bgr[1] >> 3) << 5 | bgr[0] >> 3);
+            room.vertices[n - 1].colour =
+                static_cast<std::uint16_t>((bgr[2] >> 3) << 10 | (bgr[1] >> 3) << 5 | bgr[0] >> 3);
         }
     }
     room.num_rectangles = 0;
@@ -357,7 +357,8 @@ void merge_layers(troom& room) {
 
 template <class T, std::size_t N>
 bool same_rows(const troom_table<T, N>& a, const troom_table<T, N>& b, std::size_t n) {
-    return a.size() >= n && b.size() >= n && (n == 0 || std::memcmp(a.data(), b.data(), n * sizeof(T)) == 0);
+    return a.size() >= n && b.size() >= n &&
+           (n == 0 || std::memcmp(a.data(), b.data(), n * sizeof(T)) == 0);
 }
 
 /// Empty when the library's merge and the linear scan give the same tables for every room.
@@ -510,7 +511,8 @@ void at_bound(benchmark::State& state, std::string bench_files::*input, bool to_
             state.SkipWithError(e.what());
             return;
         }
-        converting += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        converting +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         state.PauseTiming();
         if (chunks.empty()) {
             chunks = chunk_contents(out, to_tr4);
@@ -551,7 +553,7 @@ void at_bound(benchmark::State& state, std::string bench_files::*input, bool to_
 
 struct loaded_model {
     std::unique_ptr<Ttrlevel> level;
-    std::string mismatch;  // empty when the linear scan agrees with the library
+    std::string mismatch; // empty when the linear scan agrees with the library
 };
 
 /// Moves every room's positions onto positions that a position hash puts into one slot: each
@@ -565,9 +567,8 @@ void crowd_positions(Ttrlevel& level) {
             tlayer_vertex_block& block = room.layers.vertex_blocks[k];
             for (std::size_t i = 0; i < block.count; ++i) {
                 tlayer_vertex& v = block.vertices[i];
-                const std::array<std::int16_t, 3> p = {truncate_coordinate(v.x),
-                                                       truncate_coordinate(v.y),
-                                                       truncate_coordinate(v.z)};
+                const std::array<std::int16_t, 3> p = {
+                    truncate_coordinate(v.x), truncate_coordinate(v.y), truncate_coordinate(v.z)};
                 const std::size_t j = moved.emplace(p, moved.size()).first->second;
                 if (j < crowded.size()) {
                     v.x = crowded[j][0];
@@ -589,10 +590,9 @@ template <bool crowded> std::shared_ptr<loaded_model> load_model() {
     return model;
 }
 
-template <void (*merge)(troom&), bool crowded = false>
-void room_geometry(benchmark::State& state) {
-    loaded_model& model = inputs.get<loaded_model>(crowded ? "crowded model" : "model",
-                                                   load_model<crowded>);
+template <void (*merge)(troom&), bool crowded = false> void room_geometry(benchmark::State& state) {
+    loaded_model& model =
+        inputs.get<loaded_model>(crowded ? "crowded model" : "model", load_model<crowded>);
     if (!model.mismatch.empty()) {
         state.SkipWithError(model.mismatch.c_str());
         return;
@@ -628,13 +628,13 @@ double cpu_seconds_of(const Run& run) {
 /// The console table with each row's ratio to the floor added, and the rows kept for the
 /// summary: the median of repetitions when there are any, else the mean of the runs.
 class ratio_reporter : public benchmark::ConsoleReporter {
-public:
+  public:
     struct row {
         double seconds = 0;
         double cpu_seconds = 0;
         double peak_mib = 0;
-        double largest_share = 0;  // floor only
-        double x_bound = 0;        // bound rows only
+        double largest_share = 0; // floor only
+        double x_bound = 0;       // bound rows only
         double x_s = 0;
         double x_split = 0;
     };
@@ -643,7 +643,7 @@ public:
 
     /// The median of the repetitions when there are any, else the mean of the runs.
     struct tally {
-        row sum;  // peak_mib holds the largest
+        row sum; // peak_mib holds the largest
         int count = 0;
         row median;
         bool has_median = false;
@@ -653,8 +653,8 @@ public:
         if (t.has_median || t.count == 0) {
             return t.median;
         }
-        return {t.sum.seconds / t.count, t.sum.cpu_seconds / t.count, t.sum.peak_mib,
-                t.sum.largest_share / t.count, t.sum.x_bound / t.count, t.sum.x_s / t.count,
+        return {t.sum.seconds / t.count,       t.sum.cpu_seconds / t.count, t.sum.peak_mib,
+                t.sum.largest_share / t.count, t.sum.x_bound / t.count,     t.sum.x_s / t.count,
                 t.sum.x_split / t.count};
     }
 
@@ -670,8 +670,8 @@ public:
             }
             tally& t = tallies_[name];
             const row measured{seconds_of(run),          cpu_seconds_of(run),
-                               counter(run, "peak_MiB"),   counter(run, "largest_share"),
-                               counter(run, "x_bound"),    counter(run, "x_S"),
+                               counter(run, "peak_MiB"), counter(run, "largest_share"),
+                               counter(run, "x_bound"),  counter(run, "x_S"),
                                counter(run, "x_split")};
             if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
                 t.median = measured;
@@ -691,8 +691,8 @@ public:
             }
         }
         for (Run& run : shown) {
-            const bool spread = run.run_type == Run::RT_Aggregate &&
-                                run.aggregate_name != "mean" && run.aggregate_name != "median";
+            const bool spread = run.run_type == Run::RT_Aggregate && run.aggregate_name != "mean" &&
+                                run.aggregate_name != "median";
             if (!run.error_occurred && !spread && floor_seconds_ > 0) {
                 run.counters["x_floor"] = seconds_of(run) / floor_seconds_;
             }
@@ -715,8 +715,9 @@ public:
                          ratio, r.cpu_seconds * 1e3, r.peak_mib);
         }
         if (const auto floor = find(floor_name)) {
-            std::fprintf(out, "floor: its largest chunk takes %.0f%% of it, which bounds what "
-                              "compressing the chunks side by side can gain\n",
+            std::fprintf(out,
+                         "floor: its largest chunk takes %.0f%% of it, which bounds what "
+                         "compressing the chunks side by side can gain\n",
                          floor->largest_share * 100);
         }
         speedup(out, "load_trc", "one thread vs all threads");
@@ -737,13 +738,14 @@ public:
                          linear_scan->seconds / merge->seconds);
         }
         if (merge && crowded) {
-            std::fprintf(out, "room_geometry: crowded positions take %.2fx the time of the "
-                              "level's own\n",
+            std::fprintf(out,
+                         "room_geometry: crowded positions take %.2fx the time of the "
+                         "level's own\n",
                          crowded->seconds / merge->seconds);
         }
     }
 
-private:
+  private:
     std::optional<row> find(const std::string& name) const {
         const auto it = tallies_.find(name);
         if (it == tallies_.end()) {
@@ -788,8 +790,8 @@ void register_benchmarks() {
     bound(benchmark::RegisterBenchmark("bound/large_to_tr4", at_bound, &bench_files::trc, true));
     bound(benchmark::RegisterBenchmark("bound/large_to_trc", at_bound, &bench_files::marked_tr4,
                                        false));
-    bound(benchmark::RegisterBenchmark("bound/real_shaped_to_tr4", at_bound,
-                                       &bench_files::real_trc, true));
+    bound(benchmark::RegisterBenchmark("bound/real_shaped_to_tr4", at_bound, &bench_files::real_trc,
+                                       true));
     bound(benchmark::RegisterBenchmark("bound/real_shaped_to_trc", at_bound,
                                        &bench_files::real_marked_tr4, false));
     timed(benchmark::RegisterBenchmark("room_geometry/merge",

@@ -93,8 +93,11 @@ std::size_t gltf_document::node(json n) {
 std::size_t gltf_document::floats(const std::vector<float>& values, int width, const char* type,
                                   bool bounds, bool vertex_data) {
     const std::size_t count = values.size() / static_cast<std::size_t>(width);
-    json a = {{"bufferView", view(values.data(), values.size() * 4, vertex_data ? gl_array_buffer : 0)},
-              {"componentType", gl_float}, {"count", count}, {"type", type}};
+    json a = {
+        {"bufferView", view(values.data(), values.size() * 4, vertex_data ? gl_array_buffer : 0)},
+        {"componentType", gl_float},
+        {"count", count},
+        {"type", type}};
     if (bounds) {
         std::vector<float> lo(values.begin(), values.begin() + width);
         std::vector<float> hi = lo;
@@ -110,14 +113,16 @@ std::size_t gltf_document::floats(const std::vector<float>& values, int width, c
 }
 
 std::size_t gltf_document::indices(const std::vector<std::uint32_t>& values) {
-    return accessor({{"bufferView", view(values.data(), values.size() * 4, gl_element_array_buffer)},
-                     {"componentType", gl_unsigned_int},
-                     {"count", values.size()},
-                     {"type", "SCALAR"}});
+    return accessor(
+        {{"bufferView", view(values.data(), values.size() * 4, gl_element_array_buffer)},
+         {"componentType", gl_unsigned_int},
+         {"count", values.size()},
+         {"type", "SCALAR"}});
 }
 
-material_key gltf_document::face_material(std::uint16_t texture_word, bool layer_face, bool additive,
-                                          bool lit, std::array<std::array<float, 2>, 4>& uvs,
+material_key gltf_document::face_material(std::uint16_t texture_word, bool layer_face,
+                                          bool additive, bool lit,
+                                          std::array<std::array<float, 2>, 4>& uvs,
                                           bool& textured) const {
     material_key key;
     key.two_sided = face_two_sided(texture_word, level_.version);
@@ -126,7 +131,9 @@ material_key gltf_document::face_material(std::uint16_t texture_word, bool layer
     uvs = {};
     if (index < level_.object_textures.size()) {
         const tobject_texture& texture = level_.object_textures[index];
-        key.alpha = texture.blend_mode == 0 ? alpha_opaque : texture.blend_mode == 1 ? alpha_mask : alpha_blend;
+        key.alpha = texture.blend_mode == 0   ? alpha_opaque
+                    : texture.blend_mode == 1 ? alpha_mask
+                                              : alpha_blend;
         if (texture_page(texture) < page_of_.size()) {
             key.page = page_of_[texture_page(texture)];
         }
@@ -155,8 +162,9 @@ material_key gltf_document::sprite_material(std::uint16_t page) const {
     return key;
 }
 
-void gltf_document::add_face(primitive_map& primitives, const material_key& key, const face_corner* corners,
-                             std::size_t n, const std::array<std::array<float, 2>, 4>& uvs, bool skinned) {
+void gltf_document::add_face(primitive_map& primitives, const material_key& key,
+                             const face_corner* corners, std::size_t n,
+                             const std::array<std::array<float, 2>, 4>& uvs, bool skinned) {
     primitive_data& p = primitives[key];
     const auto base = static_cast<std::uint32_t>(p.positions.size() / 3);
     for (std::size_t c = 0; c < n; ++c) {
@@ -172,7 +180,7 @@ void gltf_document::add_face(primitive_map& primitives, const material_key& key,
                                                    static_cast<float>(-v[1] / length),
                                                    static_cast<float>(-v[2] / length)});
             } else {
-                p.normals.insert(p.normals.end(), {0.0f, 1.0f, 0.0f});  // none given: up
+                p.normals.insert(p.normals.end(), {0.0f, 1.0f, 0.0f}); // none given: up
             }
         }
         if (key.page >= 0) {
@@ -201,10 +209,11 @@ std::size_t gltf_document::mesh(const std::string& name, const primitive_map& pr
             attributes["TEXCOORD_0"] = floats(p.uvs, 2, "VEC2", false);
         }
         if (!p.joints.empty()) {
-            attributes["JOINTS_0"] = accessor({{"bufferView", view(p.joints.data(), p.joints.size() * 2, gl_array_buffer)},
-                                               {"componentType", gl_unsigned_short},
-                                               {"count", p.joints.size() / 4},
-                                               {"type", "VEC4"}});
+            attributes["JOINTS_0"] = accessor(
+                {{"bufferView", view(p.joints.data(), p.joints.size() * 2, gl_array_buffer)},
+                 {"componentType", gl_unsigned_short},
+                 {"count", p.joints.size() / 4},
+                 {"type", "VEC4"}});
             std::vector<float> weights(p.joints.size(), 0.0f);
             for (std::size_t i = 0; i < weights.size(); i += 4) {
                 weights[i] = 1.0f;
@@ -242,19 +251,24 @@ std::size_t gltf_document::material(const material_key& key) {
         auto [t, added] = texture_index_.try_emplace(key.page, textures_.size());
         if (added) {
             if (place_ == image_place::embedded) {
-                const std::vector<std::uint8_t>& png = pages_.png(static_cast<std::size_t>(key.page));
+                const std::vector<std::uint8_t>& png =
+                    pages_.png(static_cast<std::size_t>(key.page));
                 images_.push_back({{"name", page_name(page)},
                                    {"bufferView", view(png.data(), png.size(), 0)},
                                    {"mimeType", "image/png"}});
             } else {
-                images_.push_back({{"name", page_name(page)}, {"uri", "../textures/" + page_name(page) + ".png"}});
+                images_.push_back({{"name", page_name(page)},
+                                   {"uri", "../textures/" + page_name(page) + ".png"}});
             }
             textures_.push_back({{"sampler", 0}, {"source", images_.size() - 1}});
         }
         m["pbrMetallicRoughness"]["baseColorTexture"] = {{"index", t->second}};
         name = page_name(page);
     }
-    name += std::string(" ") + (key.additive ? "additive" : key.alpha == alpha_opaque ? "opaque" : key.alpha == alpha_mask ? "mask" : "blend");
+    name += std::string(" ") + (key.additive                ? "additive"
+                                : key.alpha == alpha_opaque ? "opaque"
+                                : key.alpha == alpha_mask   ? "mask"
+                                                            : "blend");
     if (key.two_sided) {
         name += " two-sided";
     }
@@ -301,7 +315,8 @@ std::vector<std::uint8_t> gltf_document::finish(std::size_t scene) {
     if (!images_.empty()) {
         gltf["images"] = images_;
         gltf["textures"] = textures_;
-        gltf["samplers"] = {{{"magFilter", 9728}, {"minFilter", 9987}, {"wrapS", 33071}, {"wrapT", 33071}}};
+        gltf["samplers"] = {
+            {{"magFilter", 9728}, {"minFilter", 9987}, {"wrapS", 33071}, {"wrapT", 33071}}};
     }
     if (!bin_.empty()) {
         gltf["bufferViews"] = buffer_views_;
@@ -316,18 +331,19 @@ std::vector<std::uint8_t> gltf_document::finish(std::size_t scene) {
     std::vector<std::uint8_t> out;
     out.reserve(total);
     auto u32 = [&](std::uint32_t v) {
-        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16), std::uint8_t(v >> 24)};
+        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
+                                   std::uint8_t(v >> 24)};
         out.insert(out.end(), b, b + 4);
     };
-    u32(0x46546C67u);  // "glTF"
+    u32(0x46546C67u); // "glTF"
     u32(2);
     u32(total);
     u32(static_cast<std::uint32_t>(text.size()));
-    u32(0x4E4F534Au);  // "JSON"
+    u32(0x4E4F534Au); // "JSON"
     out.insert(out.end(), text.begin(), text.end());
     if (!bin_.empty()) {
         u32(static_cast<std::uint32_t>(padded));
-        u32(0x004E4942u);  // "BIN"
+        u32(0x004E4942u); // "BIN"
         out.insert(out.end(), bin_.begin(), bin_.end());
         out.resize(out.size() + padded - bin_.size(), 0);
     }

@@ -38,14 +38,14 @@ struct material_key {
     bool two_sided = false;
     bool lit = false;
     bool additive = false;
-    bool water = false;  // a face of a water room: tinted, and named so a user can select it
+    bool water = false; // a face of a water room: tinted, and named so a user can select it
     auto operator<=>(const material_key&) const = default;
 };
 
 /// Faces of one material, expanded per corner.
 struct primitive_data {
     std::vector<float> positions, normals, uvs, colours;
-    std::vector<std::uint16_t> joints;  // one joint per corner, when skinned
+    std::vector<std::uint16_t> joints; // one joint per corner, when skinned
     std::vector<std::uint32_t> indices;
 };
 
@@ -68,7 +68,7 @@ page_form model_page_form(const Ttrlevel& level, const page_store& pages);
 
 /// Where a streamed document's parts go as they are made, in file order.
 class gltf_sink {
-public:
+  public:
     virtual ~gltf_sink() = default;
     /// Bytes of the binary chunk (padding included), in order.
     virtual void bin(const void* /*data*/, std::size_t /*size*/) {}
@@ -82,7 +82,7 @@ public:
 /// accessors, meshes, nodes and binary bytes handed on as they are made and only the small
 /// parts (materials, textures, images) kept.
 class gltf_document {
-public:
+  public:
     gltf_document(const Ttrlevel& level, page_store& pages, image_place images,
                   gltf_sink* sink = nullptr);
 
@@ -107,8 +107,9 @@ public:
     /// both sides); untextured when there is no such page.
     material_key sprite_material(std::uint16_t page) const;
     /// Adds one face (3 or 4 corners, clockwise in the level's frame) to the primitives.
-    static void add_face(primitive_map& primitives, const material_key& key, const face_corner* corners,
-                         std::size_t n, const std::array<std::array<float, 2>, 4>& uvs, bool skinned);
+    static void add_face(primitive_map& primitives, const material_key& key,
+                         const face_corner* corners, std::size_t n,
+                         const std::array<std::array<float, 2>, 4>& uvs, bool skinned);
     /// A glTF mesh of the primitives; returns its index.
     std::size_t mesh(const std::string& name, const primitive_map& primitives);
 
@@ -127,7 +128,7 @@ public:
     /// The whole file; `scene` is the default scene.
     std::vector<std::uint8_t> finish(std::size_t scene);
 
-private:
+  private:
     std::size_t material(const material_key& key);
     std::size_t accessor(json a);
 
@@ -137,7 +138,7 @@ private:
     gltf_sink* sink_;
     std::uint64_t bin_size_ = 0;
     std::size_t view_count_ = 0, accessor_count_ = 0, mesh_count_ = 0, node_count_ = 0;
-    std::vector<std::ptrdiff_t> page_of_;  // object-texture page number -> index in pages
+    std::vector<std::ptrdiff_t> page_of_; // object-texture page number -> index in pages
     std::vector<std::uint8_t> bin_;
     json buffer_views_ = json::array();
     json accessors_ = json::array();

@@ -23,7 +23,8 @@ std::array<float, 3> vertex_colour(const troom& room, std::size_t i, std::int32_
     const troom_vertex& v = room.vertices[i];
     if (version <= 4) {
         // A shade from 0 (bright) to 8191 (dark); versions 3 and 4 light with their second one.
-        const int shade = std::clamp<int>(version <= 2 ? v.lighting : static_cast<std::int16_t>(v.colour), 0, 8191);
+        const int shade = std::clamp<int>(
+            version <= 2 ? v.lighting : static_cast<std::int16_t>(v.colour), 0, 8191);
         const float grey = static_cast<float>(8191 - shade) / 8191.0f;
         return {grey, grey, grey};
     }
@@ -40,8 +41,9 @@ std::array<float, 3> vertex_colour(const troom& room, std::size_t i, std::int32_
 
 /// Adds a room face: skipped (and counted) when a corner is beyond the room's vertices.
 template <std::size_t N>
-void room_face(const gltf_document& doc, const Ttrlevel& level, const troom& room, primitive_map& primitives,
-               const std::uint16_t (&corners)[N], std::uint16_t word, bool water, model_summary& summary) {
+void room_face(const gltf_document& doc, const Ttrlevel& level, const troom& room,
+               primitive_map& primitives, const std::uint16_t (&corners)[N], std::uint16_t word,
+               bool water, model_summary& summary) {
     face_corner c[N];
     for (std::size_t k = 0; k < N; ++k) {
         if (corners[k] >= room.num_vertices) {
@@ -49,13 +51,15 @@ void room_face(const gltf_document& doc, const Ttrlevel& level, const troom& roo
             return;
         }
         const troom_vertex& v = room.vertices[corners[k]];
-        c[k].position = {static_cast<double>(v.x), static_cast<double>(v.y), static_cast<double>(v.z)};
+        c[k].position = {static_cast<double>(v.x), static_cast<double>(v.y),
+                         static_cast<double>(v.z)};
         c[k].colour = vertex_colour(room, corners[k], level.version);
     }
     std::array<std::array<float, 2>, 4> uvs;
     bool textured = false;
     // A TRC room's faces are all layer faces.
-    material_key key = doc.face_material(word, level.version == level_trc, false, false, uvs, textured);
+    material_key key =
+        doc.face_material(word, level.version == level_trc, false, false, uvs, textured);
     key.water = water;
     if (!textured) {
         ++summary.untextured_faces;
@@ -71,11 +75,12 @@ constexpr double sprite_units_per_pixel = 8;
 /// Everything placed in the rooms: items, static instances, room sprites. Meshes and sprite
 /// quads are made once and shared by every node that shows them.
 class scene_builder {
-public:
+  public:
     scene_builder(gltf_document& doc, const level_objects& objects, model_summary& summary)
         : doc_(doc), objects_(objects), level_(objects.level()), summary_(summary) {
         // Placed joints cost a node each: bounded by the data that describes them.
-        joint_budget_ = (std::size_t{1} << 20) + 4 * (level_.mesh_trees.size() + level_.items.size());
+        joint_budget_ =
+            (std::size_t{1} << 20) + 4 * (level_.mesh_trees.size() + level_.items.size());
     }
 
     /// The node of a room: its faces, and the nodes of what is placed in it.
@@ -84,10 +89,12 @@ public:
         const bool water = (room.flags[0] & 0x01u) != 0;
         primitive_map primitives;
         for (std::size_t i = 0; i < room.num_rectangles; ++i) {
-            room_face(doc_, level_, room, primitives, room.rectangles[i].corners, room.rectangles[i].texture, water, summary_);
+            room_face(doc_, level_, room, primitives, room.rectangles[i].corners,
+                      room.rectangles[i].texture, water, summary_);
         }
         for (std::size_t i = 0; i < room.num_triangles; ++i) {
-            room_face(doc_, level_, room, primitives, room.triangles[i].corners, room.triangles[i].texture, water, summary_);
+            room_face(doc_, level_, room, primitives, room.triangles[i].corners,
+                      room.triangles[i].texture, water, summary_);
         }
         const std::string name = "room " + std::to_string(r);
         const auto at = gltf_point(room.pos_x, 0, room.pos_z);
@@ -109,15 +116,18 @@ public:
         // The children first: a node is final once added.
         json children = json::array();
         const bool legacy = level_.version <= 2;
-        const std::size_t statics = legacy ? room.legacy_static_instances.size() : room.static_instances.size();
-        for (std::size_t k = 0; k < std::min<std::size_t>(statics, room.num_static_instances); ++k) {
+        const std::size_t statics =
+            legacy ? room.legacy_static_instances.size() : room.static_instances.size();
+        for (std::size_t k = 0; k < std::min<std::size_t>(statics, room.num_static_instances);
+             ++k) {
             const auto child = legacy ? static_instance(room, r, k, room.legacy_static_instances[k])
                                       : static_instance(room, r, k, room.static_instances[k]);
             if (child) {
                 children.push_back(*child);
             }
         }
-        for (std::size_t k = 0; k < std::min<std::size_t>(room.num_sprites, room.sprites.size()); ++k) {
+        for (std::size_t k = 0; k < std::min<std::size_t>(room.num_sprites, room.sprites.size());
+             ++k) {
             if (const auto child = room_sprite(room, r, k)) {
                 children.push_back(*child);
             }
@@ -136,7 +146,8 @@ public:
         items_in_.assign(level_.rooms.size(), {});
         const std::size_t n = level_.version <= 2 ? level_.items_old.size() : level_.items.size();
         for (std::size_t i = 0; i < n; ++i) {
-            const std::int16_t room = level_.version <= 2 ? level_.items_old[i].room : level_.items[i].room;
+            const std::int16_t room =
+                level_.version <= 2 ? level_.items_old[i].room : level_.items[i].room;
             if (room >= 0 && std::size_t(room) < items_in_.size()) {
                 items_in_[std::size_t(room)].push_back(i);
             } else {
@@ -145,7 +156,7 @@ public:
         }
     }
 
-private:
+  private:
     std::size_t add(json node) { return doc_.node(std::move(node)); }
 
     static json turn_about_y(std::uint16_t angle) {
@@ -154,10 +165,11 @@ private:
     }
 
     /// A node at an absolute position inside the room.
-    json placed(const troom& room, const std::string& name, std::int32_t x, std::int32_t y, std::int32_t z,
-                std::uint16_t angle) {
+    json placed(const troom& room, const std::string& name, std::int32_t x, std::int32_t y,
+                std::int32_t z, std::uint16_t angle) {
         const auto t = gltf_point(double(x) - room.pos_x, y, double(z) - room.pos_z);
-        return {{"name", name}, {"translation", {t[0], t[1], t[2]}}, {"rotation", turn_about_y(angle)}};
+        return {
+            {"name", name}, {"translation", {t[0], t[1], t[2]}}, {"rotation", turn_about_y(angle)}};
     }
 
     std::size_t mesh_of(std::size_t index) {
@@ -167,7 +179,8 @@ private:
         }
         primitive_map primitives;
         objects_.add_mesh(doc_, primitives, index, {0, 0, 0}, 0, false);
-        const std::size_t mesh = primitives.empty() ? no_mesh : doc_.mesh("mesh " + std::to_string(index), primitives);
+        const std::size_t mesh =
+            primitives.empty() ? no_mesh : doc_.mesh("mesh " + std::to_string(index), primitives);
         meshes_.emplace(index, mesh);
         return mesh;
     }
@@ -199,8 +212,10 @@ private:
         c[1].position = {right, top, 0};
         c[2].position = {right, bottom, 0};
         c[3].position = {left, bottom, 0};
-        const std::array<std::array<float, 2>, 4> uvs = {{{float(u0 / 256), float(v0 / 256)}, {float(u1 / 256), float(v0 / 256)},
-                                                          {float(u1 / 256), float(v1 / 256)}, {float(u0 / 256), float(v1 / 256)}}};
+        const std::array<std::array<float, 2>, 4> uvs = {{{float(u0 / 256), float(v0 / 256)},
+                                                          {float(u1 / 256), float(v0 / 256)},
+                                                          {float(u1 / 256), float(v1 / 256)},
+                                                          {float(u0 / 256), float(v1 / 256)}}};
         primitive_map primitives;
         gltf_document::add_face(primitives, doc_.sprite_material(s.page), c, 4, uvs, false);
         const std::size_t mesh = doc_.mesh("sprite " + std::to_string(t), primitives);
@@ -209,14 +224,16 @@ private:
     }
 
     template <class Instance>
-    std::optional<std::size_t> static_instance(const troom& room, std::size_t r, std::size_t k, const Instance& s) {
-        const std::uint32_t id = s.mesh_id;  // a copy: the field is packed
+    std::optional<std::size_t> static_instance(const troom& room, std::size_t r, std::size_t k,
+                                               const Instance& s) {
+        const std::uint32_t id = s.mesh_id; // a copy: the field is packed
         const auto found = objects_.statics().find(id);
         if (found == objects_.statics().end()) {
             ++summary_.unplaced;
             return std::nullopt;
         }
-        json node = placed(room, "room " + std::to_string(r) + " static " + std::to_string(k), s.x, s.y, s.z, s.rotation);
+        json node = placed(room, "room " + std::to_string(r) + " static " + std::to_string(k), s.x,
+                           s.y, s.z, s.rotation);
         node["extras"] = {{"static_mesh", id}};
         if (const std::size_t mesh = mesh_of(found->second); mesh != no_mesh) {
             node["mesh"] = mesh;
@@ -242,11 +259,14 @@ private:
 
     std::size_t item(const troom& room, std::size_t i) {
         const bool legacy = level_.version <= 2;
-        const auto object = static_cast<std::uint32_t>(static_cast<std::int32_t>(legacy ? level_.items_old[i].object_id : level_.items[i].object_id));
-        json node = legacy ? placed(room, "item " + std::to_string(i), level_.items_old[i].x, level_.items_old[i].y,
-                                    level_.items_old[i].z, static_cast<std::uint16_t>(level_.items_old[i].angle))
-                           : placed(room, "item " + std::to_string(i), level_.items[i].x, level_.items[i].y,
-                                    level_.items[i].z, static_cast<std::uint16_t>(level_.items[i].angle));
+        const auto object = static_cast<std::uint32_t>(static_cast<std::int32_t>(
+            legacy ? level_.items_old[i].object_id : level_.items[i].object_id));
+        json node =
+            legacy ? placed(room, "item " + std::to_string(i), level_.items_old[i].x,
+                            level_.items_old[i].y, level_.items_old[i].z,
+                            static_cast<std::uint16_t>(level_.items_old[i].angle))
+                   : placed(room, "item " + std::to_string(i), level_.items[i].x, level_.items[i].y,
+                            level_.items[i].z, static_cast<std::uint16_t>(level_.items[i].angle));
         node["extras"] = {{"object_id", object}};
         ++summary_.items;
         if (const moveable_model* m = objects_.moveable(object)) {
@@ -271,8 +291,10 @@ private:
         std::vector<json> nodes;
         std::vector<json> children(m.joints.size(), json::array());
         for (std::size_t j = 0; j < m.joints.size(); ++j) {
-            const auto& o = j == 0 ? std::array<std::int32_t, 3>{m.first_pose.offset[0], m.first_pose.offset[1], m.first_pose.offset[2]}
-                                   : m.joints[j].offset;
+            const auto& o =
+                j == 0 ? std::array<std::int32_t, 3>{m.first_pose.offset[0], m.first_pose.offset[1],
+                                                     m.first_pose.offset[2]}
+                       : m.joints[j].offset;
             const auto t = gltf_point(o[0], o[1], o[2]);
             const auto q = gltf_rotation(rotation_yxz(m.first_pose.angles[j]));
             json node = {{"name", name + " mesh " + std::to_string(j)},
@@ -302,7 +324,8 @@ private:
     /// The first sprite of the sprite sequence of an object id.
     std::optional<std::size_t> sequence_sprite(std::uint32_t object) {
         for (const tsprite_sequence& s : level_.sprite_sequences) {
-            if (static_cast<std::uint32_t>(s.object_id) == object && s.negative_length < 0 && s.first_texture >= 0) {
+            if (static_cast<std::uint32_t>(s.object_id) == object && s.negative_length < 0 &&
+                s.first_texture >= 0) {
                 return sprite_of(std::size_t(s.first_texture));
             }
         }
@@ -320,7 +343,6 @@ private:
     std::map<std::size_t, std::size_t> meshes_, sprites_;
 };
 
-
 /// What a walk over the rooms leaves besides the parts it handed on: bounded by the pages,
 /// the materials and the count of rooms.
 struct glb_walk {
@@ -332,7 +354,8 @@ struct glb_walk {
 /// Makes the model's parts in file order into `sink`, one room at a time: only one room's
 /// primitives (and the meshes its items show, once) are held. Every walk meets the same parts,
 /// so a file can be counted in one walk and written in others.
-glb_walk walk(const level_objects& objects, page_store& pages, gltf_sink& sink, model_summary& summary) {
+glb_walk walk(const level_objects& objects, page_store& pages, gltf_sink& sink,
+              model_summary& summary) {
     const Ttrlevel& level = objects.level();
     gltf_document doc(level, pages, image_place::embedded, &sink);
     scene_builder scene(doc, objects, summary);
@@ -347,7 +370,8 @@ glb_walk walk(const level_objects& objects, page_store& pages, gltf_sink& sink, 
     std::vector<bool> flip_room(level.rooms.size(), false);
     for (std::size_t r = 0; r < level.rooms.size(); ++r) {
         const std::int16_t alternate = room_alternate(level.rooms[r], level.version);
-        if (alternate >= 0 && std::size_t(alternate) < level.rooms.size() && std::size_t(alternate) != r) {
+        if (alternate >= 0 && std::size_t(alternate) < level.rooms.size() &&
+            std::size_t(alternate) != r) {
             flips_to[r] = alternate;
             flip_room[std::size_t(alternate)] = true;
         }
@@ -365,12 +389,13 @@ glb_walk walk(const level_objects& objects, page_store& pages, gltf_sink& sink, 
     }
     summary.rooms = level.rooms.size();
     summary.images = doc.images();
-    return {doc.bin_size(), doc.mesh_count(), doc.materials(), doc.textures(), doc.image_list(), std::move(scenes)};
+    return {doc.bin_size(), doc.mesh_count(), doc.materials(),
+            doc.textures(), doc.image_list(), std::move(scenes)};
 }
 
 /// Where the text of the JSON chunk goes: counted only, or written too.
 class text_sink {
-public:
+  public:
     explicit text_sink(std::ostream* out) : out_(out) {}
     void put(std::string_view text) {
         size_ += text.size();
@@ -387,7 +412,7 @@ public:
         size_ += length;
     }
 
-private:
+  private:
     std::ostream* out_;
     std::uint64_t size_ = 0;
 };
@@ -396,14 +421,14 @@ enum class part { accessors, views, meshes, nodes };
 
 /// The length of each part's elements, comma-separated, counted in one walk.
 class part_lengths : public gltf_sink {
-public:
+  public:
     void view(const json& v) override { element(part::views, v); }
     void accessor(const json& a) override { element(part::accessors, a); }
     void mesh(const json& m) override { element(part::meshes, m); }
     void node(const json& n) override { element(part::nodes, n); }
     std::uint64_t of(part which) const { return lengths_[static_cast<int>(which)]; }
 
-private:
+  private:
     void element(part which, const json& value) {
         std::uint64_t& length = lengths_[static_cast<int>(which)];
         length += (length == 0 ? 0 : 1) + value.dump().size();
@@ -413,14 +438,14 @@ private:
 
 /// Puts one part's elements, comma-separated, as a walk meets them.
 class part_text : public gltf_sink {
-public:
+  public:
     part_text(text_sink& sink, part wanted) : sink_(sink), wanted_(wanted) {}
     void view(const json& v) override { element(part::views, v); }
     void accessor(const json& a) override { element(part::accessors, a); }
     void mesh(const json& m) override { element(part::meshes, m); }
     void node(const json& n) override { element(part::nodes, n); }
 
-private:
+  private:
     void element(part which, const json& value) {
         if (which == wanted_) {
             sink_.put(first_ ? "" : ",");
@@ -435,13 +460,13 @@ private:
 
 /// Puts the binary chunk's bytes.
 class bin_bytes : public gltf_sink {
-public:
+  public:
     explicit bin_bytes(std::ostream& out) : out_(out) {}
     void bin(const void* data, std::size_t size) override {
         out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
     }
 
-private:
+  private:
     std::ostream& out_;
 };
 
@@ -503,7 +528,10 @@ void json_text(const level_objects& objects, page_store& pages, const glb_walk& 
     walked(part::nodes);
     if (images) {
         key("samplers");
-        sink.put(json::array({{{"magFilter", 9728}, {"minFilter", 9987}, {"wrapS", 33071}, {"wrapT", 33071}}}).dump());
+        sink.put(
+            json::array(
+                {{{"magFilter", 9728}, {"minFilter", 9987}, {"wrapS", 33071}, {"wrapT", 33071}}})
+                .dump());
     }
     key("scene");
     sink.put("0");
@@ -536,19 +564,19 @@ glb_file::glb_file(const level_objects& objects, page_store& pages, model_summar
     bin_size_ = walked.bin_size;
     size_ = 12 + 8 + padded4(json_size_) + (bin_size_ == 0 ? 0 : 8 + padded4(bin_size_));
     if (size_ > limit) {
-        throw ERangeError("the model would be " + std::to_string(size_) +
-                          " bytes, more than the " + std::to_string(limit) +
+        throw ERangeError("the model would be " + std::to_string(size_) + " bytes, more than the " +
+                          std::to_string(limit) +
                           " that a binary glTF file's 32-bit lengths can state; level.glb is "
                           "not written");
     }
 }
 
 void glb_file::write(std::ostream& out) {
-    put_u32(out, 0x46546C67u);  // "glTF"
+    put_u32(out, 0x46546C67u); // "glTF"
     put_u32(out, 2);
     put_u32(out, static_cast<std::uint32_t>(size_));
     put_u32(out, static_cast<std::uint32_t>(padded4(json_size_)));
-    put_u32(out, 0x4E4F534Au);  // "JSON"
+    put_u32(out, 0x4E4F534Au); // "JSON"
     model_summary scratch;
     gltf_sink count;
     const glb_walk walked = walk(objects_, pages_, count, scratch);
@@ -557,7 +585,7 @@ void glb_file::write(std::ostream& out) {
     out.write("   ", static_cast<std::streamsize>(padded4(json_size_) - json_size_));
     if (bin_size_ != 0) {
         put_u32(out, static_cast<std::uint32_t>(padded4(bin_size_)));
-        put_u32(out, 0x004E4942u);  // "BIN"
+        put_u32(out, 0x004E4942u); // "BIN"
         bin_bytes bin(out);
         walk(objects_, pages_, bin, scratch);
         out.write("\0\0\0", static_cast<std::streamsize>(padded4(bin_size_) - bin_size_));

@@ -19,15 +19,15 @@ namespace quarlix::exporting {
 
 struct model_summary {
     std::size_t rooms = 0;
-    std::size_t faces = 0;             // faces written
-    std::size_t skipped_faces = 0;     // a corner beyond the room's vertices
-    std::size_t untextured_faces = 0;  // no such object texture, or its page is missing
+    std::size_t faces = 0;            // faces written
+    std::size_t skipped_faces = 0;    // a corner beyond the room's vertices
+    std::size_t untextured_faces = 0; // no such object texture, or its page is missing
     std::size_t images = 0;
-    std::size_t items = 0;       // placed
-    std::size_t statics = 0;     // static instances placed
-    std::size_t sprites = 0;     // room sprites placed
-    std::size_t unmodelled = 0;  // items placed without a model: no such moveable or sprite
-    std::size_t unplaced = 0;    // items in no room, instances of no static mesh, sprites of nothing
+    std::size_t items = 0;      // placed
+    std::size_t statics = 0;    // static instances placed
+    std::size_t sprites = 0;    // room sprites placed
+    std::size_t unmodelled = 0; // items placed without a model: no such moveable or sprite
+    std::size_t unplaced = 0;   // items in no room, instances of no static mesh, sprites of nothing
 };
 
 /// The most bytes a binary glTF file may hold: its header and chunk lengths are 32-bit.
@@ -38,7 +38,7 @@ inline constexpr std::uint64_t glb_size_limit = 0xFFFFFFFFu;
 /// room at a time, so that the memory taken is the level's, one room's and the pages'.
 /// A file that would pass `limit` bytes is refused before anything is written.
 class glb_file {
-public:
+  public:
     /// Throws ERangeError when the file would be larger than `limit`.
     glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
              std::uint64_t limit = glb_size_limit);
@@ -47,18 +47,18 @@ public:
     /// The whole file in memory.
     std::vector<std::uint8_t> bytes();
 
-private:
+  private:
     const level_objects& objects_;
     page_store& pages_;
     std::uint64_t json_size_ = 0, bin_size_ = 0, size_ = 0;
 };
 
-/// The whole .glb file in memory (glb_file's bytes). Every room is a node "room N" at its position, y up, z turned with it
-/// (a half turn about x, so nothing is mirrored) and 1024 units to the metre. A face is
-/// visible where its corners run clockwise seen in the level's own frame (y down); glTF wants
-/// them counter-clockwise, so each face's corner order is reversed. In the rooms stand their
-/// items (a moveable in its first pose, or a sprite), static instances and sprites. Rooms that
-/// others turn into when the level flips are left out of the default scene and shown in a
+/// The whole .glb file in memory (glb_file's bytes). Every room is a node "room N" at its position,
+/// y up, z turned with it (a half turn about x, so nothing is mirrored) and 1024 units to the
+/// metre. A face is visible where its corners run clockwise seen in the level's own frame (y down);
+/// glTF wants them counter-clockwise, so each face's corner order is reversed. In the rooms stand
+/// their items (a moveable in its first pose, or a sprite), static instances and sprites. Rooms
+/// that others turn into when the level flips are left out of the default scene and shown in a
 /// second one.
 std::vector<std::uint8_t> build_glb(const level_objects& objects, page_store& pages,
                                     model_summary& summary);

@@ -23,15 +23,15 @@ struct moveable_model {
     std::size_t record = 0;
     std::uint32_t object_id = 0;
     std::vector<skeleton_joint> joints;
-    std::vector<std::size_t> meshes;      // mesh pointer index of joint i
-    std::vector<std::size_t> animations;  // in the level's order; those with keyframes
+    std::vector<std::size_t> meshes;     // mesh pointer index of joint i
+    std::vector<std::size_t> animations; // in the level's order; those with keyframes
     keyframe first_pose;
 };
 
 /// The moveables and static meshes of a level, decoded once with the work they may take
 /// bounded by the object data's size. Every problem is reported once with its place.
 class level_objects {
-public:
+  public:
     level_objects(const Ttrlevel& level, std::vector<std::string>& problems);
 
     const Ttrlevel& level() const { return level_; }
@@ -44,19 +44,22 @@ public:
     /// The moveable of an object id, or nothing.
     const moveable_model* moveable(std::uint32_t object_id) const;
     /// A mesh that read (the caller has it from moveables() or statics()).
-    const decoded_mesh& mesh(std::size_t index) const { return *meshes_.at(level_.mesh_pointers.at(index)); }
+    const decoded_mesh& mesh(std::size_t index) const {
+        return *meshes_.at(level_.mesh_pointers.at(index));
+    }
 
     /// Adds a mesh's faces to primitives, each corner moved by `shift` (level units) and bound
     /// to `joint` when skinned.
     void add_mesh(const gltf_document& doc, primitive_map& primitives, std::size_t index,
                   const std::array<double, 3>& shift, std::uint16_t joint, bool skinned) const;
 
-private:
-    bool mesh_reads(std::size_t index, const std::string& owner, std::vector<std::string>& problems);
+  private:
+    bool mesh_reads(std::size_t index, const std::string& owner,
+                    std::vector<std::string>& problems);
     bool spend(std::size_t units, const std::string& owner, std::vector<std::string>& problems);
 
     const Ttrlevel& level_;
-    std::map<std::int32_t, std::optional<decoded_mesh>> meshes_;  // by mesh-data offset
+    std::map<std::int32_t, std::optional<decoded_mesh>> meshes_; // by mesh-data offset
     std::vector<moveable_model> moveables_;
     std::vector<std::uint32_t> meshless_;
     std::map<std::uint32_t, std::size_t> statics_;
@@ -69,7 +72,7 @@ private:
 std::array<double, 4> gltf_rotation(const std::array<double, 4>& level_rotation);
 
 struct object_file {
-    std::string name;  // "objects/moveable-12.glb"
+    std::string name; // "objects/moveable-12.glb"
     std::vector<std::uint8_t> bytes;
 };
 

@@ -50,10 +50,12 @@ void add_pages(std::vector<level_page>& pages, std::vector<std::string>& notes, 
     const std::size_t page_bytes = page_pixels * texel_bytes;
     const std::size_t whole = buffer.size() / page_bytes;
     for (std::size_t i = 0; i < whole; ++i) {
-        pages.push_back({form, static_cast<std::uint32_t>(i), buffer.subspan(i * page_bytes, page_bytes)});
+        pages.push_back(
+            {form, static_cast<std::uint32_t>(i), buffer.subspan(i * page_bytes, page_bytes)});
     }
     if (buffer.size() % page_bytes != 0) {
-        notes.push_back(std::string(what) + ": the last " + std::to_string(buffer.size() % page_bytes) +
+        notes.push_back(std::string(what) + ": the last " +
+                        std::to_string(buffer.size() % page_bytes) +
                         " bytes are not a whole page and are not exported");
     }
 }
@@ -89,7 +91,8 @@ rgba_picture picture_from_indices(std::span<const std::uint8_t> texels, std::uin
     for (std::size_t i = 0; i < p.rgba.size() / 4; ++i) {
         const std::size_t index = texels[i];
         for (std::size_t c = 0; c < 3; ++c) {
-            p.rgba[4 * i + c] = static_cast<std::uint8_t>(std::min(palette[3 * index + c] * 4, 255));
+            p.rgba[4 * i + c] =
+                static_cast<std::uint8_t>(std::min(palette[3 * index + c] * 4, 255));
         }
         p.rgba[4 * i + 3] = index == 0 ? 0 : 255;
     }
@@ -134,7 +137,8 @@ rgba_picture page_picture(const Ttrlevel& level, const level_page& page) {
     case page_form::bits8:
         break;
     }
-    return picture_from_indices(page.texels, page_side, std::span<const std::uint8_t, 768>(level.palette8));
+    return picture_from_indices(page.texels, page_side,
+                                std::span<const std::uint8_t, 768>(level.palette8));
 }
 
 std::string page_name(const level_page& page) {

@@ -61,7 +61,7 @@ namespace quarlix::exporting {
 
 /// The level's pages with their PNG files, each encoded once when first asked for.
 class page_store {
-public:
+  public:
     page_store(const Ttrlevel& level, std::vector<std::string>& notes);
     const std::vector<level_page>& pages() const { return pages_; }
     const std::vector<std::uint8_t>& png(std::size_t page);
@@ -70,7 +70,7 @@ public:
     /// The index in pages() of a form's page with this number, or -1.
     std::ptrdiff_t find(page_form form, std::uint32_t number) const;
 
-private:
+  private:
     const Ttrlevel& level_;
     std::vector<level_page> pages_;
     std::vector<std::vector<std::uint8_t>> png_;

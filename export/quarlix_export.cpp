@@ -49,7 +49,9 @@ std::function<void(std::ostream&)> bytes_of(std::span<const std::uint8_t> bytes)
 }
 
 std::string version_name(std::int32_t version) {
-    return version == level_tr4 ? "TR4" : version == level_trc ? "TRC" : "version " + std::to_string(version);
+    return version == level_tr4   ? "TR4"
+           : version == level_trc ? "TRC"
+                                  : "version " + std::to_string(version);
 }
 
 void add_textures(page_store& pages, std::vector<output_file>& files, std::ostream& out) {
@@ -79,8 +81,8 @@ std::string sample_list_problem(std::span<const std::uint8_t> data, const sample
                " bytes is too short for a sample count";
     }
     const std::size_t at = list.fault_offset;
-    const std::string sample = "sample " + std::to_string(list.samples.size()) + " of " +
-                               std::to_string(list.declared);
+    const std::string sample =
+        "sample " + std::to_string(list.samples.size()) + " of " + std::to_string(list.declared);
     if (data.size() - at < 8) {
         return sample + ": its sizes at byte " + std::to_string(at) +
                " run past the end of the sample data";
@@ -114,7 +116,8 @@ void add_sounds(const Ttrlevel& level, std::vector<output_file>& files, std::ost
         ++written;
     }
     if (!list.complete) {
-        say(out, "sounds: " + sample_list_problem(data, list) + "; it and any after it are skipped");
+        say(out,
+            "sounds: " + sample_list_problem(data, list) + "; it and any after it are skipped");
     }
     say(out, "sounds: " + plural(written, "sample", "samples"));
 }
@@ -133,17 +136,21 @@ void add_model(const level_objects& objects, page_store& pages, std::vector<outp
                      " no object texture on an existing page; drawn untextured");
     }
     if (summary.unplaced != 0) {
-        say(out, "model: " + plural(summary.unplaced, "item, static instance or sprite names",
-                                    "items, static instances or sprites name") +
-                     " a room, static mesh, vertex or sprite texture that does not exist; not placed");
+        say(out,
+            "model: " +
+                plural(summary.unplaced, "item, static instance or sprite names",
+                       "items, static instances or sprites name") +
+                " a room, static mesh, vertex or sprite texture that does not exist; not placed");
     }
     if (summary.unmodelled != 0) {
         say(out, "model: " + plural(summary.unmodelled, "item is", "items are") +
-                     " placed without a model (no moveable or sprite of its object, or past the bound on joints)");
+                     " placed without a model (no moveable or sprite of its object, or past the "
+                     "bound on joints)");
     }
     say(out, "model: level.glb, " + plural(summary.rooms, "room", "rooms") + ", " +
                  plural(summary.faces, "face", "faces") + ", " +
-                 plural(summary.images, "page", "pages") + "; " + plural(summary.items, "item", "items") + ", " +
+                 plural(summary.images, "page", "pages") + "; " +
+                 plural(summary.items, "item", "items") + ", " +
                  plural(summary.statics, "static instance", "static instances") + ", " +
                  plural(summary.sprites, "room sprite", "room sprites"));
 }
@@ -153,7 +160,8 @@ void add_objects(const Ttrlevel& level, const level_objects& objects, page_store
     objects_summary summary;
     for (object_file& file : build_object_files(level, objects, pages, summary)) {
         auto bytes = std::make_shared<const std::vector<std::uint8_t>>(std::move(file.bytes));
-        files.push_back({std::move(file.name), [bytes](std::ostream& stream) { bytes_of(*bytes)(stream); }});
+        files.push_back(
+            {std::move(file.name), [bytes](std::ostream& stream) { bytes_of (*bytes)(stream); }});
     }
     if (!objects.meshless().empty()) {
         std::string ids;
@@ -199,20 +207,22 @@ int run(const std::vector<std::string>& args, std::ostream& out) {
     cli.add_flag("--textures", textures, "write textures/*.png");
     cli.add_flag("--sounds", sounds, "write sounds/sample-NNNN.wav (TR4 and TRC)");
     cli.add_flag("--model", model, "write level.glb");
-    cli.add_flag("--objects", objects,
-                 "write objects/moveable-ID.glb and objects/static-ID.glb (and the textures they use)");
+    cli.add_flag(
+        "--objects", objects,
+        "write objects/moveable-ID.glb and objects/static-ID.glb (and the textures they use)");
     if (const auto ended = app::parse_arguments(cli, args, out, exit_done, exit_usage)) {
         return *ended;
     }
     if (!textures && !sounds && !model && !objects) {
         textures = sounds = model = objects = true;
     }
-    textures = textures || objects;  // the object models name the page files
+    textures = textures || objects; // the object models name the page files
 
     return app::reporting_errors(out, exit_failed, [&] {
         const app::level_file file = app::open_level(level_name, {not_found, no_level});
         const Ttrlevel& level = *file.level;
-        say(out, "quarlix-export: " + level_name + " (" + version_name(level.version) + ") to " + dir);
+        say(out,
+            "quarlix-export: " + level_name + " (" + version_name(level.version) + ") to " + dir);
         std::vector<std::string> notes;
         page_store pages(level, notes);
         for (const std::string& note : notes) {

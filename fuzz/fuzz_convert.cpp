@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "level/conversion.h"
 #include "fuzz/fuzz_support.h"
+#include "level/conversion.h"
 #include "level/trunit2.h"
 
 using namespace quarlix;
@@ -34,7 +34,7 @@ void convert(std::span<const std::uint8_t> bytes, const std::string& input) {
         output = "out.trc";
         expected = level_trc;
     } else {
-        return;  // an older version, or a TR4 file that this converter did not make
+        return; // an older version, or a TR4 file that this converter did not make
     }
     const std::string file = fuzz::scratch_file(output);
     if (level->save(file) != 0) {
@@ -46,8 +46,8 @@ void convert(std::span<const std::uint8_t> bytes, const std::string& input) {
         fuzz::fail("a converted level does not load back as " + output);
     }
     if (expected == level_tr4 &&
-        (!has_conversion_marker(*back) ||
-         std::memcmp(back->floor_data.data() + 1, level->sound_map, sizeof level->sound_map) != 0)) {
+        (!has_conversion_marker(*back) || std::memcmp(back->floor_data.data() + 1, level->sound_map,
+                                                      sizeof level->sound_map) != 0)) {
         fuzz::fail("a TR4 level made from TRC lost its marker or sound map");
     }
 }

@@ -81,10 +81,10 @@ void model_holds(const Ttrlevel& level, page_store& pages) {
     const std::size_t bin_at = 20 + json_length;
     const bool has_bin = gltf.contains("buffers");
     if (has_bin != (bin_at < bytes.size()) ||
-        (has_bin && (bin_at + 8 > bytes.size() ||
-                     bin_at + 8 + std::uint64_t{u32_at(bytes, bin_at)} != bytes.size() ||
-                     gltf["buffers"][0]["byteLength"].get<std::uint64_t>() >
-                         u32_at(bytes, bin_at)))) {
+        (has_bin &&
+         (bin_at + 8 > bytes.size() ||
+          bin_at + 8 + std::uint64_t{u32_at(bytes, bin_at)} != bytes.size() ||
+          gltf["buffers"][0]["byteLength"].get<std::uint64_t>() > u32_at(bytes, bin_at)))) {
         fuzz::fail("the model's binary chunk does not hold its buffer");
     }
     std::size_t faces = 0;
@@ -129,7 +129,8 @@ void texels(std::span<const std::uint8_t> bytes) {
     const int form = bytes[0] % 3;
     bytes = bytes.subspan(1);
     const std::size_t texel = form == 0 ? 4 : form == 1 ? 2 : 1;
-    const auto height = static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() / (page_side * texel), 2));
+    const auto height =
+        static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() / (page_side * texel), 2));
     const rgba_picture p = form == 0   ? picture_from_bgra(bytes, height)
                            : form == 1 ? picture_from_argb1555(bytes, height)
                                        : picture_from_indices(bytes, height, bytes.first<768>());

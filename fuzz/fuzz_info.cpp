@@ -74,7 +74,8 @@ void report_on(const Ttrlevel& level, const std::string& name) {
     if (listed.total() == 0) {
         found_line << "\nno problems found\n";
     } else {
-        found_line << '\n' << listed.total() << (listed.total() == 1 ? " problem" : " problems")
+        found_line << '\n'
+                   << listed.total() << (listed.total() == 1 ? " problem" : " problems")
                    << " found:\n";
     }
     if (report.str().find(found_line.str()) == std::string::npos) {

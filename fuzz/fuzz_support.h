@@ -2,7 +2,7 @@
 // input reader for targets that draw operations from their bytes, and the failure stop.
 #pragma once
 
-#include <stdlib.h>  // mkdtemp
+#include <stdlib.h> // mkdtemp
 
 #include <algorithm>
 #include <cstddef>
@@ -141,7 +141,8 @@ inline std::vector<std::uint8_t> tr4_file_around(std::span<const std::uint8_t> l
                 file.push_back(static_cast<std::uint8_t>(length >> (8 * i)));
             }
         }
-        file.insert(file.end(), stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(packed));
+        file.insert(file.end(), stream.begin(),
+                    stream.begin() + static_cast<std::ptrdiff_t>(packed));
     };
     for (int i = 0; i < 3; ++i) {
         chunk({});
@@ -156,8 +157,8 @@ inline std::vector<std::uint8_t> tr4_file_around(std::span<const std::uint8_t> l
 /// file. `places`, when given, holds where the loader found each table of the level that f gets.
 /// f(level, name) for each.
 template <class F>
-void for_each_level(const std::uint8_t* data, std::size_t size,
-                    std::vector<ttable_place>* places, F&& f) {
+void for_each_level(const std::uint8_t* data, std::size_t size, std::vector<ttable_place>* places,
+                    F&& f) {
     static constexpr const char* names[] = {"a.tr4", "a.trc", "a.tub", "a.trg", "a.bin"};
     std::span<const std::uint8_t> bytes(data, size);
     std::vector<std::uint8_t> unwrapped;
@@ -188,7 +189,7 @@ void for_each_level(const std::uint8_t* data, std::size_t size,
 
 /// Draws values from the input front to back; past the end every value is zero.
 class input_reader {
-public:
+  public:
     explicit input_reader(std::span<const std::uint8_t> data) : data_(data) {}
     bool empty() const noexcept { return pos_ >= data_.size(); }
     std::uint8_t u8() { return empty() ? 0 : data_[pos_++]; }
@@ -202,7 +203,7 @@ public:
         return part;
     }
 
-private:
+  private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_ = 0;
 };

@@ -34,7 +34,7 @@ std::optional<std::vector<std::uint8_t>> expected_content(std::span<const std::u
     try {
         auto content = decompress_buffer(bytes.data() + 12, packed, 0, max_file_content);
         if (content.size() > inflate_limit(max_file_content)) {
-            return std::nullopt;  // more than the in-memory file may hold
+            return std::nullopt; // more than the in-memory file may hold
         }
         return content.to_vector();
     } catch (const EDecompressionError&) {
@@ -76,7 +76,7 @@ void exercise_file(std::span<const std::uint8_t> bytes) {
     std::vector<std::uint8_t> buffer;
     for (int i = 0; i < max_operations && !ops.empty(); ++i) {
         switch (ops.u8() % 4) {
-        case 0: {  // read, possibly past the end or of a negative length
+        case 0: { // read, possibly past the end or of a negative length
             const std::int32_t n = static_cast<std::int16_t>(ops.u16() % (2 * max_transfer)) -
                                    static_cast<std::int32_t>(max_transfer / 8);
             buffer.assign(static_cast<std::size_t>(std::max(n, 0)), 0xA5);
@@ -91,7 +91,7 @@ void exercise_file(std::span<const std::uint8_t> bytes) {
             pos += got;
             break;
         }
-        case 1: {  // write at the position, possibly running past the end
+        case 1: { // write at the position, possibly running past the end
             const auto part = ops.take(ops.u16() % max_transfer);
             file.write(part.data(), static_cast<std::int32_t>(part.size()));
             const std::size_t end = static_cast<std::size_t>(pos) + part.size();
@@ -102,7 +102,7 @@ void exercise_file(std::span<const std::uint8_t> bytes) {
             pos = static_cast<std::int32_t>(end);
             break;
         }
-        case 2: {  // seek anywhere, also before the start and past the end
+        case 2: { // seek anywhere, also before the start and past the end
             const auto offset = static_cast<std::int32_t>(ops.u32());
             file.seek(offset);
             pos = std::clamp(offset, 0, length());
@@ -126,7 +126,8 @@ void exercise_zlib(std::span<const std::uint8_t> bytes) {
     // The estimate only sizes the first buffer: every estimate gives the same result.
     std::optional<std::vector<std::uint8_t>> first;
     bool failed = false;
-    for (std::size_t estimate : {std::size_t{0}, std::size_t{1}, bytes.size(), bytes.size() * 4 + 7}) {
+    for (std::size_t estimate :
+         {std::size_t{0}, std::size_t{1}, bytes.size(), bytes.size() * 4 + 7}) {
         try {
             const auto out = decompress_buffer(bytes.data(), bytes.size(), estimate).to_vector();
             check(!failed && (!first || *first == out), "the estimate changed what inflates");

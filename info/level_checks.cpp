@@ -18,7 +18,7 @@ std::string num(std::uint64_t n) { return std::to_string(n); }
 
 /// Finds where the loader found a table.
 class table_places {
-public:
+  public:
     explicit table_places(std::span<const ttable_place> places) {
         for (const ttable_place& p : places) {
             by_table_.emplace(key(p.table, p.room, p.layer), &p);
@@ -29,7 +29,7 @@ public:
         return it == by_table_.end() ? nullptr : it->second;
     }
 
-private:
+  private:
     using place_key = std::tuple<ttable_kind, const tsection*, std::int32_t, std::int32_t>;
     static place_key key(ttable_key table, std::int32_t room, std::int32_t layer) {
         return {table.kind, table.section, room, layer};
@@ -38,7 +38,7 @@ private:
 };
 
 class checker {
-public:
+  public:
     checker(const Ttrlevel& level, std::span<const ttable_place> places, problem_list& found)
         : l_(level), places_(places), found_(found) {}
 
@@ -48,7 +48,7 @@ public:
         world_sections();
     }
 
-private:
+  private:
     /// Adds a problem, with no place.
     void add(std::string where, std::string message) {
         found_.add(problem{std::move(where), std::move(message), {}, std::nullopt});
@@ -172,9 +172,8 @@ private:
             const std::string layer = at + " layer " + num(k);
             const std::size_t vertices = layers.vertex_blocks[k].count;
             const auto layer_index = static_cast<std::int32_t>(k);
-            faces(layers.rectangle_blocks[k].rectangles, layers.rectangle_blocks[k].count,
-                  vertices, layer, "rectangle", ttable_kind::layer_rectangles, room_index,
-                  layer_index);
+            faces(layers.rectangle_blocks[k].rectangles, layers.rectangle_blocks[k].count, vertices,
+                  layer, "rectangle", ttable_kind::layer_rectangles, room_index, layer_index);
             faces(layers.triangle_blocks[k].triangles, layers.triangle_blocks[k].count, vertices,
                   layer, "triangle", ttable_kind::layer_triangles, room_index, layer_index);
         }
@@ -210,7 +209,8 @@ private:
             const auto at = [&](const std::string& message) {
                 add("moveable " + num(i), message, section_moveables, i);
             };
-            if (m.num_meshes > 0 && std::uint64_t{m.first_mesh} + m.num_meshes > std::uint64_t(l_.num_mesh_pointers)) {
+            if (m.num_meshes > 0 &&
+                std::uint64_t{m.first_mesh} + m.num_meshes > std::uint64_t(l_.num_mesh_pointers)) {
                 at("meshes " + num(m.first_mesh) + " to " + num(m.first_mesh + m.num_meshes - 1u) +
                    " run past the " + num(l_.num_mesh_pointers) + " mesh pointers");
             }
@@ -359,13 +359,15 @@ private:
             problem p{"sample data",
                       "sample " + num(list.samples.size()) + " of the " + num(list.declared) +
                           " declared runs past the end of the file",
-                      {}, std::nullopt};
+                      {},
+                      std::nullopt};
             found_.add(std::move(p));
         }
         const std::size_t samples = list.samples.size();
         for (std::size_t i = 0; i < l_.sample_infos.size(); ++i) {
             const tsample_info& s = l_.sample_infos[i];
-            const std::uint64_t end = std::uint64_t{s.first_sample} + std::max<std::uint16_t>(sample_count(s), 1);
+            const std::uint64_t end =
+                std::uint64_t{s.first_sample} + std::max<std::uint16_t>(sample_count(s), 1);
             if (end > samples) {
                 add("sample info " + num(i),
                     "samples " + num(s.first_sample) + " to " + num(end - 1) + " run past the " +

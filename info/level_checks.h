@@ -19,7 +19,7 @@ namespace quarlix::info {
 struct problem {
     std::string where;
     std::string message;
-    std::string space;                  // "file offset" or "level-data offset"; empty: unknown
+    std::string space; // "file offset" or "level-data offset"; empty: unknown
     std::optional<std::size_t> offset;
 };
 
@@ -27,7 +27,7 @@ struct problem {
 /// taken out) the first `per_kind` in the order found, and a count of the rest. A level that
 /// names one missing table from millions of records is thus listed in bounded memory and text.
 class problem_list {
-public:
+  public:
     /// How many problems of one kind are listed at most.
     static constexpr std::size_t listed_per_kind = 1000;
 
@@ -45,14 +45,14 @@ public:
     std::vector<problem> take_listed() { return std::move(listed_); }
 
     struct unlisted_kind {
-        std::string kind;  // e.g. "room N sector N: box N is beyond the N boxes"
+        std::string kind; // e.g. "room N sector N: box N is beyond the N boxes"
         std::uint64_t count = 0;
     };
     /// The kinds with problems beyond the bound, in the order first found, with how many of
     /// them were not listed.
     std::vector<unlisted_kind> unlisted() const;
 
-private:
+  private:
     std::size_t per_kind_;
     std::function<void(const problem&)> on_listed_;
     std::uint64_t total_ = 0;

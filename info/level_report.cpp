@@ -32,10 +32,17 @@ std::string format_name(std::int32_t version) {
 /// The name test that decided between the two versions of a first word: what it looks for.
 const char* name_test_of(std::int32_t version) {
     switch (version) {
-    case 1: case 2: return ".TUB/.tub";
-    case 3: case 4: return ".TRG/.trg";
-    case level_tr4: case level_trc: return ".TRC/.trc";
-    default: return nullptr;
+    case 1:
+    case 2:
+        return ".TUB/.tub";
+    case 3:
+    case 4:
+        return ".TRG/.trg";
+    case level_tr4:
+    case level_trc:
+        return ".TRC/.trc";
+    default:
+        return nullptr;
     }
 }
 
@@ -52,7 +59,8 @@ json counts_of(const Ttrlevel& l) {
 /// animations divide them) and the keyframes they declare; each static mesh; the items of
 /// each object id.
 json objects_of(const Ttrlevel& l) {
-    const std::size_t animations = l.version >= level_tr4 ? l.animations.size() : l.animations_old.size();
+    const std::size_t animations =
+        l.version >= level_tr4 ? l.animations.size() : l.animations_old.size();
     std::vector<std::uint64_t> keyframes_before(animations + 1, 0);
     for (std::size_t a = 0; a < animations; ++a) {
         keyframes_before[a + 1] = keyframes_before[a] + declared_keyframes(l, a).value_or(0);
@@ -60,13 +68,14 @@ json objects_of(const Ttrlevel& l) {
     const std::vector<animation_span> spans = moveable_animations(l);
     json moveables = json::array();
     for (std::size_t i = 0; i < l.moveables.size(); ++i) {
-        const std::uint32_t object_id = l.moveables[i].object_id;  // a copy: the field is packed
+        const std::uint32_t object_id = l.moveables[i].object_id; // a copy: the field is packed
         const std::uint16_t meshes = l.moveables[i].num_meshes;
-        moveables.push_back({{"index", i},
-                             {"object_id", object_id},
-                             {"meshes", meshes},
-                             {"animations", spans[i].end - spans[i].first},
-                             {"keyframes", keyframes_before[spans[i].end] - keyframes_before[spans[i].first]}});
+        moveables.push_back(
+            {{"index", i},
+             {"object_id", object_id},
+             {"meshes", meshes},
+             {"animations", spans[i].end - spans[i].first},
+             {"keyframes", keyframes_before[spans[i].end] - keyframes_before[spans[i].first]}});
     }
     json statics = json::array();
     for (std::size_t i = 0; i < l.static_meshes.size(); ++i) {
@@ -76,15 +85,19 @@ json objects_of(const Ttrlevel& l) {
     }
     std::map<std::int16_t, std::uint64_t> per_object;
     if (l.version <= 2) {
-        for (const titem_old& item : l.items_old) ++per_object[std::int16_t{item.object_id}];
+        for (const titem_old& item : l.items_old)
+            ++per_object[std::int16_t{item.object_id}];
     } else {
-        for (const titem& item : l.items) ++per_object[std::int16_t{item.object_id}];
+        for (const titem& item : l.items)
+            ++per_object[std::int16_t{item.object_id}];
     }
     json items = json::array();
     for (const auto& [object, count] : per_object) {
         items.push_back({{"object_id", object}, {"count", count}});
     }
-    return json{{"moveables", std::move(moveables)}, {"static_meshes", std::move(statics)}, {"items", std::move(items)}};
+    return json{{"moveables", std::move(moveables)},
+                {"static_meshes", std::move(statics)},
+                {"items", std::move(items)}};
 }
 
 json chunk(const char* name, std::uint32_t unpacked, std::uint32_t packed) {
@@ -125,7 +138,6 @@ std::string room_text(const json& r) {
     return text.str();
 }
 
-
 /// One line of a report: a label and a value.
 struct row {
     std::string label, value;
@@ -154,8 +166,8 @@ std::vector<row> head_rows(const json& s) {
         add("chunk " + c["name"].get<std::string>(),
             bytes_text(c["unpacked"]) + ", " + c["packed"].dump() + " packed");
     }
-    add("marked", s["marked"].get<bool>() ? "yes, the conversion marker and a hidden sound map"
-                                          : "no");
+    add("marked",
+        s["marked"].get<bool>() ? "yes, the conversion marker and a hidden sound map" : "no");
     add("rooms", s["counts"]["rooms"].dump());
     return rows;
 }
@@ -172,16 +184,19 @@ std::vector<row> tail_rows(const json& s) {
     if (samples["count"] != samples["declared"]) {
         sample_text += " of the " + samples["declared"].dump() + " declared";
     }
-    rows.push_back({"samples", sample_text + " (" + bytes_text(samples["bytes"]) + " of sample data)"});
+    rows.push_back(
+        {"samples", sample_text + " (" + bytes_text(samples["bytes"]) + " of sample data)"});
     const json& objects = s["objects"];
     for (const auto& m : objects["moveables"]) {
         rows.push_back({"moveable " + m["index"].dump(),
-            "object " + m["object_id"].dump() + "; " + plural(m["meshes"], "mesh", "meshes") + ", " +
-                plural(m["animations"], "animation", "animations") + ", " +
-                plural(m["keyframes"], "keyframe", "keyframes")});
+                        "object " + m["object_id"].dump() + "; " +
+                            plural(m["meshes"], "mesh", "meshes") + ", " +
+                            plural(m["animations"], "animation", "animations") + ", " +
+                            plural(m["keyframes"], "keyframe", "keyframes")});
     }
     for (const auto& m : objects["static_meshes"]) {
-        rows.push_back({"static mesh " + m["index"].dump(), "id " + m["id"].dump() + "; mesh " + m["mesh"].dump()});
+        rows.push_back({"static mesh " + m["index"].dump(),
+                        "id " + m["id"].dump() + "; mesh " + m["mesh"].dump()});
     }
     for (const auto& i : objects["items"]) {
         rows.push_back({"items of object " + i["object_id"].dump(), i["count"].dump()});
@@ -285,8 +300,8 @@ level_summary describe_level(const Ttrlevel& l, const file_facts& file) {
     s["first_word"] = hex_word(l.magic);
     // Only the first words shared by two versions go on to the name test.
     const bool shared = l.version != 5;
-    s["name_test"] = shared ? json(l.version == 2 || l.version == 4 || l.version == level_trc)
-                            : json(nullptr);
+    s["name_test"] =
+        shared ? json(l.version == 2 || l.version == 4 || l.version == level_trc) : json(nullptr);
     s["name_test_for"] = shared ? json(name_test_of(l.version)) : json(nullptr);
     s["container"] = file.container;
     s["textiles"] = json{{"room", l.num_room_textiles},
@@ -496,17 +511,18 @@ void print_report(const level_summary& summary, const problem_list* problems, st
 void print_difference(const level_summary& left, const problem_list* left_problems,
                       const level_summary& right, const problem_list* right_problems,
                       std::ostream& out) {
-    const std::vector<side_by_side_row> head =
-        merged(head_rows(left.head), head_rows(right.head));
-    const std::vector<side_by_side_row> tail =
-        merged(tail_rows(left.tail), tail_rows(right.tail));
+    const std::vector<side_by_side_row> head = merged(head_rows(left.head), head_rows(right.head));
+    const std::vector<side_by_side_row> tail = merged(tail_rows(left.tail), tail_rows(right.tail));
     // Rooms go in index order, each made again for the second pass rather than held: the
     // widths first, then the lines.
     const std::size_t rooms = std::max(left.rooms.size(), right.rooms.size());
     const auto each_row = [&](auto&& f) {
-        for (const side_by_side_row& r : head) f(r);
-        for (std::size_t i = 0; i < rooms; ++i) room_rows(left, right, i, f);
-        for (const side_by_side_row& r : tail) f(r);
+        for (const side_by_side_row& r : head)
+            f(r);
+        for (std::size_t i = 0; i < rooms; ++i)
+            room_rows(left, right, i, f);
+        for (const side_by_side_row& r : tail)
+            f(r);
     };
     std::size_t label_width = 0, left_width = 0;
     each_row([&](const side_by_side_row& r) {
@@ -521,8 +537,8 @@ void print_difference(const level_summary& left, const problem_list* left_proble
             << padded(r.left, left_width + 2) << r.right << '\n';
     });
     out << plural(differ, "line differs", "lines differ") << '\n';
-    const std::pair<const level_summary*, const problem_list*> sides[] = {
-        {&left, left_problems}, {&right, right_problems}};
+    const std::pair<const level_summary*, const problem_list*> sides[] = {{&left, left_problems},
+                                                                          {&right, right_problems}};
     for (const auto& [summary, problems] : sides) {
         if (problems != nullptr) {
             out << summary->head["file"].get<std::string>() << ": ";

@@ -32,8 +32,8 @@ struct room_facts {
     std::int32_t x = 0, z = 0, y_bottom = 0, y_top = 0;
     std::uint16_t sectors_z = 0, sectors_x = 0;
     std::uint32_t vertices = 0, rectangles = 0, triangles = 0;
-    std::optional<std::uint32_t> layers;  // TRC only
-    std::vector<std::uint16_t> portals;   // the rooms they lead to
+    std::optional<std::uint32_t> layers; // TRC only
+    std::vector<std::uint16_t> portals;  // the rooms they lead to
     std::uint32_t lights = 0, static_instances = 0;
     bool water = false;
     std::int32_t alternate_room = -1;
@@ -41,9 +41,9 @@ struct room_facts {
 
 /// The summary of a loaded level, which outlives the level.
 struct level_summary {
-    json head;                     // the schema's keys before "rooms"
+    json head; // the schema's keys before "rooms"
     std::vector<room_facts> rooms;
-    json tail;                     // "sections" and "samples"
+    json tail; // "sections" and "samples"
 };
 
 level_summary describe_level(const Ttrlevel& level, const file_facts& file);
@@ -58,7 +58,7 @@ std::string problem_line(const problem& p);
 /// document need never be held whole. Names that are not UTF-8 come out with replacement
 /// characters rather than failing.
 class json_writer {
-public:
+  public:
     explicit json_writer(std::ostream& out) : out_(out) {}
     void begin_object() { begin('{'); }
     void begin_array() { begin('['); }
@@ -68,7 +68,7 @@ public:
     void key(std::string_view name);
     void value(const json& v);
 
-private:
+  private:
     struct open_container {
         char close;
         bool empty;

@@ -13,7 +13,8 @@ class Ttrlevel;
 inline constexpr std::uint16_t conversion_marker = 0x8385;
 
 /// Floor-data words of a marked TR4 file: the marker, then the TRC sound map's words.
-inline constexpr std::int32_t marked_floor_words = 1 + static_cast<std::int32_t>(sound_map_capacity);
+inline constexpr std::int32_t marked_floor_words =
+    1 + static_cast<std::int32_t>(sound_map_capacity);
 
 /// The TRC-to-TR4 model edits: one room, one item, no world sections, and the sound map
 /// hidden in the floor data behind the conversion marker.

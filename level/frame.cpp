@@ -44,10 +44,10 @@ constexpr std::uint64_t chunk_fields = 8;
 struct tchunk {
     std::string name;
     zbuffer* data;
-    std::uint32_t* size;         // when inflated
-    std::uint32_t* packed_size;  // as stored
-    std::uint64_t saved;         // the bytes of `data` that a save compresses
-    std::uint64_t limit;         // the most bytes it may inflate to
+    std::uint32_t* size;        // when inflated
+    std::uint32_t* packed_size; // as stored
+    std::uint64_t saved;        // the bytes of `data` that a save compresses
+    std::uint64_t limit;        // the most bytes it may inflate to
 };
 
 /// The frame in file order. `f` is the load, the size check or the save.
@@ -77,10 +77,9 @@ template <class Frame> void walk_file(Frame& f, Ttrlevel& l) {
 /// Reads the frame: every chunk is found in file order, then all are inflated side by side and
 /// the level data is read as soon as it is there.
 class frame_loader {
-public:
+  public:
     frame_loader(Ttrlevel& l, std::span<const std::uint8_t> content, const ttable_sink* places)
-        : version(l.version), l_(l), file_(content, 0, "file offset", l.version),
-          places_(places) {
+        : version(l.version), l_(l), file_(content, 0, "file offset", l.version), places_(places) {
         file_.report_places(places);
     }
 
@@ -135,11 +134,11 @@ public:
         run_jobs(jobs, costs);
     }
 
-private:
+  private:
     struct located {
         tchunk chunk;
         std::span<const std::uint8_t> stream;
-        std::size_t at;  // file offset of the stream
+        std::size_t at; // file offset of the stream
     };
 
     /// Inflates a chunk, stopping as soon as it passes its limit: a texture chunk's true length
@@ -166,7 +165,7 @@ private:
 /// Measures what a save would write, by the writer's own walk of the level data counting only:
 /// every count and every patched size or offset in it is checked against its field.
 class frame_measure {
-public:
+  public:
     frame_measure(Ttrlevel& l, std::int32_t target) : version(target), l_(l) {
         sizes.version = target;
     }
@@ -194,7 +193,7 @@ public:
         sizes.sample_data_held = l_.sample_data.size();
     }
 
-private:
+  private:
     Ttrlevel& l_;
     std::size_t textures_ = 0;
 };
@@ -230,7 +229,7 @@ class frame_saver {
     /// The level data is walked before it is compressed: it goes first, the chunks by size.
     static constexpr std::uint64_t level_data_cost = UINT64_MAX;
 
-public:
+  public:
     explicit frame_saver(Ttrlevel& l) : version(l.version), l_(l) {}
 
     const std::int32_t version;
@@ -242,9 +241,8 @@ public:
         zbuffer& packed = packed_.emplace_back();
         if (c.data != nullptr) {
             *c.size = field_u32(c.saved, c.name + " length");
-            jobs_.emplace_back([&packed, data = c.data, n = *c.size] {
-                packed = compress_padded(*data, n);
-            });
+            jobs_.emplace_back(
+                [&packed, data = c.data, n = *c.size] { packed = compress_padded(*data, n); });
             costs_.push_back(*c.size);
         } else {
             jobs_.emplace_back([this, &packed] {
@@ -265,9 +263,8 @@ public:
     void plain_level_data() {
         jobs_.emplace_back([this] { walk(); });
         costs_.push_back(level_data_cost);
-        writes_.emplace_back([this](TZfile& file) {
-            write_bytes(file, level_data_.data(), level_data_.size());
-        });
+        writes_.emplace_back(
+            [this](TZfile& file) { write_bytes(file, level_data_.data(), level_data_.size()); });
     }
     void sample_data() {
         writes_.emplace_back([this](TZfile& file) {
@@ -282,7 +279,7 @@ public:
         }
     }
 
-private:
+  private:
     void walk() {
         level_saver out(level_data_, version);
         walk_level_data(out, l_);
@@ -293,7 +290,7 @@ private:
     std::deque<zbuffer> packed_;
     std::vector<std::function<void()>> jobs_;
     std::vector<std::function<void(TZfile&)>> writes_;
-    std::vector<std::uint64_t> costs_;  // one per job
+    std::vector<std::uint64_t> costs_; // one per job
 };
 
 } // namespace
@@ -306,8 +303,8 @@ void check_save_sizes(const tsave_sizes& s) {
         check_u32(s.level_data, "level-data chunk length");
     }
     if (s.sample_data > s.sample_data_held) {
-        throw ERangeError("sample data: length " + std::to_string(s.sample_data) +
-                          " exceeds the " + std::to_string(s.sample_data_held) + " bytes held");
+        throw ERangeError("sample data: length " + std::to_string(s.sample_data) + " exceeds the " +
+                          std::to_string(s.sample_data_held) + " bytes held");
     }
     // The in-memory file holds less than 2 GiB; TR4 level data is compressed, so only its
     // fields count here, TRC level data goes in whole.

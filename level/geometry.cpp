@@ -105,7 +105,7 @@ template <class F> void for_each_form(troom& room, F f) {
 // linear search of the growing table gives them; a position first seen when the table already
 // holds 1500 vertices gets 0 (dropped), and so does every later vertex on it.
 class tvertex_numbers {
-public:
+  public:
     explicit tvertex_numbers(const ttr5_layers& layers, std::size_t vertex_layers) {
         first_.reserve(vertex_layers + 1);
         std::size_t total = 0;
@@ -162,7 +162,7 @@ public:
     /// i < layer_size of that layer.
     std::uint16_t number(std::size_t k, std::size_t i) const { return numbers_[first_[k] + i]; }
 
-private:
+  private:
     struct tkeyed {
         std::uint64_t key;
         std::uint32_t place;
@@ -174,8 +174,8 @@ private:
                std::uint64_t{static_cast<std::uint16_t>(p.z)} << 32;
     }
 
-    std::vector<std::size_t> first_;       // place of each layer's first vertex
-    std::vector<std::uint16_t> numbers_;   // by place
+    std::vector<std::size_t> first_;     // place of each layer's first vertex
+    std::vector<std::uint16_t> numbers_; // by place
 };
 
 // Room vertex index (from 0) of a layer face corner: 0xFFFF when the corner names no vertex
@@ -192,9 +192,9 @@ std::uint16_t room_corner(const tvertex_numbers& numbers, const tlayer_vertex_bl
 /// renumbered into the room's vertex table; faces beyond the tables' capacity are not added.
 template <class LayerFace, class RoomFace, std::size_t N>
 void add_layer_faces(const tvertex_numbers& numbers, const tlayer_vertex_block* vertices,
-                     std::size_t k, const troom_table<LayerFace, N>& faces,
-                     std::size_t count, std::uint16_t& num_faces,
-                     troom_table<RoomFace, N>& room_faces, troom_table<LayerFace, N>& trc_faces) {
+                     std::size_t k, const troom_table<LayerFace, N>& faces, std::size_t count,
+                     std::uint16_t& num_faces, troom_table<RoomFace, N>& room_faces,
+                     troom_table<LayerFace, N>& trc_faces) {
     constexpr std::size_t corners = std::size(RoomFace{}.corners);
     static_assert(corners == std::size(LayerFace{}.corners));
     count = std::min(count, faces.size());
@@ -280,13 +280,13 @@ void layers_to_room_geometry(troom& room) {
 
         if (k < layers.rectangle_blocks.size()) {
             add_layer_faces(numbers, vertices, k, layers.rectangle_blocks[k].rectangles,
-                            layers.rectangle_blocks[k].count, room.num_rectangles,
-                            room.rectangles, room.trc_rectangles);
+                            layers.rectangle_blocks[k].count, room.num_rectangles, room.rectangles,
+                            room.trc_rectangles);
         }
         if (k < layers.triangle_blocks.size()) {
             add_layer_faces(numbers, vertices, k, layers.triangle_blocks[k].triangles,
-                            layers.triangle_blocks[k].count, room.num_triangles,
-                            room.triangles, room.trc_triangles);
+                            layers.triangle_blocks[k].count, room.num_triangles, room.triangles,
+                            room.trc_triangles);
         }
     }
     // Rows that an earlier geometry left past the new counts are dropped.

@@ -1,9 +1,9 @@
 // The two directions of a walk over level data: a checked reader and an appending writer.
 #pragma once
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <span>
@@ -41,11 +41,10 @@ inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint6
     }
 }
 
-
 /// Reads level data from a view that it never runs past. Counts are checked against the
 /// bytes left (and capacities) before anything is sized or copied.
 class level_loader {
-public:
+  public:
     static constexpr bool loading = true;
 
     /// `space` names the offsets in messages: "file offset" or "level-data offset"; `version`
@@ -115,8 +114,8 @@ public:
     void capacity(std::uint64_t count, std::uint64_t cap, std::size_t at,
                   std::string_view field) const {
         if (count > cap) {
-            fail(at, field, std::to_string(count) + " records exceed the capacity of " +
-                                std::to_string(cap));
+            fail(at, field,
+                 std::to_string(count) + " records exceed the capacity of " + std::to_string(cap));
         }
     }
     /// A 16-bit count then that many records into a room table, sized to the count once the
@@ -134,7 +133,8 @@ public:
                    ttable_key key) {
         note(key);
         need(count * sizeof(T), field);
-        rows.assign(reinterpret_cast<const T*>(data_.data() + pos_), static_cast<std::size_t>(count));
+        rows.assign(reinterpret_cast<const T*>(data_.data() + pos_),
+                    static_cast<std::size_t>(count));
         pos_ += static_cast<std::size_t>(count) * sizeof(T);
     }
     /// count records straight into rows, after checking that they are all there.
@@ -151,7 +151,7 @@ public:
                                 std::to_string(at) + ": " + why);
     }
 
-private:
+  private:
     std::span<const std::uint8_t> data_;
     std::size_t pos_;
     std::string_view space_;
@@ -163,7 +163,7 @@ private:
 /// Appends level data to a buffer; patches go back to noted offsets. Made without a buffer it
 /// only counts the bytes: the same walk then gives every size before anything is written.
 class level_saver {
-public:
+  public:
     static constexpr bool loading = false;
 
     /// Writes the layout of `version` (TR4 or TRC) to `out`.
@@ -221,7 +221,7 @@ public:
         }
     }
 
-private:
+  private:
     std::vector<std::uint8_t>* out_ = nullptr;
     std::size_t size_ = 0;
 };

@@ -14,7 +14,7 @@ namespace {
 
 /// Reads 16-bit words from a table, stopping (ok() false) at its end.
 template <class Word> class word_reader {
-public:
+  public:
     word_reader(const std::vector<Word>& words, std::size_t at) : words_(words), at_(at) {}
     std::int16_t next() {
         if (at_ >= words_.size()) {
@@ -36,7 +36,7 @@ public:
     bool ok() const { return ok_; }
     std::size_t at() const { return at_; }
 
-private:
+  private:
     const std::vector<Word>& words_;
     std::size_t at_;
     bool ok_ = true;
@@ -44,7 +44,8 @@ private:
 
 } // namespace
 
-std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index, std::string& problem) {
+std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index,
+                                      std::string& problem) {
     if (index >= level.mesh_pointers.size()) {
         problem = "is beyond the " + std::to_string(level.mesh_pointers.size()) + " mesh pointers";
         return std::nullopt;
@@ -52,7 +53,8 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index, 
     const std::int32_t offset = level.mesh_pointers[index];
     const std::string place = "at mesh-data offset " + std::to_string(offset);
     if (offset < 0 || offset % 2 != 0 || std::size_t(offset) / 2 >= level.mesh_data.size()) {
-        problem = place + " is outside the " + std::to_string(2 * level.mesh_data.size()) + " bytes of mesh data";
+        problem = place + " is outside the " + std::to_string(2 * level.mesh_data.size()) +
+                  " bytes of mesh data";
         return std::nullopt;
     }
     word_reader<std::uint16_t> r(level.mesh_data, std::size_t(offset) / 2);
@@ -61,11 +63,13 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index, 
         return std::nullopt;
     };
     decoded_mesh mesh;
-    r.skip(5);  // centre and radius
+    r.skip(5); // centre and radius
     const std::int16_t num_vertices = r.next();
     if (!r.ok() || num_vertices < 0 || !r.has(3 * std::size_t(num_vertices))) {
-        return num_vertices < 0 ? (problem = place + " has " + std::to_string(num_vertices) + " vertices", std::nullopt)
-                                : past_end();
+        return num_vertices < 0
+                   ? (problem = place + " has " + std::to_string(num_vertices) + " vertices",
+                      std::nullopt)
+                   : past_end();
     }
     mesh.vertices.resize(std::size_t(num_vertices));
     for (auto& v : mesh.vertices) {
@@ -82,7 +86,7 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index, 
             v = {r.next(), r.next(), r.next()};
         }
         if (mesh.normals.size() != mesh.vertices.size()) {
-            mesh.normals.clear();  // not one a vertex: drawn unlit
+            mesh.normals.clear(); // not one a vertex: drawn unlit
         }
     } else {
         mesh.shades.resize(lights);
@@ -98,8 +102,10 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index, 
         const std::size_t words = corners + 1 + (newer ? 1 : 0);
         const std::int16_t count = r.next();
         if (!r.ok() || count < 0 || !r.has(words * std::size_t(count))) {
-            return count < 0 ? (problem = place + " has " + std::to_string(count) + " faces in a list", std::nullopt)
-                             : past_end();
+            return count < 0
+                       ? (problem = place + " has " + std::to_string(count) + " faces in a list",
+                          std::nullopt)
+                       : past_end();
         }
         for (std::int16_t f = 0; f < count; ++f) {
             mesh_face face{};
@@ -122,16 +128,20 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index, 
     return mesh;
 }
 
-std::optional<std::vector<skeleton_joint>> read_skeleton(const Ttrlevel& level, std::uint32_t first_word,
-                                                         std::uint16_t num_meshes, std::string& problem) {
+std::optional<std::vector<skeleton_joint>> read_skeleton(const Ttrlevel& level,
+                                                         std::uint32_t first_word,
+                                                         std::uint16_t num_meshes,
+                                                         std::string& problem) {
     std::vector<skeleton_joint> joints;
     if (num_meshes == 0) {
         return joints;
     }
     const std::size_t nodes = num_meshes - 1u;
-    if (nodes != 0 && (first_word > level.mesh_trees.size() || 4 * nodes > level.mesh_trees.size() - first_word)) {
-        problem = "its mesh tree of " + std::to_string(nodes) + " nodes from word " + std::to_string(first_word) +
-                  " runs past the " + std::to_string(level.mesh_trees.size()) + " mesh-tree words";
+    if (nodes != 0 && (first_word > level.mesh_trees.size() ||
+                       4 * nodes > level.mesh_trees.size() - first_word)) {
+        problem = "its mesh tree of " + std::to_string(nodes) + " nodes from word " +
+                  std::to_string(first_word) + " runs past the " +
+                  std::to_string(level.mesh_trees.size()) + " mesh-tree words";
         return std::nullopt;
     }
     joints.reserve(num_meshes);
@@ -196,15 +206,16 @@ std::optional<std::size_t> declared_keyframes(const Ttrlevel& level, std::size_t
     return (a.last_frame - a.first_frame + a.frame_rate - 1u) / a.frame_rate + 1u;
 }
 
-std::optional<decoded_animation> read_keyframes(const Ttrlevel& level, std::size_t index, std::uint16_t num_meshes,
-                                                std::string& problem) {
+std::optional<decoded_animation> read_keyframes(const Ttrlevel& level, std::size_t index,
+                                                std::uint16_t num_meshes, std::string& problem) {
     const keyframe_fields a = animation_at(level, index);
     decoded_animation out{index, a.frame_rate, {}};
     const std::optional<std::size_t> count = declared_keyframes(level, index);
     if (!count) {
-        problem = a.frame_rate == 0 ? "its frame rate is 0"
-                                    : "its last frame " + std::to_string(a.last_frame) + " is before its first frame " +
-                                          std::to_string(a.first_frame);
+        problem = a.frame_rate == 0
+                      ? "its frame rate is 0"
+                      : "its last frame " + std::to_string(a.last_frame) +
+                            " is before its first frame " + std::to_string(a.first_frame);
         return std::nullopt;
     }
     if (*count == 0) {
@@ -213,8 +224,9 @@ std::optional<decoded_animation> read_keyframes(const Ttrlevel& level, std::size
     const std::size_t least = least_keyframe_words(level.version, num_meshes);
     const std::size_t size = level.version <= 2 ? least : a.frame_size;
     if (size < least) {
-        problem = "its frame size of " + std::to_string(size) + " words is below the " + std::to_string(least) +
-                  " that a keyframe of " + std::to_string(num_meshes) + " meshes takes";
+        problem = "its frame size of " + std::to_string(size) + " words is below the " +
+                  std::to_string(least) + " that a keyframe of " + std::to_string(num_meshes) +
+                  " meshes takes";
         return std::nullopt;
     }
     const std::size_t words = level.frames.size();
@@ -235,7 +247,7 @@ std::optional<decoded_animation> read_keyframes(const Ttrlevel& level, std::size
         keyframe& f = out.keyframes[k];
         f.offset = {r.next(), r.next(), r.next()};
         if (three_axes_only) {
-            r.next();  // the mesh count
+            r.next(); // the mesh count
         }
         f.angles.resize(num_meshes);
         for (auto& angles : f.angles) {
@@ -243,9 +255,10 @@ std::optional<decoded_animation> read_keyframes(const Ttrlevel& level, std::size
             if (three_axes_only || (w & 0xC000) == 0) {
                 auto w2 = static_cast<std::uint16_t>(r.next());
                 if (three_axes_only) {
-                    std::swap(w, w2);  // stored second word first
+                    std::swap(w, w2); // stored second word first
                 }
-                angles = {((w >> 4) & 0x3FF) / 1024.0, (((w & 0xF) << 6) | (w2 >> 10)) / 1024.0, (w2 & 0x3FF) / 1024.0};
+                angles = {((w >> 4) & 0x3FF) / 1024.0, (((w & 0xF) << 6) | (w2 >> 10)) / 1024.0,
+                          (w2 & 0x3FF) / 1024.0};
             } else {
                 const double turn = (w & single_mask) / single_unit;
                 angles = {0, 0, 0};
@@ -253,8 +266,8 @@ std::optional<decoded_animation> read_keyframes(const Ttrlevel& level, std::size
             }
         }
         if (!r.ok()) {
-            problem = "its keyframe " + std::to_string(k) + " runs past the " + std::to_string(2 * words) +
-                      " bytes of frames";
+            problem = "its keyframe " + std::to_string(k) + " runs past the " +
+                      std::to_string(2 * words) + " bytes of frames";
             return std::nullopt;
         }
     }
@@ -303,10 +316,14 @@ std::array<double, 2> sin_cos_of_turns(double turns) {
         term_c *= -r2 / (k * (k + 1));
     }
     switch (static_cast<int>(quarters - 4 * std::floor(quarters / 4))) {
-    case 0: return {s, c};
-    case 1: return {c, -s};
-    case 2: return {-s, -c};
-    default: return {-c, s};
+    case 0:
+        return {s, c};
+    case 1:
+        return {c, -s};
+    case 2:
+        return {-s, -c};
+    default:
+        return {-c, s};
     }
 }
 

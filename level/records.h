@@ -39,91 +39,89 @@ inline constexpr std::size_t max_room_static_instances = 50;
 #pragma pack(push, 1)
 
 /// Bytes kept verbatim: the system never looks inside.
-template <std::size_t N> struct topaque {
-    std::uint8_t bytes[N];
-};
+template <std::size_t N> struct topaque { std::uint8_t bytes[N]; };
 
-struct tlegacy_vertex {        // 8 bytes: versions 1 and 2
+struct tlegacy_vertex { // 8 bytes: versions 1 and 2
     std::int16_t x, y, z;
-    std::int16_t lighting;     // low byte, then high byte (the 5-bit shade)
+    std::int16_t lighting; // low byte, then high byte (the 5-bit shade)
 };
 
-struct troom_vertex {          // 12 bytes: TR4 and versions 3 to 5
+struct troom_vertex { // 12 bytes: TR4 and versions 3 to 5
     std::int16_t x, y, z;
     std::int16_t lighting;
     std::uint16_t attributes;
-    std::uint16_t colour;      // 5-5-5: red bits 10-14, green 5-9, blue 0-4
+    std::uint16_t colour; // 5-5-5: red bits 10-14, green 5-9, blue 0-4
 };
 
-struct tlayer_vertex {         // 28 bytes: TRC
+struct tlayer_vertex { // 28 bytes: TRC
     float x, y, z;
     std::uint32_t extra[3];
-    std::uint8_t colour[4];    // blue, green, red, alpha
+    std::uint8_t colour[4]; // blue, green, red, alpha
 };
 
-struct troom_rectangle {       // 10 bytes
+struct troom_rectangle { // 10 bytes
     std::uint16_t corners[4];
     std::uint16_t texture;
 };
 
-struct tlayer_rectangle {      // 12 bytes
+struct tlayer_rectangle { // 12 bytes
     std::uint16_t corners[4];
     std::uint16_t texture;
     std::uint16_t extra;
 };
 
-struct troom_triangle {        // 8 bytes
+struct troom_triangle { // 8 bytes
     std::uint16_t corners[3];
     std::uint16_t texture;
 };
 
-struct tlayer_triangle {       // 10 bytes
+struct tlayer_triangle { // 10 bytes
     std::uint16_t corners[3];
     std::uint16_t texture;
     std::uint16_t extra;
 };
 
-struct tlayer_header {         // 56 bytes
+struct tlayer_header { // 56 bytes
     std::uint32_t num_vertices;
     std::uint16_t extra_1;
     std::uint16_t num_rectangles;
     std::uint16_t num_triangles;
-    std::uint16_t extra_2;     // from here on, 46 bytes kept verbatim by the reader
+    std::uint16_t extra_2; // from here on, 46 bytes kept verbatim by the reader
     std::uint32_t extra_3;
-    float bounds[6];           // x1, y1, z1, x2, y2, z2
+    float bounds[6]; // x1, y1, z1, x2, y2, z2
     std::uint32_t extra_4;
     std::uint32_t extra_5, extra_6, extra_7;
 };
 
-struct tportal {                // 32 bytes
-    std::uint16_t room;        // on the other side
+struct tportal {        // 32 bytes
+    std::uint16_t room; // on the other side
     std::int16_t normal[3];
-    std::int16_t corners[4][3];  // room-relative x, y, z
+    std::int16_t corners[4][3]; // room-relative x, y, z
 };
 
-struct tsector {               // 8 bytes
+struct tsector { // 8 bytes
     std::uint16_t floor_data_index;
-    std::uint16_t box_field;   // see sector_box
-    std::uint8_t room_below;   // no_room_8: none
-    std::int8_t floor;         // x 256 units
-    std::uint8_t room_above;   // no_room_8: none
+    std::uint16_t box_field; // see sector_box
+    std::uint8_t room_below; // no_room_8: none
+    std::int8_t floor;       // x 256 units
+    std::uint8_t room_above; // no_room_8: none
     std::int8_t ceiling;
 };
 
-struct tsprite {               // 4 bytes
-    std::int16_t vertex;       // into the room's vertices
-    std::int16_t texture;      // into the sprite textures
+struct tsprite {          // 4 bytes
+    std::int16_t vertex;  // into the room's vertices
+    std::int16_t texture; // into the sprite textures
 };
 
-struct tstatic_instance {      // 20 bytes: versions 3 to 7
-    std::int32_t x, y, z;      // absolute
-    std::uint16_t rotation;    // 65536 a full turn about y
+struct tstatic_instance {   // 20 bytes: versions 3 to 7
+    std::int32_t x, y, z;   // absolute
+    std::uint16_t rotation; // 65536 a full turn about y
     std::uint16_t intensity;
     std::uint16_t intensity_2;
-    std::uint16_t mesh_id;     // a static mesh's id
+    std::uint16_t mesh_id; // a static mesh's id
 };
 
-struct tlegacy_static_instance {  // 18 bytes: versions 1 and 2
+struct tlegacy_static_instance { // 18 bytes: versions 1 and 2
     std::int32_t x, y, z;
     std::uint16_t rotation;
     std::uint16_t intensity;
@@ -137,10 +135,10 @@ using tlight_24 = topaque<24>;
 using tlight = topaque<46>;
 using ttrc_light = topaque<85>;
 
-struct tanimation {            // 40 bytes: versions 6 and 7
-    std::uint32_t frame_offset;  // bytes into the frames
+struct tanimation {             // 40 bytes: versions 6 and 7
+    std::uint32_t frame_offset; // bytes into the frames
     std::uint8_t frame_rate;
-    std::uint8_t frame_size;   // words between keyframes
+    std::uint8_t frame_size; // words between keyframes
     std::uint16_t state;
     std::int32_t speed, acceleration;
     std::int32_t lateral_speed, lateral_acceleration;
@@ -150,7 +148,7 @@ struct tanimation {            // 40 bytes: versions 6 and 7
     std::uint16_t num_commands, first_command;
 };
 
-struct tanimation_old {        // 32 bytes: versions 1 to 5, without the lateral motion
+struct tanimation_old { // 32 bytes: versions 1 to 5, without the lateral motion
     std::uint32_t frame_offset;
     std::uint8_t frame_rate;
     std::uint8_t frame_size;
@@ -162,59 +160,59 @@ struct tanimation_old {        // 32 bytes: versions 1 to 5, without the lateral
     std::uint16_t num_commands, first_command;
 };
 
-struct tstate_change {         // 6 bytes
+struct tstate_change { // 6 bytes
     std::uint16_t state;
     std::uint16_t num_dispatches;
     std::uint16_t first_dispatch;
 };
 
-struct tanim_dispatch {        // 8 bytes
+struct tanim_dispatch { // 8 bytes
     std::int16_t low_frame, high_frame;
     std::int16_t next_animation, next_frame;
 };
 
-struct tmoveable {             // 18 bytes
+struct tmoveable { // 18 bytes
     std::uint32_t object_id;
     std::uint16_t num_meshes;
-    std::uint16_t first_mesh;  // index into the mesh pointers
-    std::uint32_t mesh_tree;   // first mesh-tree word
+    std::uint16_t first_mesh; // index into the mesh pointers
+    std::uint32_t mesh_tree;  // first mesh-tree word
     std::uint32_t frame_offset;
-    std::uint16_t animation;   // no_animation: none
+    std::uint16_t animation; // no_animation: none
 };
 
-struct tmoveable_trc {         // 20 bytes: the 18-byte moveable and a trailing word
+struct tmoveable_trc { // 20 bytes: the 18-byte moveable and a trailing word
     tmoveable moveable;
     std::uint16_t trailing;
 };
 
-struct tstatic_mesh {          // 32 bytes
+struct tstatic_mesh { // 32 bytes
     std::uint32_t id;
-    std::uint16_t mesh;        // index into the mesh pointers
+    std::uint16_t mesh; // index into the mesh pointers
     std::int16_t visibility_box[6];
     std::int16_t collision_box[6];
     std::uint16_t flags;
 };
 
-struct tsprite_texture {       // 16 bytes; the meaning of the numbers differs by version
+struct tsprite_texture { // 16 bytes; the meaning of the numbers differs by version
     std::uint16_t page;
     std::uint8_t x, y;
     std::uint16_t width, height;
     std::int16_t left, top, right, bottom;
 };
 
-struct tsprite_sequence {      // 8 bytes
+struct tsprite_sequence { // 8 bytes
     std::int32_t object_id;
-    std::int16_t negative_length;  // minus the number of sprites
-    std::int16_t first_texture;    // into the sprite textures
+    std::int16_t negative_length; // minus the number of sprites
+    std::int16_t first_texture;   // into the sprite textures
 };
 
-struct tcamera {               // 16 bytes
+struct tcamera { // 16 bytes
     std::int32_t x, y, z;
     std::int16_t room;
     std::uint16_t flags;
 };
 
-struct tflyby_camera {         // 40 bytes
+struct tflyby_camera { // 40 bytes
     std::int32_t x, y, z;
     std::int32_t target_x, target_y, target_z;
     std::uint8_t sequence, index;
@@ -224,19 +222,19 @@ struct tflyby_camera {         // 40 bytes
     std::uint32_t room;
 };
 
-struct tsound_source {         // 16 bytes
+struct tsound_source { // 16 bytes
     std::int32_t x, y, z;
-    std::uint16_t sound;       // index into the sound map
+    std::uint16_t sound; // index into the sound map
     std::uint16_t flags;
 };
 
-struct tbox {                  // 8 bytes: versions 3 to 7
-    std::uint8_t z_min, z_max, x_min, x_max;  // in sectors
+struct tbox {                                // 8 bytes: versions 3 to 7
+    std::uint8_t z_min, z_max, x_min, x_max; // in sectors
     std::int16_t floor;
-    std::uint16_t overlap;     // bits 0-13: index into the overlaps
+    std::uint16_t overlap; // bits 0-13: index into the overlaps
 };
 
-struct tai_object {            // 24 bytes
+struct tai_object { // 24 bytes
     std::int16_t object_id;
     std::int16_t room;
     std::int32_t x, y, z;
@@ -245,11 +243,11 @@ struct tai_object {            // 24 bytes
     std::int32_t angle;
 };
 
-struct tsample_info {          // 8 bytes
+struct tsample_info { // 8 bytes
     std::uint16_t first_sample;
     std::uint16_t volume;
     std::uint16_t range;
-    std::uint16_t flags;       // bits 2-5: how many samples to pick from
+    std::uint16_t flags; // bits 2-5: how many samples to pick from
 };
 
 // Level sections kept verbatim.
@@ -261,31 +259,31 @@ struct ttexture_corner {
     std::uint16_t u, v;
 };
 
-struct tobject_texture {       // 40 bytes; TR4 files carry bytes 0 to 37, older files 0-3 and 6-21
-    std::uint16_t blend_mode;  // 0 opaque, 1 alpha-tested, 2 additive, ...
-    std::uint16_t page_word;   // see texture_page and texture_triangle
-    std::uint16_t flags;       // versions 6 and 7
+struct tobject_texture {      // 40 bytes; TR4 files carry bytes 0 to 37, older files 0-3 and 6-21
+    std::uint16_t blend_mode; // 0 opaque, 1 alpha-tested, 2 additive, ...
+    std::uint16_t page_word;  // see texture_page and texture_triangle
+    std::uint16_t flags;      // versions 6 and 7
     ttexture_corner corners[4];
     std::uint32_t original[4]; // versions 6 and 7: position and size before packing
     std::uint16_t last;        // TRC only
 };
 
-struct titem {                 // 24 bytes: versions 3 to 7
+struct titem { // 24 bytes: versions 3 to 7
     std::int16_t object_id;
     std::int16_t room;
     std::int32_t x, y, z;
-    std::int16_t angle;        // 65536 a full turn about y
+    std::int16_t angle; // 65536 a full turn about y
     std::uint16_t intensity;
     std::uint16_t intensity_2; // versions 6 and 7: an object code
     std::uint16_t flags;
 };
 
-struct titem_old {             // 22 bytes: versions 1 and 2
+struct titem_old { // 22 bytes: versions 1 and 2
     std::int16_t object_id;
     std::int16_t room;
     std::int32_t x, y, z;
     std::int16_t angle;
-    std::uint8_t intensity;    // the low bytes of the newer form's two intensities
+    std::uint8_t intensity; // the low bytes of the newer form's two intensities
     std::uint8_t intensity_2;
     std::uint16_t flags;
 };
@@ -308,8 +306,9 @@ struct tlayer_triangle_block {
     troom_table<tlayer_triangle, max_room_triangles> triangles;
 };
 
-template <class T> inline constexpr bool is_stored_record_v =
-    std::is_trivially_copyable_v<T> && std::is_standard_layout_v<T>;
+template <class T>
+inline constexpr bool is_stored_record_v =
+    std::is_trivially_copyable_v<T>&& std::is_standard_layout_v<T>;
 
 static_assert(sizeof(tlegacy_vertex) == 8);
 static_assert(sizeof(troom_vertex) == 12);
@@ -327,7 +326,8 @@ static_assert(sizeof(tstatic_instance) == 20 && sizeof(tlegacy_static_instance) 
 static_assert(sizeof(taux_record) == 36 && sizeof(tlight) == 46 && sizeof(ttrc_light) == 85);
 static_assert(sizeof(tlight_18) == 18 && sizeof(tlight_24) == 24);
 static_assert(sizeof(tanimation) == 40 && sizeof(tanimation_old) == 32);
-static_assert(offsetof(tanimation, first_frame) == 24 && offsetof(tanimation_old, first_frame) == 16);
+static_assert(offsetof(tanimation, first_frame) == 24 &&
+              offsetof(tanimation_old, first_frame) == 16);
 static_assert(sizeof(tstate_change) == 6 && sizeof(tanim_dispatch) == 8);
 static_assert(sizeof(tmoveable) == 18 && sizeof(tmoveable_trc) == 20);
 static_assert(sizeof(tstatic_mesh) == 32 && offsetof(tstatic_mesh, flags) == 30);

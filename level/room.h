@@ -48,7 +48,7 @@ struct troom {
     std::uint32_t trc_extra_1;
     std::uint32_t trc_portals_end;
     std::int32_t pos_y;
-    std::uint8_t room_colour[4];   // blue, green, red, alpha
+    std::uint8_t room_colour[4]; // blue, green, red, alpha
     std::uint32_t trc_extra_2;
     std::uint32_t trc_extra_3;
     std::uint32_t trc_extra_4;
@@ -72,7 +72,7 @@ struct troom {
     std::uint16_t num_z_sectors;
     std::uint16_t num_x_sectors;
     troom_table<tsector, max_room_sectors> sectors;
-    std::uint8_t ambient[2];       // low byte, high byte
+    std::uint8_t ambient[2]; // low byte, high byte
     std::uint16_t ambient_2;
     std::uint16_t ambient_3;
     std::uint16_t num_lights;
@@ -83,9 +83,9 @@ struct troom {
     std::uint16_t num_static_instances;
     troom_table<tlegacy_static_instance, max_room_static_instances> legacy_static_instances;
     troom_table<tstatic_instance, max_room_static_instances> static_instances;
-    std::int16_t alternate_room;   // as the TR4 and older room blocks hold it
-    std::int16_t trc_alternate_room;  // the TRC header's word; the writers never store it
-    std::uint8_t flags[2];         // low byte, high byte; bit 0 is the room's water flag
+    std::int16_t alternate_room;     // as the TR4 and older room blocks hold it
+    std::int16_t trc_alternate_room; // the TRC header's word; the writers never store it
+    std::uint8_t flags[2];           // low byte, high byte; bit 0 is the room's water flag
     std::uint8_t tail_bytes[4];
     std::uint16_t trc_extra_word;
 };

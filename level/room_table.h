@@ -22,7 +22,7 @@ template <class T, std::size_t N> class troom_table {
     static_assert(std::is_trivially_copyable_v<T> && std::is_standard_layout_v<T>);
     static_assert(N <= 0xFFFF, "the sizes are 16-bit");
 
-public:
+  public:
     troom_table() noexcept = default;
     troom_table(const troom_table& other) { assign(other.data(), other.size()); }
     troom_table(troom_table&& other) noexcept
@@ -101,7 +101,7 @@ public:
     }
     void clear() noexcept { release(); }
 
-private:
+  private:
     static void check(std::size_t n) {
         if (n > N) {
             throw ERangeError(std::to_string(n) + " rows exceed the table capacity of " +

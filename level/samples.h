@@ -11,15 +11,15 @@ namespace quarlix {
 
 /// One sound sample of the sample data.
 struct sample_entry {
-    std::size_t offset;           // of its stored bytes, within the sample data
-    std::uint32_t size;           // when unpacked
+    std::size_t offset; // of its stored bytes, within the sample data
+    std::uint32_t size; // when unpacked
     std::uint32_t stored_size;
 };
 
 /// The sample data split into its samples; `complete` is false when the data ends inside a
 /// sample (or inside the count), and `fault_offset` is then where that entry starts.
 struct sample_list {
-    std::uint32_t declared = 0;   // the count at the start
+    std::uint32_t declared = 0; // the count at the start
     std::vector<sample_entry> samples;
     bool complete = true;
     std::size_t fault_offset = 0;

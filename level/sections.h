@@ -11,11 +11,11 @@
 namespace quarlix {
 
 struct tsection {
-    const char* count_name;            // the model's count: "num_cameras"
-    std::string_view field;            // as messages name it: "cameras"
+    const char* count_name; // the model's count: "num_cameras"
+    std::string_view field; // as messages name it: "cameras"
     std::int32_t Ttrlevel::*count;
     void (Ttrlevel::*set)(std::int32_t);
-    std::uint8_t sizes[4];             // bytes an element takes: versions 1-2, 3-5, TR4, TRC
+    std::uint8_t sizes[4]; // bytes an element takes: versions 1-2, 3-5, TR4, TRC
 
     /// The count's name without "num_", as reports name the section: "cameras".
     constexpr std::string_view key() const { return std::string_view(count_name).substr(4); }
@@ -25,9 +25,12 @@ struct tsection {
     }
 };
 
-#define QUARLIX_SECTION(name, field, v12, v35, tr4, trc)                                       \
-    inline constexpr tsection section_##name{"num_" #name, field, &Ttrlevel::num_##name,          \
-                                             &Ttrlevel::set_num_##name, {v12, v35, tr4, trc}};
+#define QUARLIX_SECTION(name, field, v12, v35, tr4, trc)                                           \
+    inline constexpr tsection section_##name{"num_" #name,                                         \
+                                             field,                                                \
+                                             &Ttrlevel::num_##name,                                \
+                                             &Ttrlevel::set_num_##name,                            \
+                                             {v12, v35, tr4, trc}};
 
 QUARLIX_SECTION(floor_data, "floor data", 2, 2, 2, 2)
 QUARLIX_SECTION(mesh_data, "mesh data", 2, 2, 2, 2)
@@ -48,10 +51,10 @@ QUARLIX_SECTION(flyby_cameras, "flyby cameras", 40, 40, 40, 40)
 QUARLIX_SECTION(sound_sources, "sound sources", 16, 16, 16, 16)
 QUARLIX_SECTION(boxes, "boxes", 20, 8, 8, 8)
 QUARLIX_SECTION(overlaps, "overlaps", 2, 2, 2, 2)
-QUARLIX_SECTION(zones, "zones", 12, 20, 20, 20)  // one word of each zone array the file holds
+QUARLIX_SECTION(zones, "zones", 12, 20, 20, 20) // one word of each zone array the file holds
 QUARLIX_SECTION(animated_textures, "animated textures", 2, 2, 2, 2)
 QUARLIX_SECTION(items, "items", 22, 24, 24, 24)
-QUARLIX_SECTION(ai_objects, "AI objects", 16, 16, 24, 24)  // older versions: cinematic frames
+QUARLIX_SECTION(ai_objects, "AI objects", 16, 16, 24, 24) // older versions: cinematic frames
 QUARLIX_SECTION(demo_data, "demo data", 1, 1, 1, 1)
 QUARLIX_SECTION(sample_infos, "sample infos", 8, 8, 8, 8)
 QUARLIX_SECTION(sample_indices, "sample indices", 4, 4, 4, 4)
@@ -60,15 +63,32 @@ QUARLIX_SECTION(sample_indices, "sample indices", 4, 4, 4, 4)
 
 /// Every counted section, in the order of the model's counts.
 inline constexpr const tsection* all_sections[] = {
-    &section_floor_data,    &section_mesh_data,       &section_mesh_pointers,
-    &section_animations,    &section_state_changes,   &section_anim_dispatches,
-    &section_anim_commands, &section_mesh_trees,      &section_frames,
-    &section_moveables,     &section_static_meshes,   &section_object_textures,
-    &section_sprite_textures, &section_sprite_sequences, &section_cameras,
-    &section_flyby_cameras, &section_sound_sources,   &section_boxes,
-    &section_overlaps,      &section_zones,           &section_animated_textures,
-    &section_items,         &section_ai_objects,      &section_demo_data,
-    &section_sample_infos,  &section_sample_indices,
+    &section_floor_data,
+    &section_mesh_data,
+    &section_mesh_pointers,
+    &section_animations,
+    &section_state_changes,
+    &section_anim_dispatches,
+    &section_anim_commands,
+    &section_mesh_trees,
+    &section_frames,
+    &section_moveables,
+    &section_static_meshes,
+    &section_object_textures,
+    &section_sprite_textures,
+    &section_sprite_sequences,
+    &section_cameras,
+    &section_flyby_cameras,
+    &section_sound_sources,
+    &section_boxes,
+    &section_overlaps,
+    &section_zones,
+    &section_animated_textures,
+    &section_items,
+    &section_ai_objects,
+    &section_demo_data,
+    &section_sample_infos,
+    &section_sample_indices,
 };
 
 /// Bytes the sound map takes in a version's files: 512, 740 or 900.

@@ -10,7 +10,7 @@ namespace quarlix {
 
 /// What a table is, in the places that the loader reports.
 enum class ttable_kind : std::uint8_t {
-    section,  // a counted section after the rooms
+    section, // a counted section after the rooms
     sound_map,
     room_vertices,
     room_rectangles,
@@ -39,9 +39,9 @@ struct ttable_key {
 /// Where the loader found the first record of a table.
 struct ttable_place {
     ttable_key table;
-    std::int32_t room = -1;   // room and layer tables: the room
-    std::int32_t layer = -1;  // layer tables: the layer
-    std::string_view space;   // "file offset" or "level-data offset"
+    std::int32_t room = -1;  // room and layer tables: the room
+    std::int32_t layer = -1; // layer tables: the layer
+    std::string_view space;  // "file offset" or "level-data offset"
     std::size_t offset = 0;
 };
 

@@ -9,15 +9,15 @@ namespace {
 
 /// Fewest bytes one room of a version can occupy: every count present, every table empty.
 std::uint64_t smallest_room(std::int32_t version) {
-    std::uint64_t n = 20 + 2 + 2 + 2 + 2 + 2 + 4 + 2 + 2 + 2 + 2 + 2;  // 44: the counts and words
+    std::uint64_t n = 20 + 2 + 2 + 2 + 2 + 2 + 4 + 2 + 2 + 2 + 2 + 2; // 44: the counts and words
     if (version >= 3) {
-        n += 2;  // ambient_2
+        n += 2; // ambient_2
     }
     if (version == 3 || version == 4) {
-        n += 2;  // ambient_3
+        n += 2; // ambient_3
     }
     if (version >= 5) {
-        n += 3;  // tail bytes
+        n += 3; // tail bytes
     }
     return n;
 }
@@ -25,7 +25,8 @@ std::uint64_t smallest_room(std::int32_t version) {
 /// Words of room data from the vertex count to the last sprite.
 std::uint32_t data_words(const troom& r) {
     return (8u + 12u * r.num_vertices + 10u * r.num_rectangles + 8u * r.num_triangles +
-            4u * r.num_sprites) / 2u;
+            4u * r.num_sprites) /
+           2u;
 }
 
 template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const std::string& at) {
@@ -82,14 +83,16 @@ template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const
     }
     if (version <= 2) {
         io.table(r.num_lights, r.legacy_lights_18, at + "lights", ttable_kind::room_lights);
-        io.table(r.num_static_instances, r.legacy_static_instances, at + "static instances", ttable_kind::room_static_instances);
+        io.table(r.num_static_instances, r.legacy_static_instances, at + "static instances",
+                 ttable_kind::room_static_instances);
     } else {
         if (version <= 5) {
             io.table(r.num_lights, r.legacy_lights_24, at + "lights", ttable_kind::room_lights);
         } else {
             io.table(r.num_lights, r.lights, at + "lights", ttable_kind::room_lights);
         }
-        io.table(r.num_static_instances, r.static_instances, at + "static instances", ttable_kind::room_static_instances);
+        io.table(r.num_static_instances, r.static_instances, at + "static instances",
+                 ttable_kind::room_static_instances);
     }
     io.value(r.alternate_room, at + "alternate_room");
     io.value(r.flags, at + "flags");

@@ -42,8 +42,8 @@ struct room_reads {
 
 /// Fails unless the room, having read from `room_at` to here, may read `more` bytes. Bytes that
 /// are not there at all are left to the reads themselves, which name what was cut short.
-void claim(const level_loader& io, const room_reads& reads, std::size_t room_at,
-           std::uint64_t more, const std::string& field) {
+void claim(const level_loader& io, const room_reads& reads, std::size_t room_at, std::uint64_t more,
+           const std::string& field) {
     const std::uint64_t read = io.position() - room_at;
     if (more <= io.left() && read + more > reads.bytes_left) {
         io.fail(io.position(), field,
@@ -63,8 +63,8 @@ void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t 
             at + std::to_string(count) + " layer headers");
     if (count > reads.layers_left) {
         io.fail(count_at, at + "layer count",
-                std::to_string(count) + " layers exceed the " +
-                    std::to_string(reads.layers_left) + " that the level data has room for");
+                std::to_string(count) + " layers exceed the " + std::to_string(reads.layers_left) +
+                    " that the level data has room for");
     }
     reads.layers_left -= count;
     claim(io, reads, room_at, std::uint64_t{count} * sizeof(tlayer_header),
@@ -101,8 +101,8 @@ void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t 
         r.layers.triangle_blocks[k].count = h.num_triangles;
     }
     r.num_triangles = static_cast<std::uint16_t>(triangles);
-    std::uint64_t row_bytes = rectangles * sizeof(tlayer_rectangle) +
-                              triangles * sizeof(tlayer_triangle);
+    std::uint64_t row_bytes =
+        rectangles * sizeof(tlayer_rectangle) + triangles * sizeof(tlayer_triangle);
     for (const auto& vb : r.layers.vertex_blocks) {
         row_bytes += std::uint64_t{vb.count} * sizeof(tlayer_vertex);
     }
@@ -111,7 +111,8 @@ void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t 
         io.in_layer(static_cast<std::int32_t>(k));
         auto& rb = r.layers.rectangle_blocks[k];
         auto& tb = r.layers.triangle_blocks[k];
-        io.rows_into(rb.rectangles, rb.count, at + "layer rectangles", ttable_kind::layer_rectangles);
+        io.rows_into(rb.rectangles, rb.count, at + "layer rectangles",
+                     ttable_kind::layer_rectangles);
         io.rows_into(tb.triangles, tb.count, at + "layer triangles", ttable_kind::layer_triangles);
     }
     io.in_layer(-1);
@@ -133,8 +134,7 @@ struct patches {
     std::size_t layers = 0, vertices = 0, faces = 0, vertices_size = 0, data = 0;
 };
 
-template <class Io>
-void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
+template <class Io> void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
     constexpr bool loading = Io::loading;
     const std::size_t room_at = io.position();
     patches p;
@@ -234,7 +234,8 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
     }
     walk_trc_lights(io, r, at);
     if constexpr (loading) {
-        io.rows_into(r.aux_records, r.num_aux_records, at + "aux records", ttable_kind::room_aux_records);
+        io.rows_into(r.aux_records, r.num_aux_records, at + "aux records",
+                     ttable_kind::room_aux_records);
     } else {
         io.rows_from(r.aux_records, r.num_aux_records);
     }
@@ -249,7 +250,8 @@ void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
     filler(io, separator, 2, at + "portal filler");
     patch_offset(p.portals_end);
     if constexpr (loading) {
-        io.rows_into(r.static_instances, r.num_static_instances, at + "static instances", ttable_kind::room_static_instances);
+        io.rows_into(r.static_instances, r.num_static_instances, at + "static instances",
+                     ttable_kind::room_static_instances);
         read_layers(io, r, at, layers_at, reads, room_at);
         claim(io, reads, room_at, 0, at + "data");
         reads.bytes_left -= io.position() - room_at;

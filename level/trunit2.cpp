@@ -17,7 +17,7 @@ namespace quarlix {
 
 namespace {
 
-constexpr std::uint32_t magic_tr4 = 0x00345254u;  // "TR4" and a zero byte
+constexpr std::uint32_t magic_tr4 = 0x00345254u; // "TR4" and a zero byte
 constexpr std::uint32_t magic_tr4_alt = 0xFFFFFFF0u;
 
 bool name_holds(const std::string& name, std::string_view upper, std::string_view lower) {
@@ -29,8 +29,8 @@ bool name_holds(const std::string& name, std::string_view upper, std::string_vie
 template <class... T> void check_range(std::int32_t n, const char* count) {
     constexpr std::size_t widest = std::max({sizeof(T)...});
     if (n < 0 || std::uint64_t(n) * widest > std::uint64_t(INT32_MAX)) {
-        throw ERangeError(std::string(count) + ": " + std::to_string(n) +
-                          " elements of " + std::to_string(widest) + " bytes are out of range");
+        throw ERangeError(std::string(count) + ": " + std::to_string(n) + " elements of " +
+                          std::to_string(widest) + " bytes are out of range");
     }
 }
 
@@ -71,15 +71,16 @@ void Ttrlevel::set_num_rooms(std::uint16_t n) {
 namespace {
 
 /// Resizes a section's one array and stores its count.
-template <class T> void set_rows(Ttrlevel& l, const tsection& section, std::vector<T>& rows,
-                                 std::int32_t n) {
+template <class T>
+void set_rows(Ttrlevel& l, const tsection& section, std::vector<T>& rows, std::int32_t n) {
     resize_array(rows, n, section.count_name);
     l.*section.count = n;
 }
 
 /// Resizes a section's two forms (the wider checked first, so a failure changes nothing).
-template <class A, class B> void set_forms(Ttrlevel& l, const tsection& section,
-                                           std::vector<A>& a, std::vector<B>& b, std::int32_t n) {
+template <class A, class B>
+void set_forms(Ttrlevel& l, const tsection& section, std::vector<A>& a, std::vector<B>& b,
+               std::int32_t n) {
     check_range<A, B>(n, section.count_name);
     resize_array(a, n, section.count_name);
     set_rows(l, section, b, n);
@@ -87,7 +88,7 @@ template <class A, class B> void set_forms(Ttrlevel& l, const tsection& section,
 
 } // namespace
 
-#define QUARLIX_SIMPLE_SETTER(name)                                                            \
+#define QUARLIX_SIMPLE_SETTER(name)                                                                \
     void Ttrlevel::set_num_##name(std::int32_t n) { set_rows(*this, section_##name, name, n); }
 
 QUARLIX_SIMPLE_SETTER(floor_data)
@@ -133,7 +134,9 @@ void Ttrlevel::set_num_moveables(std::int32_t n) {
     set_forms(*this, section_moveables, moveables, moveables_trc, n);
 }
 
-void Ttrlevel::set_num_boxes(std::int32_t n) { set_forms(*this, section_boxes, boxes_old, boxes, n); }
+void Ttrlevel::set_num_boxes(std::int32_t n) {
+    set_forms(*this, section_boxes, boxes_old, boxes, n);
+}
 
 void Ttrlevel::set_num_zones(std::int32_t n) {
     check_range<std::uint16_t>(n, section_zones.count_name);
@@ -143,7 +146,9 @@ void Ttrlevel::set_num_zones(std::int32_t n) {
     num_zones = n;
 }
 
-void Ttrlevel::set_num_items(std::int32_t n) { set_forms(*this, section_items, items_old, items, n); }
+void Ttrlevel::set_num_items(std::int32_t n) {
+    set_forms(*this, section_items, items_old, items, n);
+}
 
 // ---- load ----
 
@@ -160,7 +165,7 @@ void Ttrlevel::release_buffers() {
     }
     if (version == 1 || version == 2 || version == level_tr4 || version == level_trc) {
         sample_data.release();
-        sample_data_size = 0;  // the size always describes the buffer a save would write
+        sample_data_size = 0; // the size always describes the buffer a save would write
     }
 }
 

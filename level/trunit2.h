@@ -8,21 +8,21 @@
 #include <string>
 #include <vector>
 
-#include "level/table_place.h"
 #include "level/records.h"
 #include "level/room.h"
+#include "level/table_place.h"
 #include "storage/zfiles.h"
 
 namespace quarlix {
 
 /// What a save of a level would write, in bytes, known before the output is created.
 struct tsave_sizes {
-    std::int32_t version = level_tr4;  // level_tr4 or level_trc
-    std::uint64_t textiles32 = 0;      // length fields of the three texture chunks
+    std::int32_t version = level_tr4; // level_tr4 or level_trc
+    std::uint64_t textiles32 = 0;     // length fields of the three texture chunks
     std::uint64_t textiles16 = 0;
     std::uint64_t textiles_misc = 0;
-    std::uint64_t level_data = 0;      // the level data before any compression
-    std::uint64_t sample_data = 0;     // written after the level data
+    std::uint64_t level_data = 0;  // the level data before any compression
+    std::uint64_t sample_data = 0; // written after the level data
     std::uint64_t sample_data_held = 0;
 };
 
@@ -34,7 +34,7 @@ void check_save_sizes(const tsave_sizes& sizes);
 inline constexpr const char* level_signature = "Zendrac";
 
 class Ttrlevel {
-public:
+  public:
     std::uint16_t num_rooms = 0;
     std::int32_t num_floor_data = 0;
     std::int32_t num_mesh_data = 0;
@@ -74,8 +74,8 @@ public:
     std::uint32_t textiles16_packed_size = 0;
     std::uint32_t textiles_misc_size = 0;
     std::uint32_t textiles_misc_packed_size = 0;
-    std::uint32_t level_data_chunk_size = 0;         // TR4: the level-data chunk, inflated
-    std::uint32_t level_data_chunk_packed_size = 0;  // and as stored
+    std::uint32_t level_data_chunk_size = 0;        // TR4: the level-data chunk, inflated
+    std::uint32_t level_data_chunk_packed_size = 0; // and as stored
     std::uint32_t textile_bytes = 0;
     std::uint32_t num_textiles = 0;
     zbuffer textiles8;
@@ -175,7 +175,7 @@ public:
     std::uint8_t load_content(std::span<const std::uint8_t> content, const std::string& file_name,
                               const ttable_sink& places = {});
 
-private:
+  private:
     void release_buffers();
 };
 

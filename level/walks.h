@@ -15,8 +15,8 @@ namespace quarlix {
 
 /// Where the TRC level data's length fields stand and where the level data ends.
 struct trc_frame {
-    std::size_t length_fields_at = 0;  // offset of the first of the two length fields
-    std::size_t data_end = 0;          // E: after the second field plus the first field's value
+    std::size_t length_fields_at = 0; // offset of the first of the two length fields
+    std::size_t data_end = 0;         // E: after the second field plus the first field's value
 };
 
 /// The level data of the walk's version, every block in file order.
@@ -62,7 +62,7 @@ void counted(Io& io, Ttrlevel& l, const tsection& section, std::vector<T>& rows,
         std::uint32_t n = 0;
         io.value(n, field);
         io.need(std::uint64_t{n} * sizeof(T), field);
-        (l.*section.set)(static_cast<std::int32_t>(n));  // 2^31 and more: the setter's range error
+        (l.*section.set)(static_cast<std::int32_t>(n)); // 2^31 and more: the setter's range error
         io.rows_into(rows.data(), n, field, section);
     } else {
         const std::int32_t count = l.*section.count;

@@ -9,9 +9,15 @@ namespace quarlix {
 namespace {
 
 titem_old item_to_old(const titem& i) {
-    return titem_old{i.object_id, i.room, i.x, i.y, i.z, i.angle,
+    return titem_old{i.object_id,
+                     i.room,
+                     i.x,
+                     i.y,
+                     i.z,
+                     i.angle,
                      static_cast<std::uint8_t>(i.intensity),
-                     static_cast<std::uint8_t>(i.intensity_2), i.flags};
+                     static_cast<std::uint8_t>(i.intensity_2),
+                     i.flags};
 }
 
 titem item_from_old(const titem_old& o) {

@@ -63,7 +63,7 @@ bool sync_and_close(temporary_file& temp) {
         return false;
     }
     const bool ok = std::fflush(file) == 0 && put_on_disk(file);
-    const int error = errno;  // the failure's, not fclose's
+    const int error = errno; // the failure's, not fclose's
     const bool closed = std::fclose(file) == 0;
     if (!ok) {
         errno = error;

@@ -39,7 +39,7 @@ std::string replacement_target(const std::string& name);
 /// A name that a signal ending the process removes (SIGINT, SIGTERM, SIGHUP, SIGXFSZ on POSIX)
 /// while it is watched: a file is unlinked, a directory removed when it is empty by then.
 struct watched_name {
-    void* node = nullptr;  // the entry that the signal handler reads, null for none
+    void* node = nullptr; // the entry that the signal handler reads, null for none
 };
 
 /// A new file under a fresh name in the directory of the file it will replace, watched while
@@ -74,13 +74,13 @@ void stop_watching(watched_name& watch) noexcept;
 /// Holds back the signals that end the process (in this thread) while the object lives, so
 /// that a group of renames is either all done or, for a signal before it, none.
 class ending_signals_held {
-public:
+  public:
     ending_signals_held();
     ~ending_signals_held();
     ending_signals_held(const ending_signals_held&) = delete;
     ending_signals_held& operator=(const ending_signals_held&) = delete;
 
-private:
+  private:
 #ifndef _WIN32
     sigset_t saved_;
 #endif
@@ -89,7 +89,7 @@ private:
 /// A lock that one process at a time holds on a directory, through a lock file in it that is
 /// removed again when the lock is released (or by a signal ending the process).
 struct directory_lock {
-    std::intptr_t handle = -1;  // the lock file, open while the lock is held
+    std::intptr_t handle = -1; // the lock file, open while the lock is held
     std::string name;
     watched_name watch;
 };

@@ -28,7 +28,7 @@ namespace {
 enum watch_state : int { watch_free = 0, watch_filling = 1, watch_file = 2, watch_directory = 3 };
 struct watch_node {
     std::atomic<int> state{watch_filling};
-    watch_node* next = nullptr;  // set before the node is published, never changed after
+    watch_node* next = nullptr; // set before the node is published, never changed after
     std::size_t capacity = 0;
     char* path = nullptr;
 };
@@ -78,7 +78,8 @@ watched_name watch(const std::string& name, int kind) noexcept {
     install_handlers();
     for (watch_node* n = watch_head.load(); n != nullptr; n = n->next) {
         int expected = watch_free;
-        if (n->capacity > name.size() && n->state.compare_exchange_strong(expected, watch_filling)) {
+        if (n->capacity > name.size() &&
+            n->state.compare_exchange_strong(expected, watch_filling)) {
             std::memcpy(n->path, name.c_str(), name.size() + 1);
             n->state.store(kind);
             return {n};
@@ -171,8 +172,7 @@ output_state output_state_of(const std::string& name) {
                                              : output_state::read_only_file;
 }
 
-creation create_new_file(const std::string& name, const std::string& target,
-                         temporary_file& temp) {
+creation create_new_file(const std::string& name, const std::string& target, temporary_file& temp) {
     int fd = -1;
     watched_name watched;
     {
@@ -271,7 +271,8 @@ lock_result lock_directory(const std::string& dir, directory_lock& lock) {
             ::close(fd);
             return busy ? lock_result::busy : lock_result::failed;
         }
-        struct stat held_file {}, named {};
+        struct stat held_file {
+        }, named{};
         if (::fstat(fd, &held_file) == 0 && ::lstat(name.c_str(), &named) == 0 &&
             held_file.st_dev == named.st_dev && held_file.st_ino == named.st_ino) {
             lock = directory_lock{fd, name, watch(name, watch_file)};

@@ -10,12 +10,12 @@ namespace quarlix {
 
 /// Fresh names for a temporary file beside target: ".quarlix-" and twelve hex digits, ".tmp".
 class temporary_names {
-public:
+  public:
     explicit temporary_names(const std::string& target);
     std::string next();
     static constexpr int attempts = 100;
 
-private:
+  private:
     std::filesystem::path dir_;
     std::uint64_t salt_;
 };
@@ -24,8 +24,7 @@ private:
 /// it; an existing target lends it its permission bits.
 enum class creation { made, name_taken, failed };
 struct temporary_file;
-creation create_new_file(const std::string& name, const std::string& target,
-                         temporary_file& temp);
+creation create_new_file(const std::string& name, const std::string& target, temporary_file& temp);
 
 /// Asks the system to put what was written to the file on the disk; false on failure.
 bool put_on_disk(std::FILE* file);

@@ -24,8 +24,8 @@ std::wstring wide(const std::string& utf8) {
     if (utf8.empty()) {
         return {};
     }
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                      nullptr, 0);
+    const int n =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
     return out;
@@ -35,8 +35,8 @@ std::string narrow(const std::wstring& w) {
     if (w.empty()) {
         return {};
     }
-    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr,
-                                      0, nullptr, nullptr);
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0,
+                                      nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), out.data(), n, nullptr,
                         nullptr);
@@ -84,8 +84,9 @@ open_result open_for_reading(const std::string& name, std::FILE*& file) {
 output_state output_state_of(const std::string& name) {
     const std::wstring w = wide(name);
     // Opened for no access at all, only to ask what it is: a device or pipe is not waited on.
-    const HANDLE h = CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                 nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE h =
+        CreateFileW(w.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         return output_state::missing;
     }
@@ -161,13 +162,14 @@ lock_result lock_directory(const std::string& dir, directory_lock& lock) {
     const std::string name = utf8_name(utf8_path(dir) / lock_file_name);
     // Shared with nobody, and deleted by the system when the handle closes, even when the
     // process is ended.
-    const HANDLE h = CreateFileW(wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_ALWAYS, FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE,
-                                 nullptr);
+    const HANDLE h =
+        CreateFileW(wide(name).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED ? lock_result::busy
-                                                                                : lock_result::failed;
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_ACCESS_DENIED
+                   ? lock_result::busy
+                   : lock_result::failed;
     }
     lock = directory_lock{reinterpret_cast<std::intptr_t>(h), name, {}};
     return lock_result::locked;

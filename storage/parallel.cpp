@@ -68,7 +68,7 @@ void run_jobs(std::span<const std::function<void()>> jobs, std::span<const std::
             try {
                 jobs[i]();
             } catch (...) {
-                failures[i] = std::current_exception();  // rethrown below, in job order
+                failures[i] = std::current_exception(); // rethrown below, in job order
             }
         }
     };
@@ -77,7 +77,7 @@ void run_jobs(std::span<const std::function<void()>> jobs, std::span<const std::
         prepare_threads();
     }
     std::vector<std::thread> threads;
-    threads.reserve(wanted);  // no allocation between starting threads and joining them
+    threads.reserve(wanted); // no allocation between starting threads and joining them
     for (std::size_t t = 1; t < wanted; ++t) {
         try {
             threads.emplace_back(work);

@@ -92,8 +92,8 @@ zbuffer compress_buffer(const void* input, std::size_t length, std::size_t padde
     // The output grows with what deflate really produces: from an eighth of the content,
     // doubled while it fills up to the worst case (a little more than the input), so that it
     // never holds more than twice the compressed stream.
-    const std::size_t worst = padded_length + (padded_length >> 12) + (padded_length >> 14) +
-                              (padded_length >> 25) + 13;
+    const std::size_t worst =
+        padded_length + (padded_length >> 12) + (padded_length >> 14) + (padded_length >> 25) + 13;
     zbuffer out(std::min(worst, std::max(compress_start, length / 8)));
     z_stream zs{};
     if (deflateInit(&zs, 9) != Z_OK) {
@@ -175,12 +175,12 @@ zbuffer decompress_buffer(const void* input, std::size_t length, std::size_t est
             feed(zs, next, left);
             if (produced == out.size()) {
                 if (produced == most_out) {
-                    break;  // past the limit: the caller refuses the stream
+                    break; // past the limit: the caller refuses the stream
                 }
                 const std::uint64_t doubled = std::uint64_t{out.size()} * 2;
-                out.resize(static_cast<std::size_t>(std::min(
-                    std::max<std::uint64_t>(out.size() + step, std::min(doubled, most)),
-                    most_out)));
+                out.resize(static_cast<std::size_t>(
+                    std::min(std::max<std::uint64_t>(out.size() + step, std::min(doubled, most)),
+                             most_out)));
             }
             const std::size_t offered = offer(zs, out, produced);
             const int rc = inflate(&zs, left == 0 ? Z_FINISH : Z_NO_FLUSH);

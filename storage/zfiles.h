@@ -16,7 +16,7 @@ namespace quarlix {
 
 /// A byte buffer owned by its holder (malloc/realloc based, so growth can keep the block).
 class zbuffer {
-public:
+  public:
     zbuffer() = default;
     explicit zbuffer(std::size_t n) { resize(n); }
     std::uint8_t* data() noexcept { return p_.get(); }
@@ -25,12 +25,17 @@ public:
     bool empty() const noexcept { return n_ == 0; }
     /// Keeps the first min(size, n) bytes; new bytes are uninitialised. Throws std::bad_alloc.
     void resize(std::size_t n);
-    void release() noexcept { p_.reset(); n_ = 0; }
+    void release() noexcept {
+        p_.reset();
+        n_ = 0;
+    }
     std::span<const std::uint8_t> span() const noexcept { return {data(), n_}; }
     std::vector<std::uint8_t> to_vector() const { return {data(), data() + n_}; }
 
-private:
-    struct freer { void operator()(std::uint8_t* p) const noexcept; };
+  private:
+    struct freer {
+        void operator()(std::uint8_t* p) const noexcept;
+    };
     std::unique_ptr<std::uint8_t, freer> p_;
     std::size_t n_ = 0;
 };
@@ -60,7 +65,7 @@ inline constexpr std::uint64_t max_file_content = 0x7FFFFFFF;
 
 /// A whole file in memory: reads and writes work on the buffer, close(true) writes it back.
 class TZfile {
-public:
+  public:
     TZfile() = default;
     TZfile(const TZfile&) = delete;
     TZfile& operator=(const TZfile&) = delete;
@@ -97,7 +102,7 @@ public:
     bool discard() noexcept;
     const std::string& name() const noexcept { return file_name; }
 
-private:
+  private:
     /// Raises EInOutError "'<file name>': <failure>".
     [[noreturn]] void io_fail(const std::string& failure) const;
     /// Reads exactly n bytes from handle; offset only names the place in the error.
@@ -109,9 +114,9 @@ private:
     void start_replacement(const std::string& failure);
 
     std::string file_name;
-    std::string target;  // the file that close(true) replaces: file_name, or a link's file
-    std::FILE* handle = nullptr;  // the file opened by reset
-    temporary_file temp;  // the new content until it is renamed over target
+    std::string target;          // the file that close(true) replaces: file_name, or a link's file
+    std::FILE* handle = nullptr; // the file opened by reset
+    temporary_file temp;         // the new content until it is renamed over target
     bool container = false;
     zbuffer buffer;
     std::int32_t length = 0;

@@ -62,8 +62,8 @@ std::string first_difference(const bytes& actual, const bytes& expected,
             section = name;
         }
     }
-    return section + " (byte " + std::to_string(at) + " of " + std::to_string(actual.size()) +
-           "/" + std::to_string(expected.size()) + ")";
+    return section + " (byte " + std::to_string(at) + " of " + std::to_string(actual.size()) + "/" +
+           std::to_string(expected.size()) + ")";
 }
 
 // ---- The TRC level a marked TR4 level becomes, built from the generator's description ----

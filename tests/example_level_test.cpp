@@ -35,7 +35,8 @@ template <class T> T at(const void* record, std::size_t offset) {
 }
 
 void expect(problems& out, bool ok, const std::string& where) {
-    if (!ok) out.push_back(where);
+    if (!ok)
+        out.push_back(where);
 }
 
 std::unique_ptr<Ttrlevel> load_example() {
@@ -68,21 +69,28 @@ problems check_room_shapes(const Ttrlevel& l) {
             const tportal& p = room.portals[i];
             const point normal{p.normal[0], p.normal[1], p.normal[2]};
             std::array<point, 4> c;
-            for (std::size_t k = 0; k < 4; ++k) c[k] = {p.corners[k][0], p.corners[k][1], p.corners[k][2]};
+            for (std::size_t k = 0; k < 4; ++k)
+                c[k] = {p.corners[k][0], p.corners[k][1], p.corners[k][2]};
             bool flat = dot(normal, normal) == 1;
-            for (std::size_t k = 1; k < 4; ++k) flat = flat && dot(normal, minus(c[k], c[0])) == 0;
-            expect(out, flat && dot(cross(minus(c[2], c[0]), minus(c[1], c[0])), normal) > 0, place + " shape");
-            bool twin = false;  // in another room: a portal into its own room would be its own twin
-            for (std::size_t j = 0; p.room != r && p.room < l.rooms.size() && j < l.rooms[p.room].num_portals; ++j) {
+            for (std::size_t k = 1; k < 4; ++k)
+                flat = flat && dot(normal, minus(c[k], c[0])) == 0;
+            expect(out, flat && dot(cross(minus(c[2], c[0]), minus(c[1], c[0])), normal) > 0,
+                   place + " shape");
+            bool twin = false; // in another room: a portal into its own room would be its own twin
+            for (std::size_t j = 0;
+                 p.room != r && p.room < l.rooms.size() && j < l.rooms[p.room].num_portals; ++j) {
                 const tportal& back = l.rooms[p.room].portals[j];
                 twin = twin || (back.room == r && world_portal(p.room, back) == world_portal(r, p));
             }
             expect(out, twin, place + " twin");
         }
-        const point middle{room.num_x_sectors * 512, (room.y_top + room.y_bottom) / 2, room.num_z_sectors * 512};
-        const auto face = [&](const std::uint16_t* corners, std::size_t n, const std::string& place) {
+        const point middle{room.num_x_sectors * 512, (room.y_top + room.y_bottom) / 2,
+                           room.num_z_sectors * 512};
+        const auto face = [&](const std::uint16_t* corners, std::size_t n,
+                              const std::string& place) {
             bool ok = true;
-            for (std::size_t k = 0; k < n; ++k) ok = ok && corners[k] < room.num_vertices;
+            for (std::size_t k = 0; k < n; ++k)
+                ok = ok && corners[k] < room.num_vertices;
             if (ok) {
                 std::array<point, 3> c;
                 for (std::size_t k = 0; k < 3; ++k) {
@@ -110,7 +118,7 @@ problems check_objects(const Ttrlevel& l) {
     for (std::size_t i = 0; i < l.mesh_pointers.size(); ++i) {
         const std::int32_t offset = l.mesh_pointers[i];
         bool ok = offset >= 0 && offset % 4 == 0 && std::size_t(offset) / 2 < mesh_words;
-        std::size_t w = ok ? std::size_t(offset) / 2 + 5 : 0;  // centre and radius
+        std::size_t w = ok ? std::size_t(offset) / 2 + 5 : 0; // centre and radius
         const auto word = [&]() -> std::int16_t {
             ok = ok && w < mesh_words;
             return ok ? static_cast<std::int16_t>(l.mesh_data[w++]) : 0;
@@ -122,9 +130,11 @@ problems check_objects(const Ttrlevel& l) {
         for (std::size_t corners : {4, 3}) {
             const std::int16_t faces = word();
             for (std::int16_t f = 0; ok && f < faces; ++f) {
-                for (std::size_t k = 0; k < corners; ++k) ok = ok && word() < vertices;
-                ok = ok && face_texture_index(static_cast<std::uint16_t>(word()), false) < l.object_textures.size();
-                word();  // effects
+                for (std::size_t k = 0; k < corners; ++k)
+                    ok = ok && word() < vertices;
+                ok = ok && face_texture_index(static_cast<std::uint16_t>(word()), false) <
+                               l.object_textures.size();
+                word(); // effects
             }
         }
         expect(out, ok && vertices > 0, "mesh pointer " + std::to_string(i));
@@ -135,14 +145,17 @@ problems check_objects(const Ttrlevel& l) {
     for (std::size_t i = 0; i < l.moveables.size(); ++i) {
         const tmoveable& m = l.moveables[i];
         objects.insert(m.object_id);
-        expect(out, m.num_meshes > 0 && (m.animation == no_animation || m.frame_offset < frame_bytes),
+        expect(out,
+               m.num_meshes > 0 && (m.animation == no_animation || m.frame_offset < frame_bytes),
                "moveable " + std::to_string(i));
     }
     for (std::size_t i = 0; i < l.animations.size(); ++i) {
         const tanimation& a = l.animations[i];
         expect(out,
                a.frame_rate > 0 && a.first_frame <= a.last_frame &&
-                   a.frame_offset + ((a.last_frame - a.first_frame) / a.frame_rate + 1u) * a.frame_size * 2u <= frame_bytes,
+                   a.frame_offset + ((a.last_frame - a.first_frame) / a.frame_rate + 1u) *
+                                        a.frame_size * 2u <=
+                       frame_bytes,
                "animation " + std::to_string(i));
     }
     for (std::size_t i = 0; i < l.anim_dispatches.size(); ++i) {
@@ -150,7 +163,8 @@ problems check_objects(const Ttrlevel& l) {
         expect(out, d.next_animation >= 0 && std::size_t(d.next_animation) < l.animations.size(),
                "animation dispatch " + std::to_string(i));
     }
-    for (const auto& s : l.sprite_sequences) objects.insert(s.object_id);
+    for (const auto& s : l.sprite_sequences)
+        objects.insert(s.object_id);
     for (std::size_t i = 0; i < l.items.size(); ++i)
         expect(out, objects.count(l.items[i].object_id) != 0, "item " + std::to_string(i));
     return out;
@@ -167,18 +181,23 @@ problems check_samples(const Ttrlevel& l) {
         const std::span<const std::uint8_t> bytes = sample_bytes(data, s);
         const std::uint8_t* w = bytes.data();
         const std::uint32_t n = s.stored_size;
-        const bool ok = s.size == n && n >= 44 && is_riff_wave(bytes) && at<std::uint32_t>(w, 4) == n - 8 &&
-                        std::memcmp(w + 12, "fmt ", 4) == 0 && at<std::uint32_t>(w, 16) == 16 &&
-                        at<std::uint16_t>(w, 20) == 1 && at<std::uint16_t>(w, 22) == 1;
-        const std::uint16_t align = ok ? at<std::uint16_t>(w, 32) : 0, bits = ok ? at<std::uint16_t>(w, 34) : 0;
+        const bool ok = s.size == n && n >= 44 && is_riff_wave(bytes) &&
+                        at<std::uint32_t>(w, 4) == n - 8 && std::memcmp(w + 12, "fmt ", 4) == 0 &&
+                        at<std::uint32_t>(w, 16) == 16 && at<std::uint16_t>(w, 20) == 1 &&
+                        at<std::uint16_t>(w, 22) == 1;
+        const std::uint16_t align = ok ? at<std::uint16_t>(w, 32) : 0,
+                            bits = ok ? at<std::uint16_t>(w, 34) : 0;
         expect(out,
                ok && (bits == 8 || bits == 16) && align == bits / 8 &&
                    at<std::uint32_t>(w, 28) == at<std::uint32_t>(w, 24) * align &&
                    std::memcmp(w + 36, "data", 4) == 0 && at<std::uint32_t>(w, 40) == n - 44,
                "sample " + std::to_string(i));
     }
-    const std::size_t end = list.samples.empty() ? 4 : list.samples.back().offset + list.samples.back().stored_size;
-    expect(out, list.complete && !list.samples.empty() && end == data.size() && list.declared == l.sample_indices.size(),
+    const std::size_t end =
+        list.samples.empty() ? 4 : list.samples.back().offset + list.samples.back().stored_size;
+    expect(out,
+           list.complete && !list.samples.empty() && end == data.size() &&
+               list.declared == l.sample_indices.size(),
            "sample list");
     return out;
 }
@@ -187,7 +206,8 @@ TEST(ExampleLevel, EveryIndexPointsAtSomethingThatExists) {
     const auto l = load_example();
     ASSERT_EQ(l->version, level_trc);
     const std::vector<info::problem> found = info::check_level(*l);
-    for (const info::problem& p : found) ADD_FAILURE() << p.where << ": " << p.message;
+    for (const info::problem& p : found)
+        ADD_FAILURE() << p.where << ": " << p.message;
     EXPECT_THAT(check_room_shapes(*l), IsEmpty());
     EXPECT_THAT(check_objects(*l), IsEmpty());
     EXPECT_THAT(check_samples(*l), IsEmpty());
@@ -225,8 +245,9 @@ TEST(ExampleLevel, EveryIndexPointsAtSomethingThatExists) {
     EXPECT_EQ(l->moveables.back().num_meshes, 4);
     EXPECT_EQ(l->moveables.back().animation, l->num_animations - 2);
     std::set<std::uint16_t> blends;
-    for (const auto& t : l->object_textures) blends.insert(t.blend_mode);
-    EXPECT_EQ(blends, (std::set<std::uint16_t>{0, 1}));  // opaque and alpha-tested
+    for (const auto& t : l->object_textures)
+        blends.insert(t.blend_mode);
+    EXPECT_EQ(blends, (std::set<std::uint16_t>{0, 1})); // opaque and alpha-tested
 }
 
 // Only the checks above: faults in what the level checks cover are planted in the info tests.
@@ -234,21 +255,24 @@ TEST(ExampleLevel, PlantedFaultsAreEachFoundInTheirPlace) {
     const auto l = load_example();
     ASSERT_GE(l->rooms[1].num_portals, 1);
     tportal& portal = l->rooms[1].portals[0];
-    portal.room = 1;                        // into its own room: room 0 loses its twin
-    for (std::int16_t& n : portal.normal) n = static_cast<std::int16_t>(-n);  // out of the room
-    std::swap(l->rooms[3].rectangles[4].corners[0], l->rooms[3].rectangles[4].corners[2]);  // turned away
-    l->anim_dispatches[0].next_animation = 9;                     // next animation
-    l->items[2].object_id = 999;                                  // no such object
-    l->sample_data.data()[12 + 4] += 1;                           // sample 0's RIFF length
+    portal.room = 1; // into its own room: room 0 loses its twin
+    for (std::int16_t& n : portal.normal)
+        n = static_cast<std::int16_t>(-n); // out of the room
+    std::swap(l->rooms[3].rectangles[4].corners[0],
+              l->rooms[3].rectangles[4].corners[2]); // turned away
+    l->anim_dispatches[0].next_animation = 9;        // next animation
+    l->items[2].object_id = 999;                     // no such object
+    l->sample_data.data()[12 + 4] += 1;              // sample 0's RIFF length
     EXPECT_THAT(check_room_shapes(*l), ElementsAre("room 0 portal 0 twin", "room 1 portal 0 shape",
-                                                       "room 1 portal 0 twin", "room 3 rectangle 4"));
+                                                   "room 1 portal 0 twin", "room 3 rectangle 4"));
     EXPECT_THAT(check_objects(*l), ElementsAre("animation dispatch 0", "item 2"));
     EXPECT_THAT(check_samples(*l), ElementsAre("sample 0"));
 }
 
 TEST(ExampleLevel, TexturePagesAreWholeAndAlikeInBothDepths) {
     const auto l = load_example();
-    const std::size_t pages = std::size_t{l->num_room_textiles} + l->num_object_textiles + l->num_bump_textiles;
+    const std::size_t pages =
+        std::size_t{l->num_room_textiles} + l->num_object_textiles + l->num_bump_textiles;
     ASSERT_GT(pages, 0u);
     ASSERT_EQ(l->textiles32_size, pages * 65536 * 4);
     ASSERT_EQ(l->textiles16_size, pages * 65536 * 2);
@@ -258,12 +282,13 @@ TEST(ExampleLevel, TexturePagesAreWholeAndAlikeInBothDepths) {
 
     // Each 16-bit pixel is its 32-bit pixel in A1R5G5B5; every page is a picture, not a fill.
     std::size_t mismatches = 0;
-    std::set<std::string> distinct;  // the pages' bytes
+    std::set<std::string> distinct; // the pages' bytes
     for (std::size_t p = 0; p < pages; ++p) {
         std::set<std::uint32_t> colours;
         for (std::size_t i = p * 65536; i < (p + 1) * 65536; ++i) {
             const std::uint8_t* c = l->textiles32.data() + 4 * i;
-            const auto expected = static_cast<std::uint16_t>((c[3] >> 7) << 15 | (c[2] >> 3) << 10 | (c[1] >> 3) << 5 | c[0] >> 3);
+            const auto expected = static_cast<std::uint16_t>((c[3] >> 7) << 15 | (c[2] >> 3) << 10 |
+                                                             (c[1] >> 3) << 5 | c[0] >> 3);
             mismatches += at<std::uint16_t>(l->textiles16.data(), 2 * i) != expected;
             colours.insert(at<std::uint32_t>(c, 0));
         }
@@ -274,4 +299,4 @@ TEST(ExampleLevel, TexturePagesAreWholeAndAlikeInBothDepths) {
     EXPECT_EQ(distinct.size(), pages);
 }
 
-}  // namespace
+} // namespace

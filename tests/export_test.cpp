@@ -49,7 +49,8 @@ std::map<std::string, std::vector<std::uint8_t>> tree(const fs::path& dir) {
     }
     for (const auto& entry : fs::recursive_directory_iterator(dir)) {
         files[fs::relative(entry.path(), dir).generic_string()] =
-            entry.is_regular_file() ? read_bytes(entry.path().string()) : std::vector<std::uint8_t>{};
+            entry.is_regular_file() ? read_bytes(entry.path().string())
+                                    : std::vector<std::uint8_t>{};
     }
     return files;
 }
@@ -73,7 +74,8 @@ std::vector<std::uint8_t> wave_file(std::uint32_t n, std::uint8_t seed) {
     u32(32, 1 | 8u << 16);
     std::memcpy(w.data() + 36, "data", 4);
     u32(40, n);
-    for (std::uint32_t i = 0; i < n; ++i) w[44 + i] = static_cast<std::uint8_t>(seed + i * 7);
+    for (std::uint32_t i = 0; i < n; ++i)
+        w[44 + i] = static_cast<std::uint8_t>(seed + i * 7);
     return w;
 }
 
@@ -84,8 +86,10 @@ std::vector<std::uint8_t> sample_list(const std::vector<std::vector<std::uint8_t
     std::memcpy(out.data(), &n, 4);
     for (const auto& s : samples) {
         const auto size = static_cast<std::uint32_t>(s.size());
-        out.insert(out.end(), reinterpret_cast<const std::uint8_t*>(&size), reinterpret_cast<const std::uint8_t*>(&size) + 4);
-        out.insert(out.end(), reinterpret_cast<const std::uint8_t*>(&size), reinterpret_cast<const std::uint8_t*>(&size) + 4);
+        out.insert(out.end(), reinterpret_cast<const std::uint8_t*>(&size),
+                   reinterpret_cast<const std::uint8_t*>(&size) + 4);
+        out.insert(out.end(), reinterpret_cast<const std::uint8_t*>(&size),
+                   reinterpret_cast<const std::uint8_t*>(&size) + 4);
         out.insert(out.end(), s.begin(), s.end());
     }
     return out;
@@ -102,10 +106,13 @@ levelgen::gen_level textured_level(int version, std::uint32_t seed) {
     for (std::uint16_t i = 0; i < 6; ++i) {
         levelgen::gen_record t(40, 0);
         put16(t, 0, static_cast<std::uint16_t>(i % 3));
-        put16(t, 2, static_cast<std::uint16_t>((i % pages) | (version >= 6 && i == 5 ? 0x8000 : 0)));
+        put16(t, 2,
+              static_cast<std::uint16_t>((i % pages) | (version >= 6 && i == 5 ? 0x8000 : 0)));
         for (std::size_t c = 0; c < 4; ++c) {
-            const auto u = static_cast<std::uint16_t>((16 * i + 48 * (c == 1 || c == 2)) << 8 | 0x80);
-            const auto v = static_cast<std::uint16_t>((8 * i + 40 * (c >= 2)) << 8 | (c == 3 ? 0xFF : 0));
+            const auto u =
+                static_cast<std::uint16_t>((16 * i + 48 * (c == 1 || c == 2)) << 8 | 0x80);
+            const auto v =
+                static_cast<std::uint16_t>((8 * i + 40 * (c >= 2)) << 8 | (c == 3 ? 0xFF : 0));
             put16(t, 6 + 4 * c, u);
             put16(t, 8 + 4 * c, v);
         }
@@ -113,26 +120,36 @@ levelgen::gen_level textured_level(int version, std::uint32_t seed) {
     }
     auto word = [&](std::size_t k) {
         std::uint16_t w = static_cast<std::uint16_t>(k % 6);
-        if (version >= 3 && k % 2 == 1) w |= 0x8000;
-        if (version == 7 && k % 3 == 0) w |= 0x4000;
+        if (version >= 3 && k % 2 == 1)
+            w |= 0x8000;
+        if (version == 7 && k % 3 == 0)
+            w |= 0x4000;
         return w;
     };
     std::size_t k = 0;
     for (auto& room : lv.rooms) {
-        for (auto& f : room.rectangles) f.texture = word(k++);
-        for (auto& f : room.triangles) f.texture = word(k++);
+        for (auto& f : room.rectangles)
+            f.texture = word(k++);
+        for (auto& f : room.triangles)
+            f.texture = word(k++);
         for (auto& layer : room.layers) {
-            for (auto& f : layer.rectangles) f.texture = word(k++);
-            for (auto& f : layer.triangles) f.texture = word(k++);
+            for (auto& f : layer.rectangles)
+                f.texture = word(k++);
+            for (auto& f : layer.triangles)
+                f.texture = word(k++);
         }
     }
     // Transparent texels: alpha 0 in 32-bit, top bit clear in 16-bit, index 0 in 8-bit.
     for (std::size_t i = 0; i < 300; i += 3) {
-        if (!lv.textiles32.empty()) lv.textiles32[4 * (i * 97) + 3] = static_cast<std::uint8_t>(i);
-        if (!lv.textiles16.empty()) lv.textiles16[2 * (i * 89) + 1] &= 0x7F;
-        if (!lv.textiles8.empty()) lv.textiles8[i * 83] = 0;
+        if (!lv.textiles32.empty())
+            lv.textiles32[4 * (i * 97) + 3] = static_cast<std::uint8_t>(i);
+        if (!lv.textiles16.empty())
+            lv.textiles16[2 * (i * 89) + 1] &= 0x7F;
+        if (!lv.textiles8.empty())
+            lv.textiles8[i * 83] = 0;
     }
-    if (!lv.textiles_misc.empty()) lv.textiles_misc = levelgen::textile_pixels(1, 4, seed + 3);
+    if (!lv.textiles_misc.empty())
+        lv.textiles_misc = levelgen::textile_pixels(1, 4, seed + 3);
     if (version >= 6) {
         std::vector<std::uint8_t> not_wave = wave_file(10, 1);
         std::memcpy(not_wave.data() + 8, "AVI ", 4);
@@ -141,47 +158,61 @@ levelgen::gen_level textured_level(int version, std::uint32_t seed) {
     return lv;
 }
 
-std::string write_level(const scratch_dir& dir, const std::string& name, const levelgen::gen_level& lv) {
+std::string write_level(const scratch_dir& dir, const std::string& name,
+                        const levelgen::gen_level& lv) {
     const std::string path = dir.file(name);
     write_bytes(path, levelgen::file_bytes(lv));
     return path;
 }
 
 std::string level_name(int version) {
-    return version == 7 ? "level.trc" : version == 6 ? "level.tr4" : version == 2 ? "level.tub" : "level.phd";
+    return version == 7   ? "level.trc"
+           : version == 6 ? "level.tr4"
+           : version == 2 ? "level.tub"
+                          : "level.phd";
 }
 
 std::uint8_t widen5(unsigned c) { return static_cast<std::uint8_t>(c << 3 | c >> 2); }
 
 /// The RGBA that a texel of a stored page stands for.
 std::array<std::uint8_t, 4> expected_texel(const std::vector<std::uint8_t>& page, int bytes,
-                                           std::size_t i, const std::vector<std::uint8_t>& palette) {
-    if (bytes == 4) return {page[4 * i + 2], page[4 * i + 1], page[4 * i], page[4 * i + 3]};
+                                           std::size_t i,
+                                           const std::vector<std::uint8_t>& palette) {
+    if (bytes == 4)
+        return {page[4 * i + 2], page[4 * i + 1], page[4 * i], page[4 * i + 3]};
     if (bytes == 2) {
         const unsigned c = page[2 * i] | page[2 * i + 1] << 8;
-        return {widen5(c >> 10 & 31), widen5(c >> 5 & 31), widen5(c & 31), std::uint8_t(c & 0x8000 ? 255 : 0)};
+        return {widen5(c >> 10 & 31), widen5(c >> 5 & 31), widen5(c & 31),
+                std::uint8_t(c & 0x8000 ? 255 : 0)};
     }
     const std::size_t x = page[i];
-    return {std::uint8_t(palette[3 * x] * 4), std::uint8_t(palette[3 * x + 1] * 4), std::uint8_t(palette[3 * x + 2] * 4),
-            std::uint8_t(x == 0 ? 0 : 255)};
+    return {std::uint8_t(palette[3 * x] * 4), std::uint8_t(palette[3 * x + 1] * 4),
+            std::uint8_t(palette[3 * x + 2] * 4), std::uint8_t(x == 0 ? 0 : 255)};
 }
 
 TEST(Export, PagesOfEveryPixelFormReadBackAsTheirTexels) {
     for (const int version : {1, 3, 6, 7}) {
         SCOPED_TRACE("version " + std::to_string(version));
         scratch_dir dir;
-        const levelgen::gen_level lv = textured_level(version, 1);  // two pages of each form
+        const levelgen::gen_level lv = textured_level(version, 1); // two pages of each form
         const std::string level = write_level(dir, level_name(version), lv);
         const run_result r = export_level({level, dir.file("out"), "--textures"});
         ASSERT_EQ(r.status, 0) << r.output;
 
-        struct form { const char* prefix; const std::vector<std::uint8_t>* texels; int bytes; };
+        struct form {
+            const char* prefix;
+            const std::vector<std::uint8_t>* texels;
+            int bytes;
+        };
         std::vector<form> forms;
         if (version >= 6) {
-            forms = {{"page32", &lv.textiles32, 4}, {"page16", &lv.textiles16, 2}, {"misc", &lv.textiles_misc, 4}};
+            forms = {{"page32", &lv.textiles32, 4},
+                     {"page16", &lv.textiles16, 2},
+                     {"misc", &lv.textiles_misc, 4}};
         } else {
             forms = {{"page8", &lv.textiles8, 1}};
-            if (version >= 3) forms.push_back({"page16", &lv.textiles16, 2});
+            if (version >= 3)
+                forms.push_back({"page16", &lv.textiles16, 2});
         }
         std::set<std::string> expected_names;
         std::size_t transparent = 0;
@@ -194,12 +225,14 @@ TEST(Export, PagesOfEveryPixelFormReadBackAsTheirTexels) {
                 const std::vector<std::uint8_t> png = read_bytes(dir.file("out/") + name);
                 int w = 0, h = 0, n = 0;
                 std::unique_ptr<stbi_uc, void (*)(void*)> pixels(
-                    stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &w, &h, &n, 4), stbi_image_free);
+                    stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &w, &h, &n, 4),
+                    stbi_image_free);
                 ASSERT_TRUE(pixels) << name;
                 ASSERT_EQ(w, 256);
                 ASSERT_EQ(h, 256);
-                const std::vector<std::uint8_t> page(f.texels->begin() + static_cast<std::ptrdiff_t>(p * page_bytes),
-                                                     f.texels->begin() + static_cast<std::ptrdiff_t>((p + 1) * page_bytes));
+                const std::vector<std::uint8_t> page(
+                    f.texels->begin() + static_cast<std::ptrdiff_t>(p * page_bytes),
+                    f.texels->begin() + static_cast<std::ptrdiff_t>((p + 1) * page_bytes));
                 for (std::size_t i = 0; i < 65536; ++i) {
                     const auto want = expected_texel(page, f.bytes, i, lv.palette8);
                     ASSERT_EQ(0, std::memcmp(pixels.get() + 4 * i, want.data(), 4))
@@ -211,7 +244,8 @@ TEST(Export, PagesOfEveryPixelFormReadBackAsTheirTexels) {
         EXPECT_GT(transparent, 0u);
         std::set<std::string> written;
         for (const auto& [name, bytes] : tree(dir.path() / "out")) {
-            if (!bytes.empty()) written.insert(name);
+            if (!bytes.empty())
+                written.insert(name);
         }
         EXPECT_EQ(written, expected_names);
     }
@@ -225,9 +259,10 @@ TEST(Export, SamplesAreTheStoredWaveFilesAndOthersAreSkipped) {
         const std::string level = write_level(dir, level_name(version), lv);
         const run_result r = export_level({level, dir.file("out"), "--sounds"});
         ASSERT_EQ(r.status, 0) << r.output;
-        EXPECT_NE(r.output.find("sample 1 (54 bytes at sample-data byte "), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find("sample 1 (54 bytes at sample-data byte "), std::string::npos)
+            << r.output;
         const auto files = tree(dir.path() / "out");
-        ASSERT_EQ(files.size(), 3u);  // sounds/ and two samples
+        ASSERT_EQ(files.size(), 3u); // sounds/ and two samples
         EXPECT_EQ(files.at("sounds/sample-0000.wav"), wave_file(100, 3));
         EXPECT_EQ(files.at("sounds/sample-0002.wav"), wave_file(33, 9));
 
@@ -236,7 +271,8 @@ TEST(Export, SamplesAreTheStoredWaveFilesAndOthersAreSkipped) {
         write_level(dir, level_name(version), lv);
         const run_result cut = export_level({level, dir.file("cut"), "--sounds"});
         ASSERT_EQ(cut.status, 0) << cut.output;
-        EXPECT_NE(cut.output.find("sample 2 of 3: its 77 bytes at byte "), std::string::npos) << cut.output;
+        EXPECT_NE(cut.output.find("sample 2 of 3: its 77 bytes at byte "), std::string::npos)
+            << cut.output;
         EXPECT_EQ(tree(dir.path() / "cut").size(), 2u);
     }
 }
@@ -247,7 +283,8 @@ std::vector<float> floats_of(const tinygltf::Model& m, int accessor) {
     const tinygltf::Accessor& a = m.accessors.at(static_cast<std::size_t>(accessor));
     const tinygltf::BufferView& v = m.bufferViews.at(static_cast<std::size_t>(a.bufferView));
     EXPECT_EQ(a.componentType, TINYGLTF_COMPONENT_TYPE_FLOAT);
-    const std::size_t n = a.count * static_cast<std::size_t>(tinygltf::GetNumComponentsInType(a.type));
+    const std::size_t n =
+        a.count * static_cast<std::size_t>(tinygltf::GetNumComponentsInType(a.type));
     std::vector<float> out(n);
     std::memcpy(out.data(), m.buffers.at(0).data.data() + v.byteOffset + a.byteOffset, n * 4);
     return out;
@@ -276,18 +313,26 @@ std::string corner_text(float x, float y, float z, const float* uv, const float*
 
 /// Every triangle of a room as text: corners in glTF order, then its material's image, alpha
 /// mode and sidedness.
-std::multiset<std::string> triangles_read_back(const tinygltf::Model& m, const tinygltf::Node& node) {
+std::multiset<std::string> triangles_read_back(const tinygltf::Model& m,
+                                               const tinygltf::Node& node) {
     std::multiset<std::string> out;
-    if (node.mesh < 0) return out;
-    for (const tinygltf::Primitive& p : m.meshes.at(static_cast<std::size_t>(node.mesh)).primitives) {
+    if (node.mesh < 0)
+        return out;
+    for (const tinygltf::Primitive& p :
+         m.meshes.at(static_cast<std::size_t>(node.mesh)).primitives) {
         const tinygltf::Material& mat = m.materials.at(static_cast<std::size_t>(p.material));
         const int texture = mat.pbrMetallicRoughness.baseColorTexture.index;
         const std::string image =
-            texture < 0 ? "none" : m.images.at(static_cast<std::size_t>(m.textures.at(static_cast<std::size_t>(texture)).source)).name;
+            texture < 0 ? "none"
+                        : m.images
+                              .at(static_cast<std::size_t>(
+                                  m.textures.at(static_cast<std::size_t>(texture)).source))
+                              .name;
         const std::vector<float> pos = floats_of(m, p.attributes.at("POSITION"));
         const std::vector<float> rgb = floats_of(m, p.attributes.at("COLOR_0"));
         std::vector<float> uv;
-        if (p.attributes.count("TEXCOORD_0") != 0) uv = floats_of(m, p.attributes.at("TEXCOORD_0"));
+        if (p.attributes.count("TEXCOORD_0") != 0)
+            uv = floats_of(m, p.attributes.at("TEXCOORD_0"));
         EXPECT_EQ(uv.empty(), texture < 0);
         const std::vector<std::uint32_t> idx = indices_of(m, p.indices);
         for (std::size_t t = 0; t + 2 < idx.size(); t += 3) {
@@ -297,7 +342,8 @@ std::multiset<std::string> triangles_read_back(const tinygltf::Model& m, const t
                 text += corner_text(pos.at(3 * i), pos.at(3 * i + 1), pos.at(3 * i + 2),
                                     uv.empty() ? nullptr : &uv.at(2 * i), &rgb.at(3 * i));
             }
-            out.insert(text + " " + image + " " + mat.alphaMode + (mat.doubleSided ? " two-sided" : ""));
+            out.insert(text + " " + image + " " + mat.alphaMode +
+                       (mat.doubleSided ? " two-sided" : ""));
         }
     }
     return out;
@@ -310,7 +356,8 @@ std::multiset<std::string> triangles_expected(const Ttrlevel& level, const troom
     const char* form = level.version >= 6 ? "page32" : level.version >= 3 ? "page16" : "page8";
     auto face = [&](const std::uint16_t* corners, std::size_t n, std::uint16_t word) {
         for (std::size_t c = 0; c < n; ++c) {
-            if (corners[c] >= room.num_vertices) return;
+            if (corners[c] >= room.num_vertices)
+                return;
         }
         const std::uint16_t index = word & (level.version == 7 ? 0x3FFF : 0x7FFF);
         const tobject_texture& t = level.object_textures.at(index);
@@ -324,22 +371,30 @@ std::multiset<std::string> triangles_expected(const Ttrlevel& level, const troom
             const float uv[2] = {u / 65536.0f, w / 65536.0f};
             // Versions 1-4: a shade, 0 bright to 8191 dark (3 and 4: the second word); TRC:
             // the layer vertex's bytes blue, green, red; else 5-5-5.
-            const int shade = std::clamp<int>(level.version <= 2 ? v.lighting : static_cast<std::int16_t>(v.colour), 0, 8191);
+            const int shade = std::clamp<int>(
+                level.version <= 2 ? v.lighting : static_cast<std::int16_t>(v.colour), 0, 8191);
             const float grey = static_cast<float>(8191 - shade) / 8191.0f;
-            float rgb[3] = {(v.colour >> 10 & 31) / 31.0f, (v.colour >> 5 & 31) / 31.0f, (v.colour & 31) / 31.0f};
-            if (level.version <= 4) rgb[0] = rgb[1] = rgb[2] = grey;
+            float rgb[3] = {(v.colour >> 10 & 31) / 31.0f, (v.colour >> 5 & 31) / 31.0f,
+                            (v.colour & 31) / 31.0f};
+            if (level.version <= 4)
+                rgb[0] = rgb[1] = rgb[2] = grey;
             if (level.version == 7) {
                 const std::uint8_t* bgr = room.trc_vertices[corners[c]].colour;
-                for (int k = 0; k < 3; ++k) rgb[k] = bgr[2 - k] / 255.0f;
+                for (int k = 0; k < 3; ++k)
+                    rgb[k] = bgr[2 - k] / 255.0f;
             }
             return corner_text(v.x / 1024.0f, -v.y / 1024.0f, -v.z / 1024.0f, uv, rgb);
         };
-        const std::string tail = std::string(" ") + image + " " + alpha + (two_sided ? " two-sided" : "");
+        const std::string tail =
+            std::string(" ") + image + " " + alpha + (two_sided ? " two-sided" : "");
         out.insert(corner(0) + corner(2) + corner(1) + tail);
-        if (n == 4) out.insert(corner(0) + corner(3) + corner(2) + tail);
+        if (n == 4)
+            out.insert(corner(0) + corner(3) + corner(2) + tail);
     };
-    for (std::size_t i = 0; i < room.num_rectangles; ++i) face(room.rectangles[i].corners, 4, room.rectangles[i].texture);
-    for (std::size_t i = 0; i < room.num_triangles; ++i) face(room.triangles[i].corners, 3, room.triangles[i].texture);
+    for (std::size_t i = 0; i < room.num_rectangles; ++i)
+        face(room.rectangles[i].corners, 4, room.rectangles[i].texture);
+    for (std::size_t i = 0; i < room.num_triangles; ++i)
+        face(room.triangles[i].corners, 3, room.triangles[i].texture);
     return out;
 }
 
@@ -348,7 +403,8 @@ tinygltf::Model load_glb(const std::string& path) {
     tinygltf::Model model;
     std::string err, warn;
     const std::vector<std::uint8_t> bytes = read_bytes(path);
-    EXPECT_TRUE(loader.LoadBinaryFromMemory(&model, &err, &warn, bytes.data(), static_cast<unsigned>(bytes.size())))
+    EXPECT_TRUE(loader.LoadBinaryFromMemory(&model, &err, &warn, bytes.data(),
+                                            static_cast<unsigned>(bytes.size())))
         << err;
     EXPECT_EQ(warn, "");
     return model;
@@ -365,7 +421,8 @@ TEST(Export, ModelRoomsReadBackAsTheRoomTables) {
         ASSERT_EQ(loaded.load(level), 0);
         const tinygltf::Model m = load_glb(dir.file("out/level.glb"));
         std::map<std::string, std::size_t> by_name;
-        for (std::size_t n = 0; n < m.nodes.size(); ++n) by_name[m.nodes[n].name] = n;
+        for (std::size_t n = 0; n < m.nodes.size(); ++n)
+            by_name[m.nodes[n].name] = n;
         std::size_t two_sided = 0, faces = 0;
         for (std::size_t i = 0; i < loaded.rooms.size(); ++i) {
             const troom& room = loaded.rooms[i];
@@ -380,7 +437,8 @@ TEST(Export, ModelRoomsReadBackAsTheRoomTables) {
             EXPECT_EQ(got, want) << "room " << i;
             // Every face is there: two triangles per rectangle, one per triangle.
             EXPECT_EQ(got.size(), 2u * room.num_rectangles + room.num_triangles);
-            for (const std::string& t : got) two_sided += t.ends_with("two-sided");
+            for (const std::string& t : got)
+                two_sided += t.ends_with("two-sided");
             faces += got.size();
         }
         EXPECT_GT(faces, 0u);
@@ -391,15 +449,18 @@ TEST(Export, ModelRoomsReadBackAsTheRoomTables) {
 TEST(Export, FacesWithoutTextureOrCornerAreReportedNotLost) {
     scratch_dir dir;
     levelgen::gen_level lv = textured_level(6, 1);
-    lv.rooms[0].rectangles[0].texture = 200;                  // no such object texture
-    lv.rooms[0].rectangles[1].corners[2] = 999;               // beyond the room's vertices
+    lv.rooms[0].rectangles[0].texture = 200;    // no such object texture
+    lv.rooms[0].rectangles[1].corners[2] = 999; // beyond the room's vertices
     levelgen::gen_record& t = lv.object_textures[4];
-    put16(t, 2, 7);                                           // on a page that does not exist
+    put16(t, 2, 7); // on a page that does not exist
     const std::string level = write_level(dir, "level.tr4", lv);
     const run_result r = export_level({level, dir.file("out"), "--model"});
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("model: 1 face has a corner beyond its room's vertices; skipped"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("faces name no object texture on an existing page; drawn untextured"), std::string::npos)
+    EXPECT_NE(r.output.find("model: 1 face has a corner beyond its room's vertices; skipped"),
+              std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("faces name no object texture on an existing page; drawn untextured"),
+              std::string::npos)
         << r.output;
     const tinygltf::Model m = load_glb(dir.file("out/level.glb"));
     std::size_t untextured = 0, triangles = 0;
@@ -411,8 +472,9 @@ TEST(Export, FacesWithoutTextureOrCornerAreReportedNotLost) {
     }
     EXPECT_GE(untextured, 2u);
     std::size_t expected = 0;
-    for (const auto& room : lv.rooms) expected += 2 * room.rectangles.size() + room.triangles.size();
-    EXPECT_EQ(triangles, expected - 2);  // the skipped rectangle only
+    for (const auto& room : lv.rooms)
+        expected += 2 * room.rectangles.size() + room.triangles.size();
+    EXPECT_EQ(triangles, expected - 2); // the skipped rectangle only
 }
 
 TEST(Export, AModelPastTheGlbLimitIsRefusedBeforeItIsWritten) {
@@ -437,10 +499,11 @@ TEST(Export, AModelPastTheGlbLimitIsRefusedBeforeItIsWritten) {
         exporting::glb_file(objects, pages, again, whole.size() - 1);
         ADD_FAILURE() << "a model one byte past its limit was made";
     } catch (const ERangeError& e) {
-        EXPECT_EQ(std::string(e.what()),
-                  "the model would be " + std::to_string(whole.size()) + " bytes, more than the " +
-                      std::to_string(whole.size() - 1) +
-                      " that a binary glTF file's 32-bit lengths can state; level.glb is not written");
+        EXPECT_EQ(
+            std::string(e.what()),
+            "the model would be " + std::to_string(whole.size()) + " bytes, more than the " +
+                std::to_string(whole.size() - 1) +
+                " that a binary glTF file's 32-bit lengths can state; level.glb is not written");
     }
 }
 
@@ -451,7 +514,7 @@ TEST(Export, DamagedOrMissingLevelsAndUnwritableDirectoriesLeaveNothingNew) {
     std::vector<std::uint8_t> bytes = levelgen::file_bytes(textured_level(6, 1));
     const std::string good = dir.file("good.tr4");
     write_bytes(good, bytes);
-    bytes.resize(bytes.size() / 2);  // the level-data chunk cut short
+    bytes.resize(bytes.size() / 2); // the level-data chunk cut short
     const std::string damaged = dir.file("damaged.tr4");
     write_bytes(damaged, bytes);
     write_bytes(dir.file("notes.trc"), std::vector<std::uint8_t>{'n', 'o', 't', 'e'});
@@ -460,7 +523,9 @@ TEST(Export, DamagedOrMissingLevelsAndUnwritableDirectoriesLeaveNothingNew) {
     const auto before = tree(dir.path());
 
     for (const auto& [level, kind] : std::vector<std::pair<std::string, std::string>>{
-             {damaged, "ELevelFormatError"}, {dir.file("missing.tr4"), "EInOutError"}, {dir.file("notes.trc"), "ELevelFormatError"}}) {
+             {damaged, "ELevelFormatError"},
+             {dir.file("missing.tr4"), "EInOutError"},
+             {dir.file("notes.trc"), "ELevelFormatError"}}) {
         for (const std::string& out : {dir.file("out"), dir.file("new")}) {
             const run_result r = export_level({level, out});
             EXPECT_EQ(r.status, 1) << r.output;
@@ -471,7 +536,8 @@ TEST(Export, DamagedOrMissingLevelsAndUnwritableDirectoriesLeaveNothingNew) {
     // A directory that cannot be made: its name is taken by a file.
     const run_result taken = export_level({good, dir.file("notes.trc/out")});
     EXPECT_EQ(taken.status, 1);
-    EXPECT_NE(taken.output.find("EInOutError: cannot create the directory"), std::string::npos) << taken.output;
+    EXPECT_NE(taken.output.find("EInOutError: cannot create the directory"), std::string::npos)
+        << taken.output;
     const run_result file_as_dir = export_level({good, dir.file("notes.trc")});
     EXPECT_EQ(file_as_dir.status, 1) << file_as_dir.output;
     EXPECT_EQ(tree(dir.path()), before);
@@ -515,7 +581,8 @@ matrix3 times(const matrix3& a, const matrix3& b) {
     matrix3 c{};
     for (int i = 0; i < 3; ++i)
         for (int j = 0; j < 3; ++j)
-            for (int k = 0; k < 3; ++k) c[i][j] += a[i][k] * b[k][j];
+            for (int k = 0; k < 3; ++k)
+                c[i][j] += a[i][k] * b[k][j];
     return c;
 }
 
@@ -545,7 +612,8 @@ matrix3 frame_rotation(const std::vector<std::int16_t>& frames, std::size_t& at)
     }
     matrix3 m = times(times(turn(1, angle[1]), turn(0, angle[0])), turn(2, angle[2]));
     for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j) m[i][j] *= (i == 0 ? 1 : -1) * (j == 0 ? 1 : -1);
+        for (int j = 0; j < 3; ++j)
+            m[i][j] *= (i == 0 ? 1 : -1) * (j == 0 ? 1 : -1);
     return m;
 }
 
@@ -561,22 +629,27 @@ TEST(ExportObjects, JointsAndKeyframesAreTheMeshTreeAndTheFrameWords) {
     const std::string level = write_level(dir, "example.trc", levelgen::bundled_example_level());
     const run_result r = export_level({level, dir.file("out"), "--objects"});
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("objects: 4 moveables with 5 animations of 12 keyframes, 2 static meshes\n"),
-              std::string::npos) << r.output;
+    EXPECT_NE(
+        r.output.find("objects: 4 moveables with 5 animations of 12 keyframes, 2 static meshes\n"),
+        std::string::npos)
+        << r.output;
     Ttrlevel l;
     ASSERT_EQ(l.load(level), 0);
-    const tmoveable lever = l.moveables.back();  // object 4: base, arm on it, knob on the arm, flag on the base
+    const tmoveable lever =
+        l.moveables.back(); // object 4: base, arm on it, knob on the arm, flag on the base
     const tinygltf::Model m = load_glb(dir.file("out/objects/moveable-4.glb"));
     ASSERT_EQ(m.skins.size(), 1u);
     ASSERT_EQ(m.skins[0].joints.size(), lever.num_meshes);
     std::map<int, int> parent;
     for (std::size_t n = 0; n < m.nodes.size(); ++n)
-        for (int c : m.nodes[n].children) parent[c] = static_cast<int>(n);
+        for (int c : m.nodes[n].children)
+            parent[c] = static_cast<int>(n);
     const std::vector<int>& joint = m.skins[0].joints;
-    for (std::size_t i = 0; i < joint.size(); ++i) EXPECT_EQ(m.nodes.at(joint[i]).name, "mesh " + std::to_string(i));
+    for (std::size_t i = 0; i < joint.size(); ++i)
+        EXPECT_EQ(m.nodes.at(joint[i]).name, "mesh " + std::to_string(i));
     EXPECT_EQ(parent.at(joint[1]), joint[0]);
     EXPECT_EQ(parent.at(joint[2]), joint[1]);
-    EXPECT_EQ(parent.at(joint[3]), joint[0]);  // popped back to the base
+    EXPECT_EQ(parent.at(joint[3]), joint[0]); // popped back to the base
     const std::vector<double> flag_at = {160 / 1024.0, 128 / 1024.0, 0.0};
     EXPECT_EQ(m.nodes.at(joint[3]).translation, flag_at);
 
@@ -586,13 +659,16 @@ TEST(ExportObjects, JointsAndKeyframesAreTheMeshTreeAndTheFrameWords) {
         const std::size_t index = a.name == "animation 3" ? 3 : 4;
         ASSERT_EQ(a.name, "animation " + std::to_string(index));
         const tanimation& record = l.animations[index];
-        const std::size_t keyframes = (record.last_frame - record.first_frame) / record.frame_rate + 1u;
+        const std::size_t keyframes =
+            (record.last_frame - record.first_frame) / record.frame_rate + 1u;
         for (const tinygltf::AnimationChannel& c : a.channels) {
-            const tinygltf::AnimationSampler& s = a.samplers.at(static_cast<std::size_t>(c.sampler));
+            const tinygltf::AnimationSampler& s =
+                a.samplers.at(static_cast<std::size_t>(c.sampler));
             const std::vector<float> time = floats_of(m, s.input), out = floats_of(m, s.output);
             ASSERT_EQ(time.size(), keyframes);
             EXPECT_FLOAT_EQ(time.back(), float((keyframes - 1) * record.frame_rate / 30.0));
-            const int joint_number = static_cast<int>(std::find(joint.begin(), joint.end(), c.target_node) - joint.begin());
+            const int joint_number = static_cast<int>(
+                std::find(joint.begin(), joint.end(), c.target_node) - joint.begin());
             for (const std::size_t k : {std::size_t{0}, keyframes - 1}) {
                 std::size_t at = record.frame_offset / 2 + k * record.frame_size + 6;
                 if (c.target_path == "translation") {
@@ -603,10 +679,12 @@ TEST(ExportObjects, JointsAndKeyframesAreTheMeshTreeAndTheFrameWords) {
                 }
                 at += 3;
                 matrix3 want{};
-                for (int j = 0; j <= joint_number; ++j) want = frame_rotation(l.frames, at);
+                for (int j = 0; j <= joint_number; ++j)
+                    want = frame_rotation(l.frames, at);
                 const matrix3 got = quaternion_matrix(&out.at(4 * k));
                 for (int i = 0; i < 3; ++i)
-                    for (int j = 0; j < 3; ++j) EXPECT_NEAR(got[i][j], want[i][j], 1e-5) << "keyframe " << k;
+                    for (int j = 0; j < 3; ++j)
+                        EXPECT_NEAR(got[i][j], want[i][j], 1e-5) << "keyframe " << k;
             }
         }
     }
@@ -616,7 +694,8 @@ TEST(ExportObjects, TrcAndItsTr4ConversionGiveTheSameObjectFiles) {
     scratch_dir dir;
     std::ostringstream ignored;
     std::vector<levelgen::gen_level> levels = {levelgen::bundled_example_level()};
-    for (std::uint32_t seed : {1u, 2u}) levels.push_back(textured_level(7, seed));
+    for (std::uint32_t seed : {1u, 2u})
+        levels.push_back(textured_level(7, seed));
     for (std::size_t i = 0; i < levels.size(); ++i) {
         SCOPED_TRACE(i);
         const std::string trc = write_level(dir, std::to_string(i) + ".trc", levels[i]);
@@ -635,48 +714,57 @@ TEST(ExportObjects, TrcAndItsTr4ConversionGiveTheSameObjectFiles) {
 TEST(ExportObjects, BrokenObjectsAreReportedOnceAndCostFollowsTheBytes) {
     scratch_dir dir;
     levelgen::gen_level lv = levelgen::bundled_example_level();
-    auto moveable = [](std::uint32_t id, std::uint16_t meshes, std::uint16_t first, std::uint16_t animation) {
+    auto moveable = [](std::uint32_t id, std::uint16_t meshes, std::uint16_t first,
+                       std::uint16_t animation) {
         levelgen::gen_record r(20, 0);
-        for (int b = 0; b < 4; ++b) r[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(id >> (8 * b));
+        for (int b = 0; b < 4; ++b)
+            r[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>(id >> (8 * b));
         put16(r, 4, meshes);
         put16(r, 6, first);
         put16(r, 16, animation);
         return r;
     };
-    lv.moveables.push_back(moveable(446, 0, 0, 0xFFFF));  // no meshes: listed, no file
+    lv.moveables.push_back(moveable(446, 0, 0, 0xFFFF)); // no meshes: listed, no file
     lv.mesh_pointers.push_back(static_cast<std::int32_t>(2 * lv.mesh_data.size() - 8));
-    lv.moveables.push_back(moveable(9, 1, static_cast<std::uint16_t>(lv.mesh_pointers.size() - 1), 0xFFFF));
+    lv.moveables.push_back(
+        moveable(9, 1, static_cast<std::uint16_t>(lv.mesh_pointers.size() - 1), 0xFFFF));
     // 65,535 animations of 65,535 keyframes each, all over the same 3 MiB of frames.
     const auto first = static_cast<std::uint16_t>(lv.animations.size());
     const auto frame_at = static_cast<std::uint32_t>(2 * lv.frames.size());
     lv.frames.resize(lv.frames.size() + 11u * 65535u + 2u, 0);
     levelgen::gen_record a(40, 0);
     std::memcpy(a.data(), &frame_at, 4);
-    a[4] = 1;   // frame rate
-    a[5] = 11;  // frame size: box, offset, two one-word rotations
-    put16(a, 26, 65534);  // last frame
+    a[4] = 1;            // frame rate
+    a[5] = 11;           // frame size: box, offset, two one-word rotations
+    put16(a, 26, 65534); // last frame
     lv.animations.resize(65535, a);
     lv.moveables.push_back(moveable(10, 2, 3, first));
     const std::string level = write_level(dir, "level.trc", lv);
     const auto start = std::chrono::steady_clock::now();
     const run_result r = export_level({level, dir.file("out"), "--objects"});
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_EQ(r.status, 0) << r.output.substr(0, 2000);
-    EXPECT_NE(r.output.find("objects: 1 moveable has no meshes and no model (object 446)\n"), std::string::npos);
+    EXPECT_NE(r.output.find("objects: 1 moveable has no meshes and no model (object 446)\n"),
+              std::string::npos);
     EXPECT_NE(r.output.find("objects: moveable 5: mesh 0 at mesh-data offset " +
-                            std::to_string(2 * lv.mesh_data.size() - 8) + " runs past the mesh data; left out\n"),
-              std::string::npos) << r.output.substr(0, 2000);
+                            std::to_string(2 * lv.mesh_data.size() - 8) +
+                            " runs past the mesh data; left out\n"),
+              std::string::npos)
+        << r.output.substr(0, 2000);
     // Work stops at a bound that follows the object data; the report says where, once.
-    const std::string bound = "the objects so far take all the work that the level's object data justifies";
+    const std::string bound =
+        "the objects so far take all the work that the level's object data justifies";
     EXPECT_NE(r.output.find(bound), std::string::npos);
     EXPECT_EQ(r.output.find(bound), r.output.rfind(bound));
     const auto files = tree(dir.path() / "out" / "objects");
     EXPECT_EQ(files.count("moveable-446.glb") + files.count("moveable-9.glb"), 0u);
     EXPECT_EQ(files.count("moveable-4.glb"), 1u);
     std::size_t bytes = 0;
-    for (const auto& [name, content] : files) bytes += content.size();
+    for (const auto& [name, content] : files)
+        bytes += content.size();
     EXPECT_LT(bytes, 64u << 20);
-    EXPECT_LT(seconds, 60.0);  // a guard against runaway work, not a speed target
+    EXPECT_LT(seconds, 60.0); // a guard against runaway work, not a speed target
 }
 
 TEST(ExportObjects, ItemsAndStaticInstancesStandWhereTheirRecordsSay) {
@@ -684,7 +772,8 @@ TEST(ExportObjects, ItemsAndStaticInstancesStandWhereTheirRecordsSay) {
     const std::string level = write_level(dir, "example.trc", levelgen::bundled_example_level());
     const run_result r = export_level({level, dir.file("out"), "--model"});
     ASSERT_EQ(r.status, 0) << r.output;
-    EXPECT_NE(r.output.find("; 7 items, 2 static instances, 0 room sprites\n"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("; 7 items, 2 static instances, 0 room sprites\n"), std::string::npos)
+        << r.output;
     Ttrlevel l;
     ASSERT_EQ(l.load(level), 0);
     const tinygltf::Model m = load_glb(dir.file("out/level.glb"));
@@ -692,33 +781,41 @@ TEST(ExportObjects, ItemsAndStaticInstancesStandWhereTheirRecordsSay) {
     std::map<int, int> parent;
     for (std::size_t n = 0; n < m.nodes.size(); ++n) {
         by_name[m.nodes[n].name] = static_cast<int>(n);
-        for (int c : m.nodes[n].children) parent[c] = static_cast<int>(n);
+        for (int c : m.nodes[n].children)
+            parent[c] = static_cast<int>(n);
     }
     // Where a node stands, in level units and the level's axes, and its turn about y.
-    auto expect_placed = [&](const std::string& name, std::size_t room, std::array<std::int32_t, 3> at, std::uint16_t angle) {
+    auto expect_placed = [&](const std::string& name, std::size_t room,
+                             std::array<std::int32_t, 3> at, std::uint16_t angle) {
         SCOPED_TRACE(name);
         const tinygltf::Node& node = m.nodes.at(static_cast<std::size_t>(by_name.at(name)));
         const int room_node = parent.at(by_name.at(name));
-        EXPECT_EQ(m.nodes.at(static_cast<std::size_t>(room_node)).name, "room " + std::to_string(room));
-        const std::vector<double>& base = m.nodes.at(static_cast<std::size_t>(room_node)).translation;
+        EXPECT_EQ(m.nodes.at(static_cast<std::size_t>(room_node)).name,
+                  "room " + std::to_string(room));
+        const std::vector<double>& base =
+            m.nodes.at(static_cast<std::size_t>(room_node)).translation;
         ASSERT_EQ(node.translation.size(), 3u);
         EXPECT_NEAR((base[0] + node.translation[0]) * 1024, at[0], 1e-3);
         EXPECT_NEAR(-(base[1] + node.translation[1]) * 1024, at[1], 1e-3);
         EXPECT_NEAR(-(base[2] + node.translation[2]) * 1024, at[2], 1e-3);
         matrix3 want = turn(1, angle / 65536.0);
         for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) want[i][j] *= (i == 0 ? 1 : -1) * (j == 0 ? 1 : -1);
-        const float q[4] = {float(node.rotation.at(0)), float(node.rotation.at(1)), float(node.rotation.at(2)), float(node.rotation.at(3))};
+            for (int j = 0; j < 3; ++j)
+                want[i][j] *= (i == 0 ? 1 : -1) * (j == 0 ? 1 : -1);
+        const float q[4] = {float(node.rotation.at(0)), float(node.rotation.at(1)),
+                            float(node.rotation.at(2)), float(node.rotation.at(3))};
         const matrix3 got = quaternion_matrix(q);
         for (int i = 0; i < 3; ++i)
-            for (int j = 0; j < 3; ++j) EXPECT_NEAR(got[i][j], want[i][j], 1e-6);
+            for (int j = 0; j < 3; ++j)
+                EXPECT_NEAR(got[i][j], want[i][j], 1e-6);
     };
     for (std::size_t i = 0; i < l.items.size(); ++i) {
         const titem& item = l.items[i];
         expect_placed("item " + std::to_string(i), std::size_t(item.room), {item.x, item.y, item.z},
                       static_cast<std::uint16_t>(item.angle));
         // A moveable's meshes hang from it, a sprite's quad is its mesh.
-        const tinygltf::Node& node = m.nodes.at(static_cast<std::size_t>(by_name.at("item " + std::to_string(i))));
+        const tinygltf::Node& node =
+            m.nodes.at(static_cast<std::size_t>(by_name.at("item " + std::to_string(i))));
         EXPECT_TRUE(!node.children.empty() || node.mesh >= 0) << "item " << i;
     }
     EXPECT_EQ(m.nodes.at(static_cast<std::size_t>(by_name.at("item 5 mesh 3"))).translation,
@@ -727,11 +824,13 @@ TEST(ExportObjects, ItemsAndStaticInstancesStandWhereTheirRecordsSay) {
     for (std::size_t r = 0; r < l.rooms.size(); ++r) {
         for (std::size_t k = 0; k < l.rooms[r].num_static_instances; ++k, ++statics) {
             const tstatic_instance& s = l.rooms[r].static_instances[k];
-            expect_placed("room " + std::to_string(r) + " static " + std::to_string(k), r, {s.x, s.y, s.z}, s.rotation);
+            expect_placed("room " + std::to_string(r) + " static " + std::to_string(k), r,
+                          {s.x, s.y, s.z}, s.rotation);
         }
     }
     EXPECT_EQ(statics, 2u);
-    // Room 1 flips into room 4: room 4 only in the flipped scene, in room 1's place; room 3 is water.
+    // Room 1 flips into room 4: room 4 only in the flipped scene, in room 1's place; room 3 is
+    // water.
     ASSERT_EQ(m.scenes.size(), 2u);
     const std::vector<int> normal = m.scenes[0].nodes, flipped = m.scenes[1].nodes;
     ASSERT_EQ(normal.size(), 4u);
@@ -740,7 +839,8 @@ TEST(ExportObjects, ItemsAndStaticInstancesStandWhereTheirRecordsSay) {
     EXPECT_EQ(normal.at(1), by_name.at("room 1"));
     const tinygltf::Node& water = m.nodes.at(static_cast<std::size_t>(by_name.at("room 3")));
     EXPECT_TRUE(water.extras.Has("water"));
-    const tinygltf::Primitive& p = m.meshes.at(static_cast<std::size_t>(water.mesh)).primitives.at(0);
+    const tinygltf::Primitive& p =
+        m.meshes.at(static_cast<std::size_t>(water.mesh)).primitives.at(0);
     EXPECT_TRUE(m.materials.at(static_cast<std::size_t>(p.material)).name.ends_with(" water"));
 }
 
@@ -752,7 +852,8 @@ TEST(Export, ValidatorFindsNoErrorOrWarning) {
     }
     const std::string modules = QUARLIX_NODE_MODULES;
     if (!fs::exists(fs::path(modules) / "gltf-validator")) {
-        GTEST_SKIP() << "gltf-validator is not installed in " << modules << " (tools/setup.sh test installs it)";
+        GTEST_SKIP() << "gltf-validator is not installed in " << modules
+                     << " (tools/setup.sh test installs it)";
     }
     scratch_dir dir;
     std::vector<std::string> models;
@@ -760,14 +861,19 @@ TEST(Export, ValidatorFindsNoErrorOrWarning) {
         const run_result r = export_level({level, dir.file(name), "--model", "--objects"});
         ASSERT_EQ(r.status, 0) << r.output;
         models.push_back(dir.file(name + "/level.glb"));
-        for (const auto& [file, bytes] : tree(dir.path() / name / "objects")) models.push_back(dir.file(name + "/objects/" + file));
+        for (const auto& [file, bytes] : tree(dir.path() / name / "objects"))
+            models.push_back(dir.file(name + "/objects/" + file));
     };
     for (int version = 1; version <= 7; ++version) {
         for (std::uint32_t seed : {1u, 2u}) {
-            const std::string name = std::string("v") + std::to_string(version) + "-" + std::to_string(seed);
-            export_to(write_level(dir, name + "-" + level_name(version), textured_level(version, seed)), name);
+            const std::string name =
+                std::string("v") + std::to_string(version) + "-" + std::to_string(seed);
+            export_to(
+                write_level(dir, name + "-" + level_name(version), textured_level(version, seed)),
+                name);
             export_to(write_level(dir, "plain-" + name + "-" + level_name(version),
-                                  levelgen::make_example_level(version, seed)), "plain-" + name);
+                                  levelgen::make_example_level(version, seed)),
+                      "plain-" + name);
         }
     }
     // The bundled example and both conversion outputs.
@@ -779,8 +885,10 @@ TEST(Export, ValidatorFindsNoErrorOrWarning) {
     export_to(dir.file("example.tr4"), "example-tr4");
     export_to(dir.file("back.trc"), "example-back");
 
-    std::string command = "node \"" + std::string(QUARLIX_SOURCE_DIR) + "/tools/validate-gltf.cjs\" \"" + modules + "\"";
-    for (const std::string& m : models) command += " \"" + m + "\"";
+    std::string command = "node \"" + std::string(QUARLIX_SOURCE_DIR) +
+                          "/tools/validate-gltf.cjs\" \"" + modules + "\"";
+    for (const std::string& m : models)
+        command += " \"" + m + "\"";
     command += " > \"" + dir.file("validator.log") + "\" 2>&1";
     const int status = std::system(command.c_str());
     const std::vector<std::uint8_t> log = read_bytes(dir.file("validator.log"));

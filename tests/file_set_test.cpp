@@ -87,7 +87,8 @@ struct export_scene {
 };
 
 /// The files of a complete export of level into a fresh directory.
-std::map<std::string, std::string> complete_export(const std::string& level, const std::string& dir) {
+std::map<std::string, std::string> complete_export(const std::string& level,
+                                                   const std::string& dir) {
     const run_result r = export_level(level, dir);
     EXPECT_EQ(r.status, 0) << r.out;
     return snapshot(dir);
@@ -116,8 +117,9 @@ TEST(FileSet, AFailedExportLeavesEveryEarlierFileAsItWas) {
          "level.glb': it is a directory"},
         {"a read-only earlier model (which a superuser may write)",
          [](const export_scene& s) {
-             fs::permissions(s.dir + "/level.glb", fs::perms::owner_write | fs::perms::group_write |
-                                                       fs::perms::others_write,
+             fs::permissions(s.dir + "/level.glb",
+                             fs::perms::owner_write | fs::perms::group_write |
+                                 fs::perms::others_write,
                              fs::perm_options::remove);
          },
          "level.glb': it is read-only"},
@@ -208,7 +210,7 @@ TEST(FileSet, AnExportEndedBySignalLeavesItsDirectoryAsItWas) {
             sigprocmask(SIG_SETMASK, &none, nullptr);
             int written = 0;
             if (e.sig == SIGXFSZ) {
-                const rlimit limit{8192, 8192};  // below the model
+                const rlimit limit{8192, 8192}; // below the model
                 setrlimit(RLIMIT_FSIZE, &limit);
             } else {
                 quarlix::exporting::set_file_written_hook([&](const std::string&) {
@@ -262,7 +264,8 @@ TEST(FileSet, OneRunAtATimeWritesIntoADirectory) {
     ASSERT_EQ(quarlix::lock_directory(scene.dir, held), quarlix::lock_result::locked);
     const run_result refused = export_level(scene.second, scene.dir);
     EXPECT_EQ(refused.status, 1);
-    EXPECT_THAT(refused.out, HasSubstr("EInOutError: another run is writing into '" + scene.dir + "'"));
+    EXPECT_THAT(refused.out,
+                HasSubstr("EInOutError: another run is writing into '" + scene.dir + "'"));
     quarlix::unlock_directory(held);
     EXPECT_EQ(snapshot(scene.dir), first);
 
@@ -276,9 +279,9 @@ TEST(FileSet, OneRunAtATimeWritesIntoADirectory) {
                 std::ostringstream out;
                 const int status =
                     quarlix::exporting::run({i == 0 ? scene.first : scene.second, scene.dir}, out);
-                _exit(status == 0 ? 0
+                _exit(status == 0                                                          ? 0
                       : out.str().find("another run is writing into") != std::string::npos ? 3
-                                                                                             : 1);
+                                                                                           : 1);
             }
         }
         int done = 0;

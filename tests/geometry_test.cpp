@@ -88,7 +88,8 @@ template <class T> bool same_bytes(const T& a, const T& b) {
 }
 template <class T, std::size_t N>
 bool same_bytes(const troom_table<T, N>& a, const troom_table<T, N>& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
+    return a.size() == b.size() &&
+           (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
 }
 
 // ---- Linear reference: the plain conversion, every lookup a scan from the first vertex ---
@@ -134,7 +135,8 @@ void reference_layers_to_room_geometry(troom& room) {
     room.num_vertices = 0;
     for (std::size_t k = 0; k < layers.layer_count && k < layers.vertex_blocks.size(); ++k) {
         const auto& block = layers.vertex_blocks[k];
-        for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.vertices.size()); ++i) {
+        for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.vertices.size());
+             ++i) {
             const tlayer_vertex v = block.vertices[i];
             const std::int16_t x = reference_truncate(v.x), y = reference_truncate(v.y),
                                z = reference_truncate(v.z);
@@ -165,7 +167,8 @@ void reference_layers_to_room_geometry(troom& room) {
     for (std::size_t k = 0; k < layers.layer_count; ++k) {
         if (k < layers.rectangle_blocks.size()) {
             const auto& block = layers.rectangle_blocks[k];
-            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.rectangles.size()); ++i) {
+            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.rectangles.size());
+                 ++i) {
                 if (room.num_rectangles == 2000)
                     break;
                 const std::size_t n = room.num_rectangles++;
@@ -182,7 +185,8 @@ void reference_layers_to_room_geometry(troom& room) {
         }
         if (k < layers.triangle_blocks.size()) {
             const auto& block = layers.triangle_blocks[k];
-            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.triangles.size()); ++i) {
+            for (std::size_t i = 0; i < std::min<std::size_t>(block.count, block.triangles.size());
+                 ++i) {
                 if (room.num_triangles == 1250)
                     break;
                 const std::size_t n = room.num_triangles++;

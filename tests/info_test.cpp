@@ -36,7 +36,8 @@ json info_json(std::vector<std::string> args, int expected_status) {
     return json::parse(r.text);
 }
 
-gen_record record(std::size_t size, std::initializer_list<std::pair<std::size_t, std::uint32_t>> u16s,
+gen_record record(std::size_t size,
+                  std::initializer_list<std::pair<std::size_t, std::uint32_t>> u16s,
                   std::initializer_list<std::pair<std::size_t, std::uint32_t>> u32s = {}) {
     gen_record r(size, 0);
     for (auto [at, v] : u16s) {
@@ -44,7 +45,8 @@ gen_record record(std::size_t size, std::initializer_list<std::pair<std::size_t,
         r[at + 1] = static_cast<std::uint8_t>(v >> 8);
     }
     for (auto [at, v] : u32s) {
-        for (int i = 0; i < 4; ++i) r[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            r[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
     }
     return r;
 }
@@ -72,7 +74,7 @@ gen_room clean_room(int version, std::uint16_t other, std::int32_t x) {
     room.portals = {record(32, {{0, other}, {2, 1}})};
     room.vertices = {{0, 0, 0}, {1024, 0, 0}, {1024, 0, 1024}, {0, 0, 1024}};
     room.rectangles = {{{0, 1, 2, 3}, 1}};
-    room.triangles = {{{0, 1, 2}, std::uint16_t(version <= 2 ? 0 : 0x8000)}};  // both sides
+    room.triangles = {{{0, 1, 2}, std::uint16_t(version <= 2 ? 0 : 0x8000)}}; // both sides
     room.alternate_room = -1;
     if (version == version_trc) {
         gen_layer layer;
@@ -80,7 +82,7 @@ gen_room clean_room(int version, std::uint16_t other, std::int32_t x) {
             layer.vertices.push_back({float(v.x), float(v.y), float(v.z)});
         }
         layer.rectangles = {{{0, 1, 2, 3}, 1}};
-        layer.triangles = {{{0, 1, 2}, 0x4000}};  // bit 14: a layer face flag
+        layer.triangles = {{{0, 1, 2}, 0x4000}}; // bit 14: a layer face flag
         room.layers = {layer};
     }
     return room;
@@ -91,10 +93,13 @@ gen_level clean_level(int version) {
     gen_level lv;
     lv.version = version;
     const bool newer = version >= version_tr4;
-    if (version <= 5) lv.textiles8.assign(2 * 65536, 1);
+    if (version <= 5)
+        lv.textiles8.assign(2 * 65536, 1);
     // Two pages, counted from the 16-bit chunk (the 32-bit one stays empty to keep files small).
-    if (version >= 3) lv.textiles16.assign(2 * 131072, 2);
-    if (newer) lv.num_room_textiles = 2;
+    if (version >= 3)
+        lv.textiles16.assign(2 * 131072, 2);
+    if (newer)
+        lv.num_room_textiles = 2;
     lv.rooms = {clean_room(version, 1, 0), clean_room(version, 0, 2048)};
     lv.floor_data = {0, 1, 2, 3};
     lv.mesh_data.assign(40, 0);
@@ -102,9 +107,10 @@ gen_level clean_level(int version) {
     const std::size_t anim = newer ? 40 : 32, tail = newer ? 24 : 16;
     for (int a = 0; a < 2; ++a) {
         // Frames from byte 10 a, next animation the other, a state change and two commands.
-        lv.animations.push_back(record(anim, {{tail + 4, 1u - a}, {tail + 8, 1}, {tail + 10, 0},
-                                              {tail + 12, 1}, {tail + 14, 1}},
-                                       {{0, 10u * a}}));
+        lv.animations.push_back(record(
+            anim,
+            {{tail + 4, 1u - a}, {tail + 8, 1}, {tail + 10, 0}, {tail + 12, 1}, {tail + 14, 1}},
+            {{0, 10u * a}}));
     }
     lv.state_changes = {record(6, {{2, 2}, {4, 0}})};
     lv.anim_dispatches = {record(8, {{4, 1}}), record(8, {{4, 0}})};
@@ -113,22 +119,27 @@ gen_level clean_level(int version) {
     lv.frames.assign(20, 0);
     lv.moveables = {record(version == version_trc ? 20 : 18, {{4, 2}, {6, 0}, {16, 1}}, {{8, 0}})};
     lv.static_meshes = {record(32, {{4, 1}})};
-    lv.object_textures = {record(40, {{2, 0}}), record(40, {{2, 0x8001}})};  // bit 15: triangle
+    lv.object_textures = {record(40, {{2, 0}}), record(40, {{2, 0x8001}})}; // bit 15: triangle
     lv.sprite_textures = {record(16, {{0, 1}})};
     lv.cameras = {record(16, {{12, 1}})};
-    if (newer) lv.flyby_cameras = {record(40, {}, {{36, 1}})};
+    if (newer)
+        lv.flyby_cameras = {record(40, {}, {{36, 1}})};
     lv.sound_sources = {record(16, {{12, 5}})};
     lv.boxes = {gen_record(version <= 2 ? 20 : 8, 0), gen_record(version <= 2 ? 20 : 8, 0)};
     lv.items = {record(24, {{2, 0}}), record(24, {{2, 1}})};
-    if (newer) lv.ai_objects = {record(24, {{2, 1}})};
-    else lv.cinematic_frames = {gen_record(16, 0)};
-    for (std::size_t i = 0; i < 900; i += 2) lv.sound_map[i] = lv.sound_map[i + 1] = 0xFF;
-    lv.sound_map[10] = lv.sound_map[11] = 0;  // entry 5: sample info 0
-    lv.sample_infos = {record(8, {{0, 1}, {6, 2 << 2}})};  // samples 1 and 2
+    if (newer)
+        lv.ai_objects = {record(24, {{2, 1}})};
+    else
+        lv.cinematic_frames = {gen_record(16, 0)};
+    for (std::size_t i = 0; i < 900; i += 2)
+        lv.sound_map[i] = lv.sound_map[i + 1] = 0xFF;
+    lv.sound_map[10] = lv.sound_map[11] = 0;              // entry 5: sample info 0
+    lv.sample_infos = {record(8, {{0, 1}, {6, 2 << 2}})}; // samples 1 and 2
     if (newer) {
         byte_writer w;
         w.u32(3);
-        for (int s = 0; s < 3; ++s) w.u32(6), w.u32(6), w.text("RIFF..");
+        for (int s = 0; s < 3; ++s)
+            w.u32(6), w.u32(6), w.text("RIFF..");
         lv.sample_data = w.take();
     }
     return lv;
@@ -145,12 +156,12 @@ struct level_files {
 
 std::string name_of(int version) {
     // The name test tells versions 1 and 2, 3 and 4, TR4 and TRC apart.
-    const char* names[] = {"", "level.phd", "level.tub", "level.tr2", "level.trg", "level.tr3",
-                           "level.tr4", "level.trc"};
+    const char* names[] = {"",          "level.phd", "level.tub", "level.tr2",
+                           "level.trg", "level.tr3", "level.tr4", "level.trc"};
     return names[version];
 }
 
-}  // namespace
+} // namespace
 
 TEST(QuarlixInfo, CleanLevelOfEveryVersionReportsNothingAndTheBuildersCounts) {
     level_files files;
@@ -170,19 +181,30 @@ TEST(QuarlixInfo, CleanLevelOfEveryVersionReportsNothingAndTheBuildersCounts) {
         const json& c = s["counts"];
         EXPECT_EQ(c.size(), 27u);
         const std::pair<const char*, std::size_t> expected[] = {
-            {"rooms", lv.rooms.size()}, {"floor_data", lv.floor_data.size()},
-            {"mesh_data", lv.mesh_data.size()}, {"mesh_pointers", lv.mesh_pointers.size()},
-            {"animations", lv.animations.size()}, {"state_changes", lv.state_changes.size()},
-            {"anim_dispatches", lv.anim_dispatches.size()}, {"anim_commands", lv.anim_commands.size()},
-            {"mesh_trees", lv.mesh_trees.size()}, {"frames", lv.frames.size()},
-            {"moveables", lv.moveables.size()}, {"static_meshes", lv.static_meshes.size()},
+            {"rooms", lv.rooms.size()},
+            {"floor_data", lv.floor_data.size()},
+            {"mesh_data", lv.mesh_data.size()},
+            {"mesh_pointers", lv.mesh_pointers.size()},
+            {"animations", lv.animations.size()},
+            {"state_changes", lv.state_changes.size()},
+            {"anim_dispatches", lv.anim_dispatches.size()},
+            {"anim_commands", lv.anim_commands.size()},
+            {"mesh_trees", lv.mesh_trees.size()},
+            {"frames", lv.frames.size()},
+            {"moveables", lv.moveables.size()},
+            {"static_meshes", lv.static_meshes.size()},
             {"object_textures", lv.object_textures.size()},
-            {"sprite_textures", lv.sprite_textures.size()}, {"cameras", lv.cameras.size()},
-            {"flyby_cameras", lv.flyby_cameras.size()}, {"sound_sources", lv.sound_sources.size()},
-            {"boxes", lv.boxes.size()}, {"zones", lv.boxes.size()}, {"items", lv.items.size()},
+            {"sprite_textures", lv.sprite_textures.size()},
+            {"cameras", lv.cameras.size()},
+            {"flyby_cameras", lv.flyby_cameras.size()},
+            {"sound_sources", lv.sound_sources.size()},
+            {"boxes", lv.boxes.size()},
+            {"zones", lv.boxes.size()},
+            {"items", lv.items.size()},
             {"ai_objects", version >= 6 ? lv.ai_objects.size() : lv.cinematic_frames.size()},
             {"sample_infos", lv.sample_infos.size()}};
-        for (auto [key, n] : expected) EXPECT_EQ(c[key], n) << key;
+        for (auto [key, n] : expected)
+            EXPECT_EQ(c[key], n) << key;
         ASSERT_EQ(s["rooms"].size(), 2u);
         const json& room = s["rooms"][1];
         for (const char* key : {"vertices", "rectangles", "triangles", "sectors_z", "sectors_x",
@@ -196,13 +218,15 @@ TEST(QuarlixInfo, CleanLevelOfEveryVersionReportsNothingAndTheBuildersCounts) {
         EXPECT_EQ(room["layers"], version == 7 ? json(1) : json(nullptr));
         EXPECT_EQ(s["samples"]["count"], version >= 6 ? json(3) : json(nullptr));
         // The moveable owns the animations from its first to the end; both items show object 0.
-        EXPECT_EQ(s["objects"]["moveables"],
-                  json::parse(R"([{"index":0,"object_id":0,"meshes":2,"animations":1,"keyframes":0}])"));
+        EXPECT_EQ(
+            s["objects"]["moveables"],
+            json::parse(R"([{"index":0,"object_id":0,"meshes":2,"animations":1,"keyframes":0}])"));
         EXPECT_EQ(s["objects"]["static_meshes"], json::parse(R"([{"index":0,"id":0,"mesh":1}])"));
         EXPECT_EQ(s["objects"]["items"], json::parse(R"([{"object_id":0,"count":2}])"));
     }
     // The example's lever: four meshes, two animations of three and four keyframes.
-    const json example = info_json({files.write(levelgen::bundled_example_level(), "example.trc")}, 0);
+    const json example =
+        info_json({files.write(levelgen::bundled_example_level(), "example.trc")}, 0);
     EXPECT_EQ(example["objects"]["moveables"].back(),
               json::parse(R"({"index":3,"object_id":4,"meshes":4,"animations":2,"keyframes":7})"));
 }
@@ -211,9 +235,9 @@ TEST(QuarlixInfo, EachPlantedFaultIsFoundOnceWithItsPlace) {
     struct fault {
         const char* where;
         std::function<void(gen_level&)> plant;
-        int versions;              // bit v: planted in version v
-        std::size_t probe_at = 0;  // 16-bit word within the record at the reported offset
-        int probe = -1;            // its planted value; -1: the offset is not checked
+        int versions;             // bit v: planted in version v
+        std::size_t probe_at = 0; // 16-bit word within the record at the reported offset
+        int probe = -1;           // its planted value; -1: the offset is not checked
     };
     const int all = 0xFE, newer = 0xC0, older_and_tr4 = 0x7E;
     const fault faults[] = {
@@ -232,29 +256,28 @@ TEST(QuarlixInfo, EachPlantedFaultIsFoundOnceWithItsPlace) {
         {"room 0 layer 0 triangle 0",
          [](gen_level& l) { l.rooms[0].layers[0].triangles[0].texture = 0x4002; }, 0x80, 6, 0x4002},
         {"room 1", [](gen_level& l) { l.rooms[1].trc_num_rectangles = 2; }, 0x80},
-        {"room 1", [](gen_level& l) { l.rooms[1].alternate_room = l.rooms[1].trc_alternate_room = 2; }, all},
+        {"room 1",
+         [](gen_level& l) { l.rooms[1].alternate_room = l.rooms[1].trc_alternate_room = 2; }, all},
         {"object texture 1", [](gen_level& l) { l.object_textures[1][2] = 2; }, all, 2, 0x8002},
         {"sprite texture 0", [](gen_level& l) { l.sprite_textures[0][0] = 2; }, all, 0, 2},
-        {"mesh pointer 1", [](gen_level& l) { l.mesh_pointers[1] = 42; }, all, 0, 42},  // 4-byte boundary
+        {"mesh pointer 1", [](gen_level& l) { l.mesh_pointers[1] = 42; }, all, 0,
+         42}, // 4-byte boundary
         {"mesh pointer 0", [](gen_level& l) { l.mesh_pointers[0] = 80; }, all, 0, 80},
         {"moveable 0", [](gen_level& l) { l.moveables[0][6] = 1; }, all, 6, 1},
         {"moveable 0", [](gen_level& l) { l.moveables[0][8] = 1; }, all, 8, 1},
         {"moveable 0", [](gen_level& l) { l.moveables[0][16] = 2; }, all, 16, 2},
         {"static mesh 0", [](gen_level& l) { l.static_meshes[0][4] = 2; }, all, 4, 2},
         {"animation 1", [](gen_level& l) { l.animations[1][0] = 40; }, all, 0, 40},
-        {"animation 1",
-         [](gen_level& l) { l.animations[1][l.version >= 6 ? 34 : 26] = 1; }, all},
-        {"animation 1",
-         [](gen_level& l) { l.animations[1][l.version >= 6 ? 38 : 30] = 3; }, all},
-        {"animation 0",
-         [](gen_level& l) { l.animations[0][l.version >= 6 ? 28 : 20] = 2; }, all},
+        {"animation 1", [](gen_level& l) { l.animations[1][l.version >= 6 ? 34 : 26] = 1; }, all},
+        {"animation 1", [](gen_level& l) { l.animations[1][l.version >= 6 ? 38 : 30] = 3; }, all},
+        {"animation 0", [](gen_level& l) { l.animations[0][l.version >= 6 ? 28 : 20] = 2; }, all},
         {"state change 0", [](gen_level& l) { l.state_changes[0][4] = 1; }, all, 4, 1},
         {"item 1", [](gen_level& l) { l.items[1][2] = 2; }, all, 2, 2},
         {"AI object 0", [](gen_level& l) { l.ai_objects[0][3] = 0x80; }, newer, 2, 0x8001},
         {"camera 0", [](gen_level& l) { l.cameras[0][12] = 3; }, all, 12, 3},
         {"flyby camera 0", [](gen_level& l) { l.flyby_cameras[0][36] = 2; }, newer, 36, 2},
-        {"sound source 0",
-         [](gen_level& l) { l.sound_sources[0][13] = l.version <= 2 ? 1 : 2; }, all},
+        {"sound source 0", [](gen_level& l) { l.sound_sources[0][13] = l.version <= 2 ? 1 : 2; },
+         all},
         {"sound map entry 12", [](gen_level& l) { l.sound_map[24] = 1, l.sound_map[25] = 0; },
          newer, 0, 1},
         {"sample info 0", [](gen_level& l) { l.sample_infos[0][0] = 2; }, newer, 0, 2},
@@ -262,7 +285,8 @@ TEST(QuarlixInfo, EachPlantedFaultIsFoundOnceWithItsPlace) {
     level_files files;
     for (const fault& f : faults) {
         for (int version = 1; version <= 7; ++version) {
-            if ((f.versions & (1 << version)) == 0) continue;
+            if ((f.versions & (1 << version)) == 0)
+                continue;
             SCOPED_TRACE(std::string(f.where) + ", version " + std::to_string(version));
             gen_level lv = clean_level(version);
             f.plant(lv);
@@ -270,7 +294,8 @@ TEST(QuarlixInfo, EachPlantedFaultIsFoundOnceWithItsPlace) {
             ASSERT_EQ(s["problems"].size(), 1u) << s["problems"].dump(1);
             const json& p = s["problems"][0];
             EXPECT_EQ(p["where"], f.where) << p["message"];
-            if (f.probe < 0) continue;
+            if (f.probe < 0)
+                continue;
             // The offset names the planted record: in the level data of TR4, else in the file.
             const bool tr4 = version == version_tr4;
             ASSERT_EQ(p["offset_in"], tr4 ? "level-data offset" : "file offset");
@@ -291,7 +316,7 @@ TEST(QuarlixInfo, ConversionDifferenceAndWhatItLeavesDangling) {
     EXPECT_EQ(diff.status, 0);
     EXPECT_NE(diff.text.find("* version"), std::string::npos) << diff.text;
     EXPECT_NE(diff.text.find("* rooms "), std::string::npos);
-    EXPECT_NE(diff.text.find("* room 0 layers "), std::string::npos);  // TRC only
+    EXPECT_NE(diff.text.find("* room 0 layers "), std::string::npos); // TRC only
     EXPECT_NE(diff.text.find("\n  room 0 vertices "), std::string::npos);
     // The dropped room: one row, its fields left out.
     const std::size_t dropped = diff.text.find("* room 1 ");
@@ -299,7 +324,7 @@ TEST(QuarlixInfo, ConversionDifferenceAndWhatItLeavesDangling) {
     EXPECT_EQ(diff.text.substr(dropped, diff.text.find('\n', dropped) - dropped).rfind("(none)"),
               diff.text.find('\n', dropped) - dropped - 6);
     EXPECT_EQ(diff.text.find("room 1 vertices"), std::string::npos);
-    EXPECT_NE(diff.text.find("\n  section mesh_data "), std::string::npos);  // kept alike
+    EXPECT_NE(diff.text.find("\n  section mesh_data "), std::string::npos); // kept alike
 
     const json both = info_json({"--check", trc, tr4}, 1);
     const json& left = both["left"];
@@ -314,11 +339,12 @@ TEST(QuarlixInfo, ConversionDifferenceAndWhatItLeavesDangling) {
     // The portal, the sectors and the AI object still name the dropped room and boxes, and
     // the triangle keeps the TRC layer flag (bit 14), which TR4 reads as part of its index.
     std::vector<std::string> places;
-    for (const json& p : right["problems"]) places.push_back(p["where"]);
-    EXPECT_EQ(places, (std::vector<std::string>{"room 0 portal 0", "room 0 sector 0",
-                                                "room 0 sector 1", "room 0 sector 3",
-                                                "room 0 sector 3", "room 0 triangle 0",
-                                                "AI object 0"}))
+    for (const json& p : right["problems"])
+        places.push_back(p["where"]);
+    EXPECT_EQ(places,
+              (std::vector<std::string>{"room 0 portal 0", "room 0 sector 0", "room 0 sector 1",
+                                        "room 0 sector 3", "room 0 sector 3", "room 0 triangle 0",
+                                        "AI object 0"}))
         << right["problems"].dump(1);
 }
 
@@ -327,9 +353,9 @@ TEST(QuarlixInfo, ProblemsOfOneKindAreListedUpToTheBoundWithTheCountOfTheRest) {
     gen_level lv = clean_level(version_tr4);
     for (gen_room& room : lv.rooms) {
         room.z_sectors = room.x_sectors = 32;
-        room.sectors.assign(1024, sector(0, (9 << 4) | 2, 255, 255));  // box 9 of 2
+        room.sectors.assign(1024, sector(0, (9 << 4) | 2, 255, 255)); // box 9 of 2
     }
-    lv.items[0][2] = 9;  // one problem of another kind, after them
+    lv.items[0][2] = 9; // one problem of another kind, after them
     const std::string path = files.write(lv, "many.tr4");
 
     const ran text = info({"--check", path});
@@ -348,17 +374,19 @@ TEST(QuarlixInfo, ProblemsOfOneKindAreListedUpToTheBoundWithTheCountOfTheRest) {
     EXPECT_EQ(lines_with("  room 0 sector 999 ("), 1u);
     EXPECT_EQ(lines_with("  room 0 sector 1000 ("), 0u);
     EXPECT_NE(text.text.find("\n  item 0 (level-data offset "), std::string::npos);
-    EXPECT_TRUE(text.text.ends_with(
-        "\n  ... 1048 more: room N sector N: box N is beyond the N boxes\n"));
+    EXPECT_TRUE(
+        text.text.ends_with("\n  ... 1048 more: room N sector N: box N is beyond the N boxes\n"));
 
     const json j = info_json({"--check", path}, 1);
     EXPECT_EQ(j["problems"].size(), 1001u);
     EXPECT_EQ(j["problems"][999]["where"], "room 0 sector 999");
     EXPECT_EQ(j["problems"][1000]["where"], "item 0");
     EXPECT_EQ(j["problems_unlisted"],
-              json::parse(R"([{"kind": "room N sector N: box N is beyond the N boxes", "count": 1048}])"));
+              json::parse(
+                  R"([{"kind": "room N sector N: box N is beyond the N boxes", "count": 1048}])"));
     // Below the bound nothing changes: no key is added.
-    const json clean = info_json({"--check", files.write(clean_level(version_tr4), "clean.tr4")}, 0);
+    const json clean =
+        info_json({"--check", files.write(clean_level(version_tr4), "clean.tr4")}, 0);
     EXPECT_FALSE(clean.contains("problems_unlisted"));
 }
 

@@ -71,10 +71,10 @@ inline bytes saved(Ttrlevel& level, const std::string& name) {
 
 /// A TR4 or TRC file cut into the parts of its frame, every chunk inflated.
 struct file_parts {
-    bytes header;                 // the first word and the three 16-bit values
-    std::array<bytes, 3> chunks;  // the texture chunks
-    std::uint32_t level_chunk_u = 0;  // TR4: the level-data chunk's uncompressed length
-    bytes level_data;             // TR4: the inflated level-data chunk; TRC: the plain level data
+    bytes header;                    // the first word and the three 16-bit values
+    std::array<bytes, 3> chunks;     // the texture chunks
+    std::uint32_t level_chunk_u = 0; // TR4: the level-data chunk's uncompressed length
+    bytes level_data; // TR4: the inflated level-data chunk; TRC: the plain level data
     bytes samples;
 };
 

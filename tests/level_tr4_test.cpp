@@ -188,8 +188,8 @@ TEST(Frame, TrueLengthsReplaceTheDeclaredOnes) {
     levelgen::gen_level g = levelgen::make_example_level(6, 2);
     levelgen::gen_layout layout;
     auto file = levelgen::file_bytes(g, &layout);
-    levelgen::put_u32(file, layout.file.at("level_data"), 7);       // level-data U
-    levelgen::put_u32(file, layout.file.at("textiles_misc"), 999);  // chunk 3 U
+    levelgen::put_u32(file, layout.file.at("level_data"), 7);      // level-data U
+    levelgen::put_u32(file, layout.file.at("textiles_misc"), 999); // chunk 3 U
     auto level = load_bytes(file);
     EXPECT_EQ(level->textiles_misc_size, g.textiles_misc.size());
     EXPECT_EQ(split_file(saved(*level), true).level_data, levelgen::level_data_bytes(g));
@@ -258,8 +258,7 @@ TEST(Tr4Malformed, RoomTablesAboveTheirCapacity) {
     const bad_room cases[] = {
         {"1501 vertices", [](levelgen::gen_room& r) { r.vertices.resize(1501); },
          "vertices at level-data offset 26: 1501 records exceed the capacity of 1500"},
-        {"2001 rectangles", [](levelgen::gen_room& r) { r.rectangles.resize(2001); },
-         "rectangles"},
+        {"2001 rectangles", [](levelgen::gen_room& r) { r.rectangles.resize(2001); }, "rectangles"},
         {"1251 triangles", [](levelgen::gen_room& r) { r.triangles.resize(1251); }, "triangles"},
         {"51 sprites", [](levelgen::gen_room& r) { r.sprites.resize(51); }, "sprites"},
         {"21 portals", [](levelgen::gen_room& r) { r.portals.resize(21); }, "portals"},
@@ -278,9 +277,9 @@ TEST(Tr4Malformed, RoomTablesAboveTheirCapacity) {
         levelgen::gen_level g = small_tr4();
         g.rooms.resize(2);
         c.spoil(g.rooms[0]);
-        EXPECT_THAT(load_error(levelgen::file_bytes(g), "a.tr4"),
-                    ::testing::AllOf(HasSubstr("room 0"), HasSubstr(c.message),
-                                     HasSubstr("capacity")));
+        EXPECT_THAT(
+            load_error(levelgen::file_bytes(g), "a.tr4"),
+            ::testing::AllOf(HasSubstr("room 0"), HasSubstr(c.message), HasSubstr("capacity")));
     }
     // Exactly at capacity fits.
     levelgen::gen_level full = small_tr4();
@@ -302,8 +301,7 @@ TEST(Tr4Malformed, RoomTablesAboveTheirCapacity) {
 TEST(Tr4Malformed, RoomCountBeyondTheData) {
     levelgen::gen_level g = small_tr4();
     g.num_rooms = 65535;
-    EXPECT_THAT(load_error(levelgen::file_bytes(g), "a.tr4"),
-                HasSubstr("65535 rooms cannot fit"));
+    EXPECT_THAT(load_error(levelgen::file_bytes(g), "a.tr4"), HasSubstr("65535 rooms cannot fit"));
 }
 
 TEST(Tr4Malformed, AChunkPastWhatItMayHoldIsRefusedWhileInflating) {

@@ -30,8 +30,8 @@ using quarlix::test::file_parts;
 using quarlix::test::load_bytes;
 using quarlix::test::outcome;
 using quarlix::test::read_bytes;
-using quarlix::test::split_file;
 using quarlix::test::scratch_dir;
+using quarlix::test::split_file;
 using quarlix::test::write_bytes;
 using ::testing::AllOf;
 using ::testing::HasSubstr;
@@ -44,11 +44,11 @@ using quarlix::test::bytes;
 constexpr std::size_t first_room = 48;
 
 // Room header offsets, from the first byte of "XELA".
-constexpr std::size_t h_data_size = 4, h_sectors_end = 12, h_sectors_start = 16,
-                      h_portals_end = 24, h_z = 48, h_x = 50, h_lights = 56, h_statics = 58,
-                      h_flags = 86, h_num_triangles = 144, h_light_data_size = 156,
-                      h_aux = 164, h_layer_count = 176, h_layers = 180, h_vertices = 184,
-                      h_faces = 188, h_faces_2 = 192, h_vertices_size = 196, h_data = 216;
+constexpr std::size_t h_data_size = 4, h_sectors_end = 12, h_sectors_start = 16, h_portals_end = 24,
+                      h_z = 48, h_x = 50, h_lights = 56, h_statics = 58, h_flags = 86,
+                      h_num_triangles = 144, h_light_data_size = 156, h_aux = 164,
+                      h_layer_count = 176, h_layers = 180, h_vertices = 184, h_faces = 188,
+                      h_faces_2 = 192, h_vertices_size = 196, h_data = 216;
 
 // ---- Byte helpers ---------------------------------------------------------------------------
 
@@ -148,7 +148,9 @@ std::unique_ptr<Ttrlevel> load_level(const gen_level& g) {
     return load_file(levelgen::file_bytes(g));
 }
 
-bytes saved(Ttrlevel& level, const std::string& name = "out.trc") { return test::saved(level, name); }
+bytes saved(Ttrlevel& level, const std::string& name = "out.trc") {
+    return test::saved(level, name);
+}
 
 /// A saved TRC file cut into its parts. The level data is found from the sample data's
 /// length, not from the length fields, so the fields can be checked against it.
@@ -269,7 +271,7 @@ gen_level single_layer_level(std::uint32_t seed) {
                full_room(seed + 3, {distinct_layer(0, 0, 0, seed + 11)})};
     g.rooms[3].lights.clear();
     g.rooms[3].portals.clear();
-    g.rooms[1].trc_num_triangles = 0x00012345;  // header counts are written as held
+    g.rooms[1].trc_num_triangles = 0x00012345; // header counts are written as held
     g.rooms[1].trc_num_rectangles = 7777;
     return g;
 }
@@ -364,8 +366,8 @@ TEST(TrcRoomWrite, EmptyRoomSizesReadFromTheSavedBytes) {
         std::uint16_t z, x;
         bool input_has_a_layer;
     };
-    const shape shapes[] = {{0, 0, true}, {1, 1, false}, {2, 3, true}, {4, 1, false},
-                            {32, 32, true}};
+    const shape shapes[] = {
+        {0, 0, true}, {1, 1, false}, {2, 3, true}, {4, 1, false}, {32, 32, true}};
     for (const shape& s : shapes) {
         SCOPED_TRACE(std::to_string(s.z) + " x " + std::to_string(s.x));
         gen_room room;
@@ -376,7 +378,7 @@ TEST(TrcRoomWrite, EmptyRoomSizesReadFromTheSavedBytes) {
             room.layers = {gen_layer{}};
         }
         gen_level g = small_trc({room, full_room(3, {distinct_layer(3, 1, 1, 3)})});
-        g.scramble_skipped_bytes = true;  // what was read must not be what is written
+        g.scramble_skipped_bytes = true; // what was read must not be what is written
         auto level = load_level(g);
         const bytes d = saved_level_data(*level);
 
@@ -571,7 +573,7 @@ TEST(TrcRoomRead, TriangleFillerFollowsTheSumOverLayers) {
         const gen_layer a = distinct_layer(5, 1, t.first, 50);
         const gen_layer b = distinct_layer(4, 2, t.second, 51, 20000.0f);
         gen_level g = small_trc({full_room(1, {a, b}), full_room(9, {distinct_layer(3, 1, 0, 9)})});
-        g.scramble_skipped_bytes = true;  // the filler's value is not what finds it
+        g.scramble_skipped_bytes = true; // the filler's value is not what finds it
         auto level = load_level(g);
         const troom& r = level->rooms[0];
         EXPECT_EQ(r.trc_unread_bytes, 2);
@@ -717,7 +719,7 @@ TEST(TrcRoomRead, DeclaredSizeFindsTheNextRoomForwardOrBack) {
     levelgen::gen_layout layout;
     bytes d = levelgen::level_data_bytes(g, &layout);
     const std::size_t end0 = layout.level.at("room.1");
-    const std::size_t cut = 2 + 4;  // the closing filler and the last vertex's colour
+    const std::size_t cut = 2 + 4; // the closing filler and the last vertex's colour
     d.erase(d.begin() + static_cast<std::ptrdiff_t>(end0 - cut),
             d.begin() + static_cast<std::ptrdiff_t>(end0));
     levelgen::put_u32(d, first_room + h_data_size,
@@ -736,8 +738,8 @@ TEST(TrcRoomRead, DeclaredSizeFindsTheNextRoomForwardOrBack) {
 }
 
 TEST(TrcRoomRead, RoomCountIsTheLowSixteenBits) {
-    gen_level g = small_trc({full_room(1, {distinct_layer(3, 1, 1, 1)}),
-                             full_room(2, {distinct_layer(4, 1, 0, 2)})});
+    gen_level g = small_trc(
+        {full_room(1, {distinct_layer(3, 1, 1, 1)}), full_room(2, {distinct_layer(4, 1, 0, 2)})});
     g.moveables = levelgen::pattern_records(2, 20, 3);
     g.num_rooms = 0x00010002;
     auto level = load_level(g);
@@ -760,7 +762,7 @@ TEST(TrcRoomRead, RoomCountIsTheLowSixteenBits) {
 
 TEST(TrcRoomRead, LayerHeaderCountsGoIntoTheBlocks) {
     gen_layer a = distinct_layer(10, 2, 1, 60);
-    a.num_vertices = 65536 + 10;  // truncated to 16 bits: 10
+    a.num_vertices = 65536 + 10; // truncated to 16 bits: 10
     a.extra_1 = 0xBEEF;
     const gen_layer b = distinct_layer(2, 1, 2, 61, 30000.0f);
     const gen_level g = small_trc({full_room(3, {a, b})});
@@ -864,8 +866,8 @@ TEST(TrcClose, FillerAndLengthsMatchTheRealLength) {
 
 TEST(TrcClose, ExtraBytesBeforeTheDeclaredEndAreDropped) {
     const gen_level plain = single_layer_level(3);
-    for (const bytes& close : {bytes{0xCD, 0xCD, 0xCD, 0xCD, 1, 2, 3, 4, 5, 6, 7, 8, 9},
-                               bytes{}, bytes{0xEE, 0xEE}}) {
+    for (const bytes& close :
+         {bytes{0xCD, 0xCD, 0xCD, 0xCD, 1, 2, 3, 4, 5, 6, 7, 8, 9}, bytes{}, bytes{0xEE, 0xEE}}) {
         SCOPED_TRACE(close.size());
         gen_level g = plain;
         g.trc_level_data_end = close;
@@ -892,7 +894,9 @@ TEST(TrcClose, OnlyTheFirstLengthFieldFindsTheSampleData) {
     const case_ cases[] = {
         {"second field wrong", std::nullopt, 0x12345678u, plain.sample_data},
         {"first field one past the end",
-         length + static_cast<std::uint32_t>(plain.sample_data.size()) + 1, std::nullopt, {}},
+         length + static_cast<std::uint32_t>(plain.sample_data.size()) + 1,
+         std::nullopt,
+         {}},
         {"first field far past the end", 0xFFFFFFF0u, length, {}},
         {"first field at the filler", length - 4, std::nullopt, with_filler},
     };
@@ -915,7 +919,7 @@ TEST(TrcClose, OnlyTheFirstLengthFieldFindsTheSampleData) {
 TEST(TrcClose, LargeSampleDataIsCarriedUnchanged) {
     gen_level g = single_layer_level(5);
     g.sample_data = levelgen::sample_bytes(300000, 11);
-    g.sample_data[0] = 'X';  // nothing in it is interpreted
+    g.sample_data[0] = 'X'; // nothing in it is interpreted
     g.sample_data[1] = 'E';
     auto level = load_level(g);
     const file_parts p = split_trc(saved(*level), g.sample_data.size());
@@ -951,7 +955,8 @@ TEST(TrcMalformed, RefusedByTheLibraryAndReportedByTheDriver) {
              room0(g).layers[1] = distinct_layer(4, 0, 626, 2);
          },
          {"TRC room 0 triangles of all layers", "1251 records exceed the capacity of 1250"}},
-        {"51 lights", [&](gen_level& g) { room0(g).lights = levelgen::pattern_records(51, 85, 1); },
+        {"51 lights",
+         [&](gen_level& g) { room0(g).lights = levelgen::pattern_records(51, 85, 1); },
          {"TRC room 0 lights", "51 records exceed the capacity of 50"}},
         {"51 static instances",
          [&](gen_level& g) { room0(g).static_instances = levelgen::pattern_records(51, 20, 1); },
@@ -959,7 +964,8 @@ TEST(TrcMalformed, RefusedByTheLibraryAndReportedByTheDriver) {
         {"22 aux records",
          [&](gen_level& g) { room0(g).aux_records = levelgen::pattern_records(22, 36, 1); },
          {"TRC room 0 aux records", "22 records exceed the capacity of 21"}},
-        {"21 portals", [&](gen_level& g) { room0(g).portals = levelgen::pattern_records(21, 32, 1); },
+        {"21 portals",
+         [&](gen_level& g) { room0(g).portals = levelgen::pattern_records(21, 32, 1); },
          {"TRC room 0 portals", "21 records exceed the capacity of 20"}},
         {"33 x 32 sectors",
          [&](gen_level& g) {
@@ -977,8 +983,9 @@ TEST(TrcMalformed, RefusedByTheLibraryAndReportedByTheDriver) {
     scratch_dir dir;
     for (const bad_case& c : cases) {
         SCOPED_TRACE(c.name);
-        gen_level g = small_trc({full_room(1, {distinct_layer(4, 1, 1, 1), distinct_layer(3, 1, 0, 2)}),
-                                 full_room(2, {distinct_layer(3, 1, 1, 3)})});
+        gen_level g =
+            small_trc({full_room(1, {distinct_layer(4, 1, 1, 1), distinct_layer(3, 1, 0, 2)}),
+                       full_room(2, {distinct_layer(3, 1, 1, 3)})});
         c.spoil(g);
         const bytes file = levelgen::file_bytes(g);
         const std::string error = load_error(file);
@@ -997,7 +1004,7 @@ TEST(TrcMalformed, RefusedByTheLibraryAndReportedByTheDriver) {
 TEST(TrcMalformed, CutInsideARoomIsRefused) {
     gen_level g = small_trc({full_room(1, {distinct_layer(6, 2, 1, 1), distinct_layer(5, 1, 2, 2)}),
                              full_room(2, {distinct_layer(3, 1, 1, 3)})});
-    g.sample_data.clear();  // the file ends where the level data is cut
+    g.sample_data.clear(); // the file ends where the level data is cut
     levelgen::gen_layout layout;
     const bytes d = levelgen::level_data_bytes(g, &layout);
     const std::size_t room = layout.level.at("room.0"), data = layout.level.at("room.0.data");
@@ -1006,7 +1013,7 @@ TEST(TrcMalformed, CutInsideARoomIsRefused) {
     // Room 0: 3 lights, 2 aux records, 6 sectors, 2 portals, 2 static instances, 2 layers.
     const std::size_t layers = data + 3 * 88 + 2 * 36 + 6 * 8 + (2 + 2 * 32 + 2) + 2 * 20;
     const std::pair<std::size_t, const char*> cuts[] = {
-        {room + 2, "room count at file offset"},  // too short for two rooms at all
+        {room + 2, "room count at file offset"}, // too short for two rooms at all
         {data + 10, "2 rooms cannot fit"},
         {data + 3 * 88 + 5, "TRC room 0 aux records at file offset"},
         {layers + 70, "TRC room 0 2 layer headers at file offset"},
@@ -1049,13 +1056,13 @@ TEST(TrcMalformed, HeaderVertexCountTruncatedToSixteenBitsLoads) {
 // ---- Face corners that name no vertex of their layer ----------------------------------------
 
 TEST(TrcLayerCorners, CornerAtOrBeyondTheLayerVertexCountIsMissing) {
-    gen_layer a;  // three vertices; the first sits on the origin, where unread entries would
+    gen_layer a; // three vertices; the first sits on the origin, where unread entries would
     a.vertices = {{.x = 0.5f, .y = 0.0f, .z = 0.5f},
                   {.x = 1024.0f, .y = 0.0f, .z = 0.0f},
                   {.x = 1024.0f, .y = 0.0f, .z = 1024.0f}};
     a.rectangles = {{{0, 1, 2, 3}, 1, 0}, {{0, 1500, 2, 65535}, 2, 0}};
     a.triangles = {{{3, 0, 1}, 3, 0}};
-    gen_layer b;  // two vertices; layer a's vertex 2 must not stand in for corner 2
+    gen_layer b; // two vertices; layer a's vertex 2 must not stand in for corner 2
     b.vertices = {{.x = 2048.0f, .y = -256.0f, .z = 0.0f}, {.x = 3072.0f, .y = -256.0f, .z = 0.0f}};
     b.rectangles = {{{0, 1, 2, 0}, 4, 0}};
     b.triangles = {{{1, 0, 5}, 5, 0}};
@@ -1205,14 +1212,20 @@ gen_level converted(const gen_level& g, const troom& flat, int version) {
         room.lights.assign(g.rooms[0].lights.size(), levelgen::gen_record(46, 0));
         e.level_data_prefix = 0;
     } else {
-        gen_layer layer = g.rooms[0].layers[0];  // its header words are kept
+        gen_layer layer = g.rooms[0].layers[0]; // its header words are kept
         layer.vertices.clear();
         layer.rectangles.clear();
         layer.triangles.clear();
         for (std::size_t i = 0; i < flat.num_vertices; ++i) {
             const tlayer_vertex v = flat.trc_vertices[i];
-            layer.vertices.push_back({v.x, v.y, v.z, {v.extra[0], v.extra[1], v.extra[2]},
-                                      v.colour[0], v.colour[1], v.colour[2], v.colour[3]});
+            layer.vertices.push_back({v.x,
+                                      v.y,
+                                      v.z,
+                                      {v.extra[0], v.extra[1], v.extra[2]},
+                                      v.colour[0],
+                                      v.colour[1],
+                                      v.colour[2],
+                                      v.colour[3]});
         }
         for (std::size_t i = 0; i < flat.num_rectangles; ++i) {
             const tlayer_rectangle t = flat.trc_rectangles[i];
@@ -1242,7 +1255,7 @@ gen_level converted(const gen_level& g, const troom& flat, int version) {
 
 /// Checks a TR4 file that the converter made from the TRC level g.
 void expect_tr4_from_trc(const std::string& tr4, const gen_level& g) {
-    auto reference = load_level(g);  // the first room as the library flattens it
+    auto reference = load_level(g); // the first room as the library flattens it
     const bytes file = read_bytes(tr4);
     // The file as the byte layout gives it, independently of the TR4 reader.
     const gen_level want = converted(g, reference->rooms[0], levelgen::version_tr4);
@@ -1273,16 +1286,14 @@ void expect_tr4_from_trc(const std::string& tr4, const gen_level& g) {
         EXPECT_EQ(bytes_of(out->object_textures[i]), head(head(g.object_textures[i], 38), 40))
             << "object texture " << i;
     }
-    EXPECT_EQ(bytes_of(out->sound_map, 900),
-              [&] {
-                  bytes m(g.sound_map.begin(), g.sound_map.begin() + 740);
-                  m.resize(900, 0);
-                  return m;
-              }());
+    EXPECT_EQ(bytes_of(out->sound_map, 900), [&] {
+        bytes m(g.sound_map.begin(), g.sound_map.begin() + 740);
+        m.resize(900, 0);
+        return m;
+    }());
     // The sample data follows the level-data chunk unchanged, to the end of the file.
     ASSERT_GE(file.size(), g.sample_data.size());
-    EXPECT_EQ(slice(file, file.size() - g.sample_data.size(), g.sample_data.size()),
-              g.sample_data);
+    EXPECT_EQ(slice(file, file.size() - g.sample_data.size(), g.sample_data.size()), g.sample_data);
 }
 
 const std::string done_lines = "Loading level...\n"
@@ -1296,7 +1307,7 @@ TEST(TrcToTr4, ConvertedLevelCarriesWhatTr4Holds) {
     for (std::uint32_t seed : {1u, 8u}) {
         SCOPED_TRACE(seed);
         gen_level g = levelgen::make_example_level(levelgen::version_trc, seed);
-        g.rooms[0].trc_alternate_room = 2;  // read, yet the TR4 room still holds 0
+        g.rooms[0].trc_alternate_room = 2; // read, yet the TR4 room still holds 0
         ASSERT_GE(g.rooms.size(), 3u);
         ASSERT_GE(g.rooms[0].layers.size(), 2u);
         scratch_dir dir;
@@ -1313,9 +1324,8 @@ TEST(TrcToTr4, TheBuiltProgramConvertsTheSame) {
     scratch_dir dir;
     write_bytes(dir.file("in.trc"), levelgen::file_bytes(g));
     const std::string log = dir.file("stdout.txt");
-    const std::string command = std::string("\"") + QUARLIX_BINARY + "\" \"" +
-                                dir.file("in.trc") + "\" \"" + dir.file("out.tr4") + "\" > \"" +
-                                log + "\" 2>&1";
+    const std::string command = std::string("\"") + QUARLIX_BINARY + "\" \"" + dir.file("in.trc") +
+                                "\" \"" + dir.file("out.tr4") + "\" > \"" + log + "\" 2>&1";
     const int raw = std::system(command.c_str());
     ASSERT_NE(raw, -1);
     EXPECT_EQ(WEXITSTATUS(raw), 0);
@@ -1356,6 +1366,5 @@ TEST(TrcToTr4, TrcOutputNameKeepsTheTrcFormAfterTheEdits) {
     EXPECT_EQ(bytes_of(out->object_texture_prefix, 5),
               bytes(g.object_texture_prefix.begin(), g.object_texture_prefix.end()));
     EXPECT_EQ(bytes_of(out->sound_map, 900), bytes(g.sound_map.begin(), g.sound_map.end()));
-    EXPECT_EQ(slice(file, file.size() - g.sample_data.size(), g.sample_data.size()),
-              g.sample_data);
+    EXPECT_EQ(slice(file, file.size() - g.sample_data.size(), g.sample_data.size()), g.sample_data);
 }

@@ -28,11 +28,13 @@ gen_level with_one_room(int version, gen_room room) {
     return lv;
 }
 
-}  // namespace
+} // namespace
 
 TEST(LevelGen, TR4AndOlderRoomSizesAndDataWords) {
-    // An empty room: 49 bytes in TR4; no ambient_2 or tail in v1/v2, ambient_3 but no tail in v3/v4.
-    const std::pair<int, std::size_t> empty[] = {{1, 44}, {2, 44}, {3, 48}, {4, 48}, {5, 49}, {6, 49}};
+    // An empty room: 49 bytes in TR4; no ambient_2 or tail in v1/v2, ambient_3 but no tail in
+    // v3/v4.
+    const std::pair<int, std::size_t> empty[] = {{1, 44}, {2, 44}, {3, 48},
+                                                 {4, 48}, {5, 49}, {6, 49}};
     for (auto [version, size] : empty) {
         gen_layout layout;
         const bytes data = level_data_bytes(with_one_room(version, {}), &layout);
@@ -40,9 +42,14 @@ TEST(LevelGen, TR4AndOlderRoomSizesAndDataWords) {
         EXPECT_EQ(u32_at(data, layout.level.at("room.0") + 16), 4u) << "version " << version;
     }
 
-    gen_room room{.z_sectors = 2, .x_sectors = 3, .portals = pattern_records(2, 32, 1),
-                  .lights = pattern_records(1, 85, 2), .static_instances = pattern_records(1, 20, 3),
-                  .vertices = {{.x = 1}}, .rectangles = {{}}, .triangles = {{}},
+    gen_room room{.z_sectors = 2,
+                  .x_sectors = 3,
+                  .portals = pattern_records(2, 32, 1),
+                  .lights = pattern_records(1, 85, 2),
+                  .static_instances = pattern_records(1, 20, 3),
+                  .vertices = {{.x = 1}},
+                  .rectangles = {{}},
+                  .triangles = {{}},
                   .sprites = pattern_records(1, 4, 4)};
     gen_layout layout;
     bytes data = level_data_bytes(with_one_room(version_tr4, room), &layout);
@@ -51,7 +58,8 @@ TEST(LevelGen, TR4AndOlderRoomSizesAndDataWords) {
     EXPECT_EQ(u32_at(data, at + 16), 4u + 6 + 5 + 4 + 2);
     // Lights are the first 46 bytes of the record. Before them: head 20, four counted tables,
     // portals, sectors, ambient words, light count.
-    const std::size_t light = at + 20 + (2 + 12) + (2 + 10) + (2 + 8) + (2 + 4) + (2 + 64) + (4 + 48) + 4 + 2;
+    const std::size_t light =
+        at + 20 + (2 + 12) + (2 + 10) + (2 + 8) + (2 + 4) + (2 + 64) + (4 + 48) + 4 + 2;
     EXPECT_EQ(get_u16(data, light - 2), 1u);
     EXPECT_EQ(0, std::memcmp(&data[light], room.lights[0].data(), 46));
 
@@ -73,17 +81,17 @@ TEST(LevelGen, TRCSingleLayerRoomHeaderAndSizes) {
     ASSERT_EQ(at, 48u);
     EXPECT_EQ(0, std::memcmp(&data[at], "XELA", 4));
     EXPECT_EQ(layout.level.at("room.0.data"), at + 216);
-    EXPECT_EQ(u32_at(data, at + 4), 270u + 48);                // room-data size
-    EXPECT_EQ(layout.level.at("floor_data") - (at + 216), 48u + 62);  // data part
-    EXPECT_EQ(u32_at(data, at + 12), 48u);                     // sectors end
-    EXPECT_EQ(u32_at(data, at + 16), 0u);                      // sectors start
-    EXPECT_EQ(u32_at(data, at + 24), 52u);                     // portals end
-    EXPECT_EQ(u32_at(data, at + 176), 1u);                     // layer count
-    EXPECT_EQ(u32_at(data, at + 180), 52u);                    // layers
-    EXPECT_EQ(u32_at(data, at + 184), 108u);                   // vertices
-    EXPECT_EQ(u32_at(data, at + 188), 108u);                   // faces, both copies
+    EXPECT_EQ(u32_at(data, at + 4), 270u + 48);                      // room-data size
+    EXPECT_EQ(layout.level.at("floor_data") - (at + 216), 48u + 62); // data part
+    EXPECT_EQ(u32_at(data, at + 12), 48u);                           // sectors end
+    EXPECT_EQ(u32_at(data, at + 16), 0u);                            // sectors start
+    EXPECT_EQ(u32_at(data, at + 24), 52u);                           // portals end
+    EXPECT_EQ(u32_at(data, at + 176), 1u);                           // layer count
+    EXPECT_EQ(u32_at(data, at + 180), 52u);                          // layers
+    EXPECT_EQ(u32_at(data, at + 184), 108u);                         // vertices
+    EXPECT_EQ(u32_at(data, at + 188), 108u);                         // faces, both copies
     EXPECT_EQ(u32_at(data, at + 192), 108u);
-    EXPECT_EQ(u32_at(data, at + 196), 2u);                     // vertex data size
+    EXPECT_EQ(u32_at(data, at + 196), 2u); // vertex data size
     EXPECT_EQ(u32_at(data, at + 200), 0xCDCDCDCDu);
     EXPECT_EQ(data[at + 80], 0xFF);
     EXPECT_EQ(data[at + 90], 0x00);
@@ -99,44 +107,47 @@ TEST(LevelGen, TRCSingleLayerRoomHeaderAndSizes) {
 
 TEST(LevelGen, TRCLayersFacesFillerAndOffsets) {
     auto make = [](std::size_t second_layer_triangles) {
-        gen_layer a{.vertices = {{.x = 1.5f, .b = 7}, {}, {}}, .rectangles = {{.corners = {0, 1, 2, 0}}},
+        gen_layer a{.vertices = {{.x = 1.5f, .b = 7}, {}, {}},
+                    .rectangles = {{.corners = {0, 1, 2, 0}}},
                     .triangles = {{.corners = {0, 1, 2}, .texture = 9, .extra = 0x1234}}};
         gen_layer b{.vertices = {{}, {}, {}, {}},
                     .triangles = std::vector<gen_layer_tri>(second_layer_triangles)};
-        return with_one_room(version_trc,
-                             gen_room{.z_sectors = 1, .x_sectors = 1, .portals = pattern_records(1, 32, 1),
-                                      .lights = pattern_records(1, 85, 2),
-                                      .static_instances = pattern_records(1, 20, 3),
-                                      .aux_records = pattern_records(1, 36, 4), .layers = {a, b}});
+        return with_one_room(version_trc, gen_room{.z_sectors = 1,
+                                                   .x_sectors = 1,
+                                                   .portals = pattern_records(1, 32, 1),
+                                                   .lights = pattern_records(1, 85, 2),
+                                                   .static_instances = pattern_records(1, 20, 3),
+                                                   .aux_records = pattern_records(1, 36, 4),
+                                                   .layers = {a, b}});
     };
     // Triangles 1 + 2: odd total, filler before the vertices.
     gen_layout layout;
     bytes data = level_data_bytes(make(2), &layout);
     std::size_t at = layout.level.at("room.0"), d = at + 216;
-    EXPECT_EQ(u32_at(data, at + 156), 88u);   // light data size
-    EXPECT_EQ(u32_at(data, at + 16), 124u);   // sectors start
+    EXPECT_EQ(u32_at(data, at + 156), 88u); // light data size
+    EXPECT_EQ(u32_at(data, at + 16), 124u); // sectors start
     EXPECT_EQ(u32_at(data, at + 12), 132u);
     EXPECT_EQ(u32_at(data, at + 24), 168u);
     EXPECT_EQ(u32_at(data, at + 180), 188u);
-    EXPECT_EQ(u32_at(data, at + 188), 300u);  // two layer headers
-    EXPECT_EQ(u32_at(data, at + 184), 344u);  // 12 + 10 + 20 + 2 filler
+    EXPECT_EQ(u32_at(data, at + 188), 300u); // two layer headers
+    EXPECT_EQ(u32_at(data, at + 184), 344u); // 12 + 10 + 20 + 2 filler
     EXPECT_EQ(u32_at(data, at + 196), 28u * 7 + 2);
     EXPECT_EQ(u32_at(data, at + 4), 208u + 344 + 28 * 7 + 2);
-    EXPECT_EQ(u32_at(data, at + 144), 3u);    // header counts default to the totals
+    EXPECT_EQ(u32_at(data, at + 144), 3u); // header counts default to the totals
     EXPECT_EQ(u32_at(data, at + 148), 1u);
-    EXPECT_EQ(u32_at(data, at + 164), 1u);    // aux records
+    EXPECT_EQ(u32_at(data, at + 164), 1u); // aux records
     EXPECT_EQ(u32_at(data, at + 176), 2u);
-    EXPECT_EQ(u32_at(data, d + 188), 3u);     // first layer header: 3 vertices, 1 rectangle, 1 triangle
+    EXPECT_EQ(u32_at(data, d + 188), 3u); // first layer header: 3 vertices, 1 rectangle, 1 triangle
     EXPECT_EQ(get_u16(data, d + 188 + 6), 1u);
     EXPECT_EQ(get_u16(data, d + 188 + 8), 1u);
-    EXPECT_EQ(u32_at(data, d + 244), 4u);     // second layer header
-    EXPECT_EQ(get_u16(data, d + 300 + 12 + 6), 9u);       // triangle texture
-    EXPECT_EQ(get_u16(data, d + 300 + 12 + 8), 0x1234u);  // triangle extra
+    EXPECT_EQ(u32_at(data, d + 244), 4u);                // second layer header
+    EXPECT_EQ(get_u16(data, d + 300 + 12 + 6), 9u);      // triangle texture
+    EXPECT_EQ(get_u16(data, d + 300 + 12 + 8), 0x1234u); // triangle extra
     EXPECT_EQ(get_u16(data, d + 342), 0xCDCDu);
     float x = 0;
     std::memcpy(&x, &data[d + 344], 4);
     EXPECT_EQ(x, 1.5f);
-    EXPECT_EQ(data[d + 344 + 24], 7);         // blue of the first vertex
+    EXPECT_EQ(data[d + 344 + 24], 7); // blue of the first vertex
 
     // Triangles 1 + 1: even total, no filler.
     data = level_data_bytes(make(1), &layout);
@@ -156,8 +167,8 @@ TEST(LevelGen, TRCLayersFacesFillerAndOffsets) {
 
 TEST(LevelGen, EmptyLevelSizesPerVersion) {
     // Hand-summed: counts, fixed blocks, sound map of the version, TRC preamble and filler.
-    const std::pair<int, std::size_t> sizes[] = {{1, 9582}, {2, 9582}, {3, 10830}, {4, 10830},
-                                                 {5, 10830}, {6, 851}, {7, 1059}};
+    const std::pair<int, std::size_t> sizes[] = {{1, 9582},  {2, 9582}, {3, 10830}, {4, 10830},
+                                                 {5, 10830}, {6, 851},  {7, 1059}};
     for (auto [version, size] : sizes) {
         gen_level lv;
         lv.version = version;
@@ -178,18 +189,20 @@ TEST(LevelGen, OlderVersionElementForms) {
     gen_level lv;
     lv.version = 2;
     gen_record item(24);
-    for (std::size_t i = 0; i < item.size(); ++i) item[i] = static_cast<std::uint8_t>(i + 1);
+    for (std::size_t i = 0; i < item.size(); ++i)
+        item[i] = static_cast<std::uint8_t>(i + 1);
     lv.items = {item};
     lv.object_textures = pattern_records(1, 40, 9);
     lv.boxes = pattern_records(2, 20, 5);
     lv.zones[1] = {0x1111, 0x2222};
-    lv.zones[2] = {0x3333, 0x4444};  // not carried by version 2
+    lv.zones[2] = {0x3333, 0x4444}; // not carried by version 2
     gen_layout layout;
     const bytes data = level_data_bytes(lv, &layout);
 
     const std::size_t items = layout.level.at("items");
     EXPECT_EQ(u32_at(data, items), 1u);
-    const bytes expected_item = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 21, 23, 24};
+    const bytes expected_item = {1,  2,  3,  4,  5,  6,  7,  8,  9,  10, 11,
+                                 12, 13, 14, 15, 16, 17, 18, 19, 21, 23, 24};
     EXPECT_EQ(bytes(data.begin() + items + 4, data.begin() + items + 26), expected_item);
     EXPECT_EQ(layout.level.at("light_map"), items + 26);
 
@@ -213,9 +226,12 @@ TEST(LevelGen, TR4AndTRCSectionForms) {
     lv.sprite_prefix = {1, 2, 3, 4};
     lv.object_texture_prefix = {5, 6, 7, 8, 9};
     lv.demo_data = {1, 2, 3};
-    for (std::size_t i = 0; i < lv.sound_map.size(); ++i) lv.sound_map[i] = static_cast<std::uint8_t>(i);
+    for (std::size_t i = 0; i < lv.sound_map.size(); ++i)
+        lv.sound_map[i] = static_cast<std::uint8_t>(i);
     gen_layout layout;
-    auto span_of = [&](const char* from, const char* to) { return layout.level.at(to) - layout.level.at(from); };
+    auto span_of = [&](const char* from, const char* to) {
+        return layout.level.at(to) - layout.level.at(from);
+    };
 
     lv.version = version_tr4;
     bytes data = level_data_bytes(lv, &layout);
@@ -253,9 +269,13 @@ TEST(LevelGen, FilesFrameTheLevelDataAndAreDeterministic) {
     EXPECT_EQ(zlib_inflate(std::span(file).subspan(18, u32_at(file, 14))), trc.textiles32);
     EXPECT_EQ(u32_at(file, 10), trc.textiles32.size());
     const std::size_t lvl = layout.file.at("level_data");
-    EXPECT_EQ(bytes(file.begin() + static_cast<std::ptrdiff_t>(lvl), file.begin() + static_cast<std::ptrdiff_t>(lvl + data.size())), data);
+    EXPECT_EQ(bytes(file.begin() + static_cast<std::ptrdiff_t>(lvl),
+                    file.begin() + static_cast<std::ptrdiff_t>(lvl + data.size())),
+              data);
     EXPECT_EQ(lvl + 40 + u32_at(file, lvl + 32), layout.file.at("sample_data"));
-    EXPECT_EQ(bytes(file.begin() + static_cast<std::ptrdiff_t>(layout.file.at("sample_data")), file.end()), trc.sample_data);
+    EXPECT_EQ(bytes(file.begin() + static_cast<std::ptrdiff_t>(layout.file.at("sample_data")),
+                    file.end()),
+              trc.sample_data);
 
     gen_level tr4 = make_example_level(version_tr4, 5);
     tr4.first_word = 0xFFFFFFF0;
@@ -263,7 +283,8 @@ TEST(LevelGen, FilesFrameTheLevelDataAndAreDeterministic) {
     EXPECT_EQ(u32_at(tr4_file, 0), 0xFFFFFFF0u);
     const std::size_t chunk = layout.file.at("level_data");
     EXPECT_EQ(u32_at(tr4_file, chunk), level_data_bytes(tr4).size());
-    EXPECT_EQ(zlib_inflate(std::span(tr4_file).subspan(chunk + 8, u32_at(tr4_file, chunk + 4))), level_data_bytes(tr4));
+    EXPECT_EQ(zlib_inflate(std::span(tr4_file).subspan(chunk + 8, u32_at(tr4_file, chunk + 4))),
+              level_data_bytes(tr4));
     EXPECT_EQ(chunk + 8 + u32_at(tr4_file, chunk + 4) + tr4.sample_data.size(), tr4_file.size());
 
     const bytes boxed = zlib_container(file);
@@ -284,8 +305,8 @@ TEST(LevelGen, ExampleLevelsAreRichAndWithinCapacities) {
         const gen_level lv = make_example_level(version, 3);
         SCOPED_TRACE(version);
         EXPECT_GE(lv.rooms.size(), 3u);
-        EXPECT_FALSE(lv.boxes.empty() || lv.items.empty() || lv.object_textures.empty() || lv.frames.empty() ||
-                     lv.sample_infos.empty() || lv.demo_data.empty());
+        EXPECT_FALSE(lv.boxes.empty() || lv.items.empty() || lv.object_textures.empty() ||
+                     lv.frames.empty() || lv.sample_infos.empty() || lv.demo_data.empty());
         EXPECT_EQ(version == version_trc || version == version_tr4, !lv.textiles32.empty());
         std::set<bool> odd_totals;
         for (const auto& room : lv.rooms) {
@@ -293,9 +314,11 @@ TEST(LevelGen, ExampleLevelsAreRichAndWithinCapacities) {
             EXPECT_LE(room.lights.size(), 50u);
             EXPECT_LE(room.portals.size(), 20u);
             EXPECT_LE(room.aux_records.size(), 21u);
-            EXPECT_FALSE(room.lights.empty() || room.portals.empty() || room.static_instances.empty());
+            EXPECT_FALSE(room.lights.empty() || room.portals.empty() ||
+                         room.static_instances.empty());
             if (version != version_trc) {
-                EXPECT_FALSE(room.vertices.empty() || room.rectangles.empty() || room.triangles.empty());
+                EXPECT_FALSE(room.vertices.empty() || room.rectangles.empty() ||
+                             room.triangles.empty());
                 continue;
             }
             EXPECT_GE(room.layers.size(), 2u);
@@ -306,7 +329,8 @@ TEST(LevelGen, ExampleLevelsAreRichAndWithinCapacities) {
             for (const auto& layer : room.layers) {
                 std::set<std::tuple<int, int, int>> positions;
                 for (const auto& v : layer.vertices)
-                    positions.emplace(static_cast<int>(v.x), static_cast<int>(v.y), static_cast<int>(v.z));
+                    positions.emplace(static_cast<int>(v.x), static_cast<int>(v.y),
+                                      static_cast<int>(v.z));
                 EXPECT_LT(positions.size(), layer.vertices.size());
                 if (!previous.empty()) {
                     EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
@@ -315,9 +339,11 @@ TEST(LevelGen, ExampleLevelsAreRichAndWithinCapacities) {
                 previous = positions;
                 triangles += layer.triangles.size();
                 for (const auto& r : layer.rectangles)
-                    for (auto c : r.corners) EXPECT_LT(c, layer.vertices.size());
+                    for (auto c : r.corners)
+                        EXPECT_LT(c, layer.vertices.size());
                 for (const auto& t : layer.triangles)
-                    for (auto c : t.corners) EXPECT_LT(c, layer.vertices.size());
+                    for (auto c : t.corners)
+                        EXPECT_LT(c, layer.vertices.size());
             }
             odd_totals.insert(triangles % 2 == 1);
         }
@@ -337,11 +363,11 @@ TEST(LevelGen, ScrambledSkippedBytesLeaveTheDataInPlace) {
     EXPECT_EQ(plain_layout.level, scrambled_layout.level);
     const std::size_t room = plain_layout.level.at("room.0");
     EXPECT_NE(0, std::memcmp(&scrambled[room], "XELA", 4));
-    EXPECT_EQ(u32_at(scrambled, room + 4), u32_at(plain, room + 4));   // the size a reader needs
+    EXPECT_EQ(u32_at(scrambled, room + 4), u32_at(plain, room + 4)); // the size a reader needs
     EXPECT_NE(u32_at(scrambled, room + 184), u32_at(plain, room + 184));
     EXPECT_EQ(u32_at(scrambled, 32), u32_at(plain, 32));
     const std::size_t data = plain_layout.level.at("room.0.data");
-    EXPECT_EQ(0, std::memcmp(&scrambled[data], &plain[data], 85));     // first light
+    EXPECT_EQ(0, std::memcmp(&scrambled[data], &plain[data], 85)); // first light
     const std::size_t sections = plain_layout.level.at("floor_data");
     EXPECT_TRUE(std::equal(plain.begin() + static_cast<std::ptrdiff_t>(sections), plain.end() - 4,
                            scrambled.begin() + static_cast<std::ptrdiff_t>(sections)));
@@ -354,7 +380,8 @@ TEST(LevelGen, LargeLevelHasItsSizesWithinCapacities) {
     EXPECT_EQ(lv.textiles16.size(), std::size_t{8} << 20);
     EXPECT_EQ(lv.textiles_misc.size(), std::size_t{1} << 20);
     // Texture-like: neither blank nor one repeated byte.
-    EXPECT_GT(std::set<std::uint8_t>(lv.textiles32.begin(), lv.textiles32.begin() + 65536).size(), 64u);
+    EXPECT_GT(std::set<std::uint8_t>(lv.textiles32.begin(), lv.textiles32.begin() + 65536).size(),
+              64u);
     EXPECT_EQ(lv.floor_data.size(), 500000u);
     EXPECT_EQ(lv.sample_data.size(), std::size_t{8} << 20);
     const std::size_t mesh_and_animations =
@@ -378,8 +405,9 @@ TEST(LevelGen, LargeLevelHasItsSizesWithinCapacities) {
             EXPECT_LE(layer.vertices.size(), 1500u);
             std::set<std::tuple<int, int, int>> positions;
             for (const auto& v : layer.vertices)
-                positions.emplace(static_cast<int>(v.x), static_cast<int>(v.y), static_cast<int>(v.z));
-            EXPECT_LT(positions.size(), layer.vertices.size());  // repeated within the layer
+                positions.emplace(static_cast<int>(v.x), static_cast<int>(v.y),
+                                  static_cast<int>(v.z));
+            EXPECT_LT(positions.size(), layer.vertices.size()); // repeated within the layer
             if (!previous.empty()) {
                 EXPECT_TRUE(std::any_of(positions.begin(), positions.end(),
                                         [&](const auto& p) { return previous.count(p) != 0; }));
@@ -387,16 +415,18 @@ TEST(LevelGen, LargeLevelHasItsSizesWithinCapacities) {
             previous = positions;
             room_positions.insert(positions.begin(), positions.end());
             for (const auto& r : layer.rectangles)
-                for (auto c : r.corners) ASSERT_LT(c, layer.vertices.size());
+                for (auto c : r.corners)
+                    ASSERT_LT(c, layer.vertices.size());
             for (const auto& t : layer.triangles)
-                for (auto c : t.corners) ASSERT_LT(c, layer.vertices.size());
+                for (auto c : t.corners)
+                    ASSERT_LT(c, layer.vertices.size());
             rectangles += layer.rectangles.size();
             triangles += layer.triangles.size();
             vertices += layer.vertices.size();
         }
         EXPECT_LE(rectangles, 2000u);
         EXPECT_LE(triangles, 1250u);
-        EXPECT_LE(room_positions.size(), 1500u);  // the merged room stays within its table
+        EXPECT_LE(room_positions.size(), 1500u); // the merged room stays within its table
         layer_vertices += vertices;
         faces += rectangles + triangles;
     }

@@ -123,8 +123,8 @@ void expect_within_bound(const std::vector<bounded_input>& inputs, const char* f
                          int status, const std::string& last_line) {
     for (const bounded_input& in : inputs) {
         SCOPED_TRACE(in.name);
-        const outcome o = convert_limited(in.file, file_name,
-                                          memory_bound(in.file.size(), in.inflated));
+        const outcome o =
+            convert_limited(in.file, file_name, memory_bound(in.file.size(), in.inflated));
         EXPECT_EQ(o.status, status);
         EXPECT_THAT(o.out, Not(HasSubstr("EOutOfMemory")));
         EXPECT_THAT(o.out, HasSubstr("\n" + last_line));
@@ -185,11 +185,11 @@ TEST(MemoryBound, CountsBeyondTheFileAreRefusedBeforeAllocating) {
 
     levelgen::gen_level rooms = empty_level(6);
     rooms.num_rooms = 65535;
-    claims.push_back({"65535 TR4 rooms", levelgen::file_bytes(rooms), "a.tr4",
-                      "65535 rooms cannot fit"});
+    claims.push_back(
+        {"65535 TR4 rooms", levelgen::file_bytes(rooms), "a.tr4", "65535 rooms cannot fit"});
     rooms.version = 7;
-    claims.push_back({"65535 TRC rooms", levelgen::file_bytes(rooms), "a.trc",
-                      "65535 rooms cannot fit"});
+    claims.push_back(
+        {"65535 TRC rooms", levelgen::file_bytes(rooms), "a.trc", "65535 rooms cannot fit"});
 
     levelgen::gen_level trc = empty_level(7);
     trc.rooms.resize(1);
@@ -224,8 +224,8 @@ TEST(MemoryBound, CountsBeyondTheFileAreRefusedBeforeAllocating) {
 TEST(MemoryBound, TheLimitIsInForce) {
     // A container of 3 GiB of zeros is refused only after 2 GiB are inflated: under a limit of
     // 1 GiB that cannot be done.
-    const outcome o = convert_limited(levelgen::zero_container(std::uint64_t{3} << 30), "a.bin",
-                                      1024 * mebibyte);
+    const outcome o =
+        convert_limited(levelgen::zero_container(std::uint64_t{3} << 30), "a.bin", 1024 * mebibyte);
     EXPECT_EQ(o.status, 1);
     EXPECT_THAT(o.out, HasSubstr("\nEOutOfMemory: out of memory"));
     EXPECT_FALSE(o.output_made);
@@ -267,8 +267,8 @@ TEST(MemoryBound, OlderVersionsWithManyRoomsAreRefusedWithinTheBound) {
     for (int v = 1; v <= 5; ++v) {
         inputs.push_back(input_of(names[v - 1], levelgen::empty_rooms_level(v, 8192), false));
     }
-    inputs.push_back(input_of("65535 rooms in a container",
-                              levelgen::empty_rooms_level(1, 65535), true));
+    inputs.push_back(
+        input_of("65535 rooms in a container", levelgen::empty_rooms_level(1, 65535), true));
     expect_within_bound(inputs, "a.phd", 0, "This is not a tr4 or TRc level");
 }
 
@@ -336,15 +336,25 @@ TEST(MemoryBound, InfoKeepsTheBoundOnManyRoomsAndMillionsOfProblems) {
         std::string last_line;
     };
     std::vector<run> runs;
-    runs.push_back({{many_rooms("2,048 rooms naming missing boxes and floor data", "sectors", scaled(2048))},
-                    {"--check", "--json"}, 1, "}"});
-    runs.push_back({{many_rooms("512 rooms of faces naming missing object textures", "faces", scaled(512))},
-                    {"--check"}, 1, "  ... "});
+    runs.push_back(
+        {{many_rooms("2,048 rooms naming missing boxes and floor data", "sectors", scaled(2048))},
+         {"--check", "--json"},
+         1,
+         "}"});
+    runs.push_back(
+        {{many_rooms("512 rooms of faces naming missing object textures", "faces", scaled(512))},
+         {"--check"},
+         1,
+         "  ... "});
     runs.push_back({{input_of("65,535 empty rooms", levelgen::empty_rooms_level(6, 65535), false)},
-                    {}, 0, "samples "});
+                    {},
+                    0,
+                    "samples "});
     runs.push_back({{input_of("65,535 empty rooms", levelgen::empty_rooms_level(6, 65535), false),
                      many_rooms("65,535 rooms of a triangle", "triangle", 65535)},
-                    {}, 0, "131076 lines differ"});
+                    {},
+                    0,
+                    "131076 lines differ"});
     for (const run& r : runs) {
         SCOPED_TRACE(r.inputs.front().name);
         scratch_dir dir;
@@ -366,13 +376,15 @@ TEST(MemoryBound, InfoKeepsTheBoundOnManyRoomsAndMillionsOfProblems) {
 }
 
 TEST(MemoryBound, ExportKeepsTheBoundOnManyRoomsAndMaterials) {
-    for (const bounded_input& in : {many_rooms("65,535 rooms of a triangle", "triangle", scaled(65535)),
-                                    many_rooms("512 rooms of 49 materials", "materials", 512)}) {
+    for (const bounded_input& in :
+         {many_rooms("65,535 rooms of a triangle", "triangle", scaled(65535)),
+          many_rooms("512 rooms of 49 materials", "materials", 512)}) {
         SCOPED_TRACE(in.name);
         scratch_dir dir;
         write_bytes(dir.file("level.tr4"), in.file);
-        const outcome o = run_limited(dir, QUARLIX_EXPORT_BINARY, {dir.file("level.tr4"), dir.file("out")},
-                                      program_bound(in.file.size() + in.inflated));
+        const outcome o =
+            run_limited(dir, QUARLIX_EXPORT_BINARY, {dir.file("level.tr4"), dir.file("out")},
+                        program_bound(in.file.size() + in.inflated));
         EXPECT_EQ(o.status, 0) << o.out;
         EXPECT_TRUE(o.out.ends_with("\nDone.\n")) << o.out;
         EXPECT_GT(std::filesystem::file_size(dir.file("out/level.glb")), in.file.size());

@@ -46,8 +46,9 @@ std::atomic<bool> watching{false};
 std::atomic<std::size_t> largest_allocation{0};
 
 #if defined(QUARLIX_WATCH_ALLOCATIONS)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(
-    void (*malloc_hook)(const volatile void*, std::size_t), void (*free_hook)(const volatile void*));
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             std::size_t),
+                                                         void (*free_hook)(const volatile void*));
 
 void on_allocation(const volatile void*, std::size_t n) {
     if (watching.load(std::memory_order_relaxed)) {
@@ -62,7 +63,7 @@ void on_release(const volatile void*) {}
 /// Records the largest single allocation while it lives; records nothing without the address
 /// sanitizer, whose allocator hooks it uses.
 class allocation_watch {
-public:
+  public:
     allocation_watch() {
 #if defined(QUARLIX_WATCH_ALLOCATIONS)
         static const int installed =
@@ -99,7 +100,8 @@ std::span<const std::uint8_t> raw(const troom_table<T, N>& table, std::size_t n)
     EXPECT_EQ(table.size(), n) << "rows held";
     return raw(table.data(), table.size());
 }
-template <class T, std::size_t N> std::span<const std::uint8_t> raw(const troom_table<T, N>& table) {
+template <class T, std::size_t N>
+std::span<const std::uint8_t> raw(const troom_table<T, N>& table) {
     return raw(table.data(), table.size());
 }
 
@@ -267,11 +269,11 @@ void expect_model(const Ttrlevel& l, const levelgen::gen_level& g, bool fresh = 
         expect_room(l.rooms[i], g.rooms[i], v, fresh);
     }
 
-#define QUARLIX_EXPECT_WORDS(count, array)                                                     \
-    EXPECT_EQ(l.num_##count, static_cast<std::int32_t>(g.array.size()));                       \
+#define QUARLIX_EXPECT_WORDS(count, array)                                                         \
+    EXPECT_EQ(l.num_##count, static_cast<std::int32_t>(g.array.size()));                           \
     EXPECT_TRUE(same(raw(l.array), raw(g.array))) << #array
-#define QUARLIX_EXPECT_RECORDS(count, model, described, record_bytes)                          \
-    EXPECT_EQ(l.num_##count, static_cast<std::int32_t>(g.described.size()));                   \
+#define QUARLIX_EXPECT_RECORDS(count, model, described, record_bytes)                              \
+    EXPECT_EQ(l.num_##count, static_cast<std::int32_t>(g.described.size()));                       \
     EXPECT_TRUE(same(raw(l.model), flat(g.described, record_bytes))) << #model
 
     QUARLIX_EXPECT_WORDS(floor_data, floor_data);
@@ -387,8 +389,7 @@ const variant variants[] = {
 
 std::string describe(const variant& v) {
     std::ostringstream s;
-    s << "version " << v.version << ", first word 0x" << std::hex << v.first_word << ", "
-      << v.name;
+    s << "version " << v.version << ", first word 0x" << std::hex << v.first_word << ", " << v.name;
     return s.str();
 }
 
@@ -562,8 +563,8 @@ TEST(OlderDriver, TheBuiltProgramRefusesThemToo) {
         SCOPED_TRACE(describe(v));
         const std::string input = dir.file(v.name);
         write_bytes(input, levelgen::file_bytes(example(v, 4)));
-        const std::string command = std::string("\"") + QUARLIX_BINARY + "\" \"" + input +
-                                    "\" \"" + dir.file("out.tr4") + "\" > \"" + log + "\" 2>&1";
+        const std::string command = std::string("\"") + QUARLIX_BINARY + "\" \"" + input + "\" \"" +
+                                    dir.file("out.tr4") + "\" > \"" + log + "\" 2>&1";
         const int raw_status = std::system(command.c_str());
         ASSERT_NE(raw_status, -1);
         ASSERT_TRUE(WIFEXITED(raw_status));
@@ -582,7 +583,7 @@ TEST(OlderMalformed, CutAtEverySectionAndInsideTables) {
         const levelgen::gen_level g = levelgen::make_example_level(version, 2);
         levelgen::gen_layout layout;
         const bytes file = levelgen::file_bytes(g, &layout);
-        std::set<std::size_t> starts;  // section starts, the file's end included
+        std::set<std::size_t> starts; // section starts, the file's end included
         for (const auto& [name, at] : layout.level) {
             starts.insert(at);
         }
@@ -637,8 +638,8 @@ TEST(OlderMalformed, TextileCountsBeyondTheFile) {
         };
         const std::size_t textiles_at = count_at + 4;
         std::vector<bad_count> counts = {
-            {0xFFFFFFFFu, "8-bit textiles", textiles_at},  // 256 GiB
-            {0x00010000u, "8-bit textiles", textiles_at},  // 4 GiB: 0 in 32 bits
+            {0xFFFFFFFFu, "8-bit textiles", textiles_at}, // 256 GiB
+            {0x00010000u, "8-bit textiles", textiles_at}, // 4 GiB: 0 in 32 bits
             {static_cast<std::uint32_t>(left / 65536 + 1), "8-bit textiles", textiles_at},
         };
         if (version >= 3) {
@@ -670,8 +671,8 @@ TEST(OlderMalformed, SampleDataLengthsBeyondTheFile) {
             bytes bad = file;
             levelgen::put_u32(bad, length_at, length);
             const refusal r = refuse(bad, name_of(version));
-            EXPECT_THAT(r.message, HasSubstr("sample data at file offset " +
-                                             std::to_string(length_at + 4)));
+            EXPECT_THAT(r.message,
+                        HasSubstr("sample data at file offset " + std::to_string(length_at + 4)));
         }
         // A length that swallows the rest: the sample indices after it are missing.
         bytes bad = file;
@@ -683,9 +684,9 @@ TEST(OlderMalformed, SampleDataLengthsBeyondTheFile) {
 
 TEST(OlderMalformed, HugeSectionCountsFailBeforeAllocating) {
     // The sections whose place or element size differs from TR4, and the two ends of the run.
-    const char* const sections32[] = {"floor_data", "animations", "object_textures",
-                                      "sprite_textures", "boxes", "items", "sample_infos",
-                                      "sample_indices"};
+    const char* const sections32[] = {"floor_data",      "animations",    "object_textures",
+                                      "sprite_textures", "boxes",         "items",
+                                      "sample_infos",    "sample_indices"};
     for (int version = 1; version <= 5; ++version) {
         const levelgen::gen_level g = levelgen::make_example_level(version, 9);
         levelgen::gen_layout layout;
@@ -768,8 +769,8 @@ TEST(OlderMalformed, TheDriverReportsTheRefusal) {
         levelgen::put_u32(huge, layout.level.at("textiles"), 0xFFFFFFFFu);
         const std::vector<bytes> spoiled = {
             huge,
-            bytes(file.begin(), file.begin() + static_cast<std::ptrdiff_t>(
-                                                   layout.level.at("room.1") + 10)),
+            bytes(file.begin(),
+                  file.begin() + static_cast<std::ptrdiff_t>(layout.level.at("room.1") + 10)),
             bytes(file.begin(), file.end() - 1),
         };
         for (const bytes& bad : spoiled) {
@@ -787,7 +788,7 @@ TEST(OlderMalformed, TheDriverReportsTheRefusal) {
 // ---- a second load into the same object ----
 
 class OlderReload : public ::testing::Test {
-protected:
+  protected:
     /// Writes a level under a name and loads it into the one object.
     void load(const levelgen::gen_level& g, const std::string& name) {
         write_bytes(dir.file(name), levelgen::file_bytes(g));
@@ -809,8 +810,8 @@ TEST_F(OlderReload, Version2ThenVersion3) {
     EXPECT_TRUE(level->sample_data.empty()) << "released by version 2, absent in version 3";
     // Room tables that version 3 does not carry keep version 2's records.
     const auto& room2 = g2.rooms[0];
-    EXPECT_TRUE(same(raw(level->rooms[0].legacy_lights_18, room2.lights.size()),
-                     flat(room2.lights, 18)));
+    EXPECT_TRUE(
+        same(raw(level->rooms[0].legacy_lights_18, room2.lights.size()), flat(room2.lights, 18)));
     EXPECT_TRUE(same(raw(level->rooms[0].legacy_static_instances, room2.static_instances.size()),
                      flat(room2.static_instances, 18)));
 }
@@ -848,10 +849,10 @@ TEST_F(OlderReload, Tr4ThenVersion1) {
     EXPECT_TRUE(same(raw(level->sprite_prefix).first(3), std::span(g6.sprite_prefix).first(3)));
     EXPECT_TRUE(same(raw(level->object_texture_prefix).first(4),
                      std::span(g6.object_texture_prefix).first(4)));
-    EXPECT_TRUE(same(raw(level->sound_map).subspan(512, 228),
-                     std::span(g6.sound_map).subspan(512, 228)));
-    EXPECT_TRUE(same(raw(level->rooms[0].lights, g6.rooms[0].lights.size()),
-                     flat(g6.rooms[0].lights, 46)));
+    EXPECT_TRUE(
+        same(raw(level->sound_map).subspan(512, 228), std::span(g6.sound_map).subspan(512, 228)));
+    EXPECT_TRUE(
+        same(raw(level->rooms[0].lights, g6.rooms[0].lights.size()), flat(g6.rooms[0].lights, 46)));
 }
 
 TEST_F(OlderReload, Version5ThenTr4) {

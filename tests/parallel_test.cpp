@@ -67,8 +67,7 @@ TEST(Parallel, TheCostliestJobsStartFirstAndFailuresStayInJobOrder) {
             }
         };
     };
-    const std::function<void()> jobs[] = {job(0, true), job(1, false), job(2, false),
-                                          job(3, true)};
+    const std::function<void()> jobs[] = {job(0, true), job(1, false), job(2, false), job(3, true)};
     const std::uint64_t costs[] = {1, 5, 3, 5};
     try {
         run_jobs(jobs, costs);

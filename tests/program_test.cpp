@@ -40,15 +40,21 @@ TEST(Program, RunningOutOfMemoryAnywhereIsTheOneReportLine) {
     struct program {
         std::string command;
         int failure_status;
-        std::string report;  // how the report ends
+        std::string report; // how the report ends
     };
     const std::string line = "EOutOfMemory: out of memory\n";
-    const std::string json = "\"kind\": \"EOutOfMemory\",\n    \"message\": \"out of memory\"\n  }\n}\n";
+    const std::string json =
+        "\"kind\": \"EOutOfMemory\",\n    \"message\": \"out of memory\"\n  }\n}\n";
     const program programs[] = {
-        {quoted((bin / "quarlix").string()) + " " + quoted(level) + " " + quoted(dir.file("out.tr4")), 1, line},
-        {quoted((bin / "quarlix-export").string()) + " " + quoted(level) + " " + quoted(dir.file("out")), 1, line},
+        {quoted((bin / "quarlix").string()) + " " + quoted(level) + " " +
+             quoted(dir.file("out.tr4")),
+         1, line},
+        {quoted((bin / "quarlix-export").string()) + " " + quoted(level) + " " +
+             quoted(dir.file("out")),
+         1, line},
         {quoted((bin / "quarlix-info").string()) + " --check --json " + quoted(rooms), 2, json},
-        {quoted((bin / "quarlix-info").string()) + " " + quoted(level) + " " + quoted(rooms), 2, line}};
+        {quoted((bin / "quarlix-info").string()) + " " + quoted(level) + " " + quoted(rooms), 2,
+         line}};
     // From too little to load the level to enough for the whole run: every allocation of a
     // run fails at one of these limits.
     for (const program& p : programs) {
@@ -62,7 +68,7 @@ TEST(Program, RunningOutOfMemoryAnywhereIsTheOneReportLine) {
             ASSERT_TRUE(WIFEXITED(raw)) << p.command << " at " << mib << " MiB: " << out;
             const int status = WEXITSTATUS(raw);
             if (out.find("error while loading shared libraries") != std::string::npos) {
-                continue;  // too little to start the program at all
+                continue; // too little to start the program at all
             }
             if (out.find("EOutOfMemory") != std::string::npos) {
                 EXPECT_EQ(status, p.failure_status) << p.command << " at " << mib << " MiB";

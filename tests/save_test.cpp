@@ -118,8 +118,8 @@ TEST(SavingOverAFile, TheOutputIsReplacedWholeEvenWhenItIsTheInput) {
     // A replaced file keeps its permission bits; a link named as output stays a link, and the
     // file it points to gets the content.
     write_bytes(dir.file("kept.trc"), std::vector<std::uint8_t>(10, 7));
-    fs::permissions(dir.file("kept.trc"), fs::perms::owner_read | fs::perms::owner_write |
-                                              fs::perms::group_read);
+    fs::permissions(dir.file("kept.trc"),
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     fs::create_symlink("kept.trc", dir.file("link.trc"));
     write_bytes(dir.file("c.trc"), trc);
     EXPECT_THAT(convert_in_process(dir.file("c.trc"), dir.file("link.trc")), EndsWith("Done.\n"));
@@ -139,8 +139,7 @@ TEST(SavingOverAFile, AnInterruptedSaveLeavesTheOldOrTheWholeNewFile) {
     levelgen::gen_level big = levelgen::make_example_level(7, 6);
     levelgen::set_textiles(big, 32, 6);
     ASSERT_TRUE(levelgen::write_file(dir.file("big.trc"), levelgen::file_bytes(big)));
-    ASSERT_THAT(convert_in_process(dir.file("big.trc"), dir.file("want.tr4")),
-                EndsWith("Done.\n"));
+    ASSERT_THAT(convert_in_process(dir.file("big.trc"), dir.file("want.tr4")), EndsWith("Done.\n"));
     const auto want = read_bytes(dir.file("want.tr4"));
     const std::vector<std::uint8_t> old(1 << 20, 0x5A);
 
@@ -151,8 +150,8 @@ TEST(SavingOverAFile, AnInterruptedSaveLeavesTheOldOrTheWholeNewFile) {
         int sig;
         bool mid_write;
     };
-    for (const interruption& c : {interruption{SIGINT, false}, interruption{SIGTERM, false},
-                                  interruption{SIGINT, true}}) {
+    for (const interruption& c :
+         {interruption{SIGINT, false}, interruption{SIGTERM, false}, interruption{SIGINT, true}}) {
         write_bytes(dir.file("out.tr4"), old);
         const auto names = names_in(dir);
         int pipe_fds[2];
@@ -217,7 +216,7 @@ TEST(SavingOverAFile, AnInterruptedSaveLeavesTheOldOrTheWholeNewFile) {
             EXPECT_TRUE(now == old || now == want) << "a part of the new file: " << now.size();
         } else {
             EXPECT_EQ(WEXITSTATUS(status), 0) << printed;
-            EXPECT_EQ(now, want);  // finished before the signal
+            EXPECT_EQ(now, want); // finished before the signal
         }
         EXPECT_EQ(names_in(dir), names) << "signal " << c.sig;
     }
@@ -231,10 +230,10 @@ TEST(NonRegularFiles, APipeOrDeviceIsRefusedBeforeAnythingWaits) {
     const auto names = names_in(dir);
 
     outcome o = run_binary(dir, dir.file("pipe.trc"), dir.file("out.tr4"));
-    EXPECT_EQ(o.status, 1);  // a hang ends with the 124 of timeout
-    EXPECT_THAT(o.out, EndsWith("Loading level...\nEInOutError: cannot open file '" +
-                                dir.file("pipe.trc") +
-                                "' for reading: it is not a regular file\n"));
+    EXPECT_EQ(o.status, 1); // a hang ends with the 124 of timeout
+    EXPECT_THAT(o.out,
+                EndsWith("Loading level...\nEInOutError: cannot open file '" +
+                         dir.file("pipe.trc") + "' for reading: it is not a regular file\n"));
 
     for (const std::string& output : {dir.file("pipe.tr4"), std::string("/dev/null")}) {
         o = run_binary(dir, dir.file("in.trc"), output);

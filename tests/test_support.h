@@ -16,7 +16,7 @@ namespace quarlix::test {
 
 /// A fresh directory under the system's temporary directory, removed with the object.
 class scratch_dir {
-public:
+  public:
     scratch_dir() {
         static std::atomic<unsigned> serial{0};
         std::random_device rd;
@@ -34,7 +34,7 @@ public:
     std::string file(const std::string& name) const { return (path_ / name).string(); }
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 

@@ -40,7 +40,7 @@ bytes container_of(const bytes& content, std::uint32_t stated_length) {
 }
 
 class Zfile : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
         dir = fs::temp_directory_path() / ("zfiles_test_" + std::to_string(stamp) + "_" +
@@ -193,7 +193,7 @@ TEST_F(Zfile, TheDiskFileChangesOnlyWhenCloseSavesAndThenWhole) {
     {
         TZfile dropped;
         dropped.assign(path);
-        dropped.rewrite();  // the destructor removes the temporary file
+        dropped.rewrite(); // the destructor removes the temporary file
     }
     EXPECT_EQ(get(path), junk);
     EXPECT_EQ(entries(), 1);
@@ -240,7 +240,7 @@ TEST(ZlibRoutines, CompressionMakesTheStreamOfCompress2) {
     bytes noisy(3 << 20);
     std::mt19937 gen(7);
     for (auto& b : noisy) {
-        b = std::uint8_t(gen());  // grows the output through every doubling to the worst case
+        b = std::uint8_t(gen()); // grows the output through every doubling to the worst case
     }
     for (const bytes& content : {bytes{}, pattern(5 << 20, 11), noisy}) {
         SCOPED_TRACE(content.size());
@@ -309,16 +309,16 @@ TEST(ZlibRoutines, InflatingStopsOneBytePastTheLimitWithoutReadingTheRest) {
     const bytes content = pattern(1 << 20, 5);
     const zbuffer packed = compress_buffer(content.data(), content.size());
     bytes damaged(packed.data(), packed.data() + packed.size());
-    damaged.back() ^= 0xFF;  // a wrong checksum, found only at the end of the stream
+    damaged.back() ^= 0xFF; // a wrong checksum, found only at the end of the stream
     for (std::size_t estimate : {std::size_t(0), content.size()}) {
         const zbuffer cut = decompress_buffer(damaged.data(), damaged.size(), estimate, 1000);
         EXPECT_EQ(cut.to_vector(), bytes(content.begin(), content.begin() + 1001));
-        EXPECT_EQ(decompress_buffer(packed.data(), packed.size(), estimate, content.size() - 1)
-                      .size(),
-                  content.size());
-        EXPECT_EQ(decompress_buffer(packed.data(), packed.size(), estimate, content.size())
-                      .to_vector(),
-                  content);
+        EXPECT_EQ(
+            decompress_buffer(packed.data(), packed.size(), estimate, content.size() - 1).size(),
+            content.size());
+        EXPECT_EQ(
+            decompress_buffer(packed.data(), packed.size(), estimate, content.size()).to_vector(),
+            content);
         EXPECT_THROW(decompress_buffer(damaged.data(), damaged.size(), estimate, content.size()),
                      EDecompressionError);
     }

@@ -12,7 +12,7 @@ namespace levelgen {
 
 /// Appends little-endian values to a growing byte buffer; earlier 32-bit fields can be patched.
 class byte_writer {
-public:
+  public:
     void u8(std::uint8_t v) { out_.push_back(v); }
     void u16(std::uint16_t v);
     void u32(std::uint32_t v);
@@ -33,7 +33,7 @@ public:
     const std::vector<std::uint8_t>& data() const { return out_; }
     std::vector<std::uint8_t> take() { return std::move(out_); }
 
-private:
+  private:
     std::vector<std::uint8_t> out_;
 };
 
@@ -51,4 +51,4 @@ std::uint16_t get_u16(std::span<const std::uint8_t> b, std::size_t at);
 std::uint32_t get_u32(std::span<const std::uint8_t> b, std::size_t at);
 void put_u32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v);
 
-}  // namespace levelgen
+} // namespace levelgen

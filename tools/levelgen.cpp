@@ -18,13 +18,18 @@ struct sizes {
 sizes sizes_of(int version) {
     switch (version) {
     case 1:
-    case 2: return {18, 18, 32, 18, 20, 512};
+    case 2:
+        return {18, 18, 32, 18, 20, 512};
     case 3:
     case 4:
-    case 5: return {24, 20, 32, 18, 8, 740};
-    case version_tr4: return {46, 20, 40, 18, 8, 740};
-    case version_trc: return {85, 20, 40, 20, 8, 900};
-    default: throw std::invalid_argument("level version must be 1 to 7");
+    case 5:
+        return {24, 20, 32, 18, 8, 740};
+    case version_tr4:
+        return {46, 20, 40, 18, 8, 740};
+    case version_trc:
+        return {85, 20, 40, 20, 8, 900};
+    default:
+        throw std::invalid_argument("level version must be 1 to 7");
     }
 }
 
@@ -32,7 +37,8 @@ std::uint16_t low16(std::size_t n) { return static_cast<std::uint16_t>(n); }
 std::uint32_t low32(std::size_t n) { return static_cast<std::uint32_t>(n); }
 
 void put_records(byte_writer& w, const gen_records& recs, std::size_t size) {
-    for (const auto& r : recs) w.record(r, size);
+    for (const auto& r : recs)
+        w.record(r, size);
 }
 
 void counted(byte_writer& w, const gen_records& recs, std::size_t size) {
@@ -42,17 +48,20 @@ void counted(byte_writer& w, const gen_records& recs, std::size_t size) {
 
 void counted(byte_writer& w, const std::vector<std::uint16_t>& words) {
     w.u32(low32(words.size()));
-    for (auto v : words) w.u16(v);
+    for (auto v : words)
+        w.u16(v);
 }
 
 void counted(byte_writer& w, const std::vector<std::int16_t>& words) {
     w.u32(low32(words.size()));
-    for (auto v : words) w.i16(v);
+    for (auto v : words)
+        w.i16(v);
 }
 
 void counted(byte_writer& w, const std::vector<std::int32_t>& values) {
     w.u32(low32(values.size()));
-    for (auto v : values) w.i32(v);
+    for (auto v : values)
+        w.i32(v);
 }
 
 /// Section offsets for the layout, and the byte ranges that a reader skips (for scrambling).
@@ -62,7 +71,8 @@ struct marker {
     std::vector<std::pair<std::size_t, std::size_t>> skipped;
 
     void operator()(const std::string& name) const {
-        if (layout) layout->level[name] = w.position();
+        if (layout)
+            layout->level[name] = w.position();
     }
     /// The next n bytes are skipped by a reader.
     void skip(std::size_t n) { skipped.emplace_back(w.position(), n); }
@@ -73,7 +83,8 @@ struct marker {
 void scramble(byte_writer& w, const marker& mark) {
     std::vector<std::uint8_t> bytes = w.take();
     for (const auto& [at, n] : mark.skipped)
-        for (std::size_t i = at; i < at + n; ++i) bytes[i] = static_cast<std::uint8_t>(0x3B + i * 0x9D + (i >> 8));
+        for (std::size_t i = at; i < at + n; ++i)
+            bytes[i] = static_cast<std::uint8_t>(0x3B + i * 0x9D + (i >> 8));
     w.bytes(bytes);
 }
 
@@ -89,7 +100,8 @@ void write_tr4_room(byte_writer& w, const gen_room& room, int version, marker& m
     const std::size_t vertex_words = legacy ? 4 : 6;
     const std::size_t words = 4 + vertex_words * room.vertices.size() + 5 * room.rectangles.size() +
                               4 * room.triangles.size() + 2 * room.sprites.size();
-    if (!room.num_data_words) mark.skip(4);
+    if (!room.num_data_words)
+        mark.skip(4);
     w.u32(room.num_data_words.value_or(low32(words)));
 
     w.u16(low16(room.vertices.size()));
@@ -105,12 +117,14 @@ void write_tr4_room(byte_writer& w, const gen_room& room, int version, marker& m
     }
     w.u16(low16(room.rectangles.size()));
     for (const auto& r : room.rectangles) {
-        for (auto c : r.corners) w.u16(c);
+        for (auto c : r.corners)
+            w.u16(c);
         w.u16(r.texture);
     }
     w.u16(low16(room.triangles.size()));
     for (const auto& t : room.triangles) {
-        for (auto c : t.corners) w.u16(c);
+        for (auto c : t.corners)
+            w.u16(c);
         w.u16(t.texture);
     }
     w.u16(low16(room.sprites.size()));
@@ -125,15 +139,18 @@ void write_tr4_room(byte_writer& w, const gen_room& room, int version, marker& m
                                          : std::span<const std::uint8_t>(),
                  8);
     w.u16(room.ambient);
-    if (version >= 3) w.u16(room.ambient_2);
-    if (version == 3 || version == 4) w.u16(room.ambient_3);
+    if (version >= 3)
+        w.u16(room.ambient_2);
+    if (version == 3 || version == 4)
+        w.u16(room.ambient_3);
     w.u16(low16(room.lights.size()));
     put_records(w, room.lights, s.room_light);
     w.u16(low16(room.static_instances.size()));
     put_records(w, room.static_instances, s.static_instance);
     w.i16(room.alternate_room);
     w.u16(room.flags);
-    if (version >= 5) w.bytes(room.tail_bytes);
+    if (version >= 5)
+        w.bytes(room.tail_bytes);
 }
 
 // ---- TRC rooms ---------------------------------------------------------------------------
@@ -145,7 +162,8 @@ void write_layer_header(byte_writer& w, const gen_layer& layer) {
     w.u16(low16(layer.triangles.size()));
     w.u16(layer.extra_2);
     w.u32(layer.extra_3);
-    for (float b : layer.bounds) w.f32(b);
+    for (float b : layer.bounds)
+        w.f32(b);
     w.u32(layer.extra_4);
     w.u32(layer.extra_5);
     w.u32(layer.extra_6);
@@ -201,7 +219,8 @@ void write_trc_room(byte_writer& w, const gen_room& room, std::size_t index, mar
     w.u32(separator);
     w.bytes(room.trc_extra_block);
     mark.skip(16);
-    for (int i = 0; i < 4; ++i) w.u32(separator);
+    for (int i = 0; i < 4; ++i)
+        w.u32(separator);
     w.u32(room.trc_extra_5);
     mark.skip(4);
     w.u32(separator);
@@ -225,7 +244,8 @@ void write_trc_room(byte_writer& w, const gen_room& room, std::size_t index, mar
     w.u32(0);
     const std::size_t vertices_size_at = w.mark();
     w.u32(0);
-    for (int i = 0; i < 4; ++i) w.u32(separator);
+    for (int i = 0; i < 4; ++i)
+        w.u32(separator);
 
     const std::size_t data = w.position();
     mark("room." + std::to_string(index) + ".data");
@@ -252,17 +272,20 @@ void write_trc_room(byte_writer& w, const gen_room& room, std::size_t index, mar
     put_records(w, room.static_instances, 20);
     w.patch_u32(layers_offset_at, here());
 
-    for (const auto& layer : room.layers) write_layer_header(w, layer);
+    for (const auto& layer : room.layers)
+        write_layer_header(w, layer);
     w.patch_u32(faces_offset_at, here());
     w.patch_u32(faces_offset_at + 4, here());
     for (const auto& layer : room.layers) {
         for (const auto& r : layer.rectangles) {
-            for (auto c : r.corners) w.u16(c);
+            for (auto c : r.corners)
+                w.u16(c);
             w.u16(r.texture);
             w.u16(r.extra);
         }
         for (const auto& t : layer.triangles) {
-            for (auto c : t.corners) w.u16(c);
+            for (auto c : t.corners)
+                w.u16(c);
             w.u16(t.texture);
             w.u16(t.extra);
         }
@@ -278,7 +301,8 @@ void write_trc_room(byte_writer& w, const gen_room& room, std::size_t index, mar
             w.f32(v.x);
             w.f32(v.y);
             w.f32(v.z);
-            for (auto e : v.extra) w.u32(e);
+            for (auto e : v.extra)
+                w.u32(e);
             w.u8(v.b);
             w.u8(v.g);
             w.u8(v.r);
@@ -308,7 +332,8 @@ void write_object_texture(byte_writer& w, const gen_record& rec, int version) {
 
 void write_object_textures(byte_writer& w, const gen_records& recs, int version) {
     w.u32(low32(recs.size()));
-    for (const auto& r : recs) write_object_texture(w, r, version);
+    for (const auto& r : recs)
+        write_object_texture(w, r, version);
 }
 
 void write_level_data(byte_writer& w, const gen_level& lv, gen_layout* layout) {
@@ -317,7 +342,8 @@ void write_level_data(byte_writer& w, const gen_level& lv, gen_layout* layout) {
     const bool trc = v == version_trc;
     const bool old = v <= 5;
     marker mark{w, layout, {}};
-    if (layout) layout->level.clear();
+    if (layout)
+        layout->level.clear();
 
     std::size_t lengths_at = 0;
     if (old) {
@@ -332,7 +358,8 @@ void write_level_data(byte_writer& w, const gen_level& lv, gen_layout* layout) {
         mark("textiles");
         w.u32(lv.num_textiles.value_or(low32(lv.textiles8.size() / 65536)));
         w.bytes(lv.textiles8);
-        if (v >= 3) w.bytes(lv.textiles16);
+        if (v >= 3)
+            w.bytes(lv.textiles16);
     }
 
     // Rooms.
@@ -415,12 +442,15 @@ void write_level_data(byte_writer& w, const gen_level& lv, gen_layout* layout) {
     mark("zones");
     static constexpr int legacy_zones[] = {0, 1, 4, 5, 6, 9};
     auto put_zone = [&](const std::vector<std::uint16_t>& zone) {
-        for (std::size_t i = 0; i < lv.boxes.size(); ++i) w.u16(i < zone.size() ? zone[i] : 0);
+        for (std::size_t i = 0; i < lv.boxes.size(); ++i)
+            w.u16(i < zone.size() ? zone[i] : 0);
     };
     if (v <= 2) {
-        for (int z : legacy_zones) put_zone(lv.zones[z]);
+        for (int z : legacy_zones)
+            put_zone(lv.zones[z]);
     } else {
-        for (const auto& zone : lv.zones) put_zone(zone);
+        for (const auto& zone : lv.zones)
+            put_zone(zone);
     }
     mark("animated_textures");
     counted(w, lv.animated_textures);
@@ -475,13 +505,15 @@ void write_level_data(byte_writer& w, const gen_level& lv, gen_layout* layout) {
         const std::uint32_t length = low32(w.position() - (lengths_at + 8));
         w.patch_u32(lengths_at, lv.trc_level_data_size.value_or(length));
         w.patch_u32(lengths_at + 4, lv.trc_level_data_size_2.value_or(length));
-        if (!lv.trc_level_data_size_2) mark.skip_at(lengths_at + 4, 4);
+        if (!lv.trc_level_data_size_2)
+            mark.skip_at(lengths_at + 4, 4);
     }
-    if (lv.scramble_skipped_bytes) scramble(w, mark);
+    if (lv.scramble_skipped_bytes)
+        scramble(w, mark);
     mark("end");
 }
 
-}  // namespace
+} // namespace
 
 std::array<std::uint8_t, 46> layer_kept_bytes(const gen_layer& layer) {
     byte_writer w;
@@ -492,14 +524,19 @@ std::array<std::uint8_t, 46> layer_kept_bytes(const gen_layer& layer) {
 }
 
 std::uint32_t first_word_of(const gen_level& level) {
-    if (level.first_word) return *level.first_word;
+    if (level.first_word)
+        return *level.first_word;
     switch (level.version) {
     case 1:
-    case 2: return 0x00000020u;
+    case 2:
+        return 0x00000020u;
     case 3:
-    case 4: return 0x0000002Du;
-    case 5: return 0xFF080038u;
-    default: return 0x00345254u;  // "TR4" and a zero byte
+    case 4:
+        return 0x0000002Du;
+    case 5:
+        return 0xFF080038u;
+    default:
+        return 0x00345254u; // "TR4" and a zero byte
     }
 }
 
@@ -507,7 +544,7 @@ gen_record item_old_form(const gen_record& item) {
     gen_record full = item;
     full.resize(24, 0);
     gen_record old(full.begin(), full.begin() + 18);
-    old.push_back(full[18]);  // low bytes of the two 16-bit fields at 18 and 20
+    old.push_back(full[18]); // low bytes of the two 16-bit fields at 18 and 20
     old.push_back(full[20]);
     old.push_back(full[22]);
     old.push_back(full[23]);
@@ -523,15 +560,18 @@ std::vector<std::uint8_t> level_data_bytes(const gen_level& level, gen_layout* l
 std::vector<std::uint8_t> file_with_level_data(const gen_level& level,
                                                std::span<const std::uint8_t> level_data,
                                                gen_layout* layout) {
-    (void)sizes_of(level.version);  // rejects an unknown version
-    if (layout) layout->file.clear();
+    (void)sizes_of(level.version); // rejects an unknown version
+    if (layout)
+        layout->file.clear();
     if (level.version <= 5) {
-        if (layout) layout->file = {{"level_data", 0}, {"end", level_data.size()}};
+        if (layout)
+            layout->file = {{"level_data", 0}, {"end", level_data.size()}};
         return {level_data.begin(), level_data.end()};
     }
     byte_writer w;
     auto mark = [&](const char* name) {
-        if (layout) layout->file[name] = w.position();
+        if (layout)
+            layout->file[name] = w.position();
     };
     w.u32(first_word_of(level));
     w.u16(level.num_room_textiles);
@@ -567,17 +607,21 @@ void add_conversion_marker(gen_level& level) {
 }
 
 std::optional<int> parse_kind(std::string_view kind) {
-    if (kind == "tr4") return version_tr4;
-    if (kind == "trc") return version_trc;
-    if (kind.size() == 2 && kind[0] == 'v' && kind[1] >= '1' && kind[1] <= '7') return kind[1] - '0';
+    if (kind == "tr4")
+        return version_tr4;
+    if (kind == "trc")
+        return version_trc;
+    if (kind.size() == 2 && kind[0] == 'v' && kind[1] >= '1' && kind[1] <= '7')
+        return kind[1] - '0';
     return std::nullopt;
 }
 
 bool write_file(const std::string& path, std::span<const std::uint8_t> bytes) {
     std::FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) return false;
+    if (!f)
+        return false;
     const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
     return std::fclose(f) == 0 && ok;
 }
 
-}  // namespace levelgen
+} // namespace levelgen

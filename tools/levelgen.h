@@ -34,7 +34,7 @@ struct gen_vertex {
     std::int16_t x = 0, y = 0, z = 0;
     std::int16_t lighting = 0;
     std::uint16_t attributes = 0;
-    std::uint16_t colour = 0;  // 5-5-5
+    std::uint16_t colour = 0; // 5-5-5
 };
 
 struct gen_rect {
@@ -55,7 +55,7 @@ struct gen_layer_vertex {
 };
 
 struct gen_layer_rect {
-    std::array<std::uint16_t, 4> corners{};  // indices into the same layer's vertices
+    std::array<std::uint16_t, 4> corners{}; // indices into the same layer's vertices
     std::uint16_t texture = 0;
     std::uint16_t extra = 0;
 };
@@ -75,7 +75,7 @@ struct gen_layer {
     // The 46 bytes kept verbatim: extra_2 .. extra_7.
     std::uint16_t extra_2 = 0;
     std::uint32_t extra_3 = 0;
-    std::array<float, 6> bounds{};  // x1, y1, z1, x2, y2, z2
+    std::array<float, 6> bounds{}; // x1, y1, z1, x2, y2, z2
     std::uint32_t extra_4 = 0, extra_5 = 0, extra_6 = 0, extra_7 = 0;
     /// Header vertex count written instead of vertices.size().
     std::optional<std::uint32_t> num_vertices{};
@@ -90,38 +90,40 @@ struct gen_room {
     // Both forms.
     std::int32_t pos_x = 0, pos_z = 0, y_bottom = 0, y_top = 0;
     std::uint16_t z_sectors = 0, x_sectors = 0;
-    gen_records sectors{};           // 8 bytes; exactly Z * X are written, missing ones as zeros
-    gen_records portals{};           // 32 bytes
-    gen_records lights{};            // 18 (v1, v2), 24 (v3 to v5), 46 (TR4) or 85 (TRC) bytes
-    gen_records static_instances{};  // 18 (v1, v2) or 20 bytes
+    gen_records sectors{};          // 8 bytes; exactly Z * X are written, missing ones as zeros
+    gen_records portals{};          // 32 bytes
+    gen_records lights{};           // 18 (v1, v2), 24 (v3 to v5), 46 (TR4) or 85 (TRC) bytes
+    gen_records static_instances{}; // 18 (v1, v2) or 20 bytes
     std::uint16_t flags = 0;
 
     // TR4 and older versions.
-    std::vector<gen_vertex> vertices{};  // v1, v2 write x, y, z, lighting only
+    std::vector<gen_vertex> vertices{}; // v1, v2 write x, y, z, lighting only
     std::vector<gen_rect> rectangles{};
     std::vector<gen_tri> triangles{};
-    gen_records sprites{};  // 4 bytes
+    gen_records sprites{}; // 4 bytes
     std::uint16_t ambient = 0;
-    std::uint16_t ambient_2 = 0;  // v3 and later
-    std::uint16_t ambient_3 = 0;  // v3, v4
+    std::uint16_t ambient_2 = 0; // v3 and later
+    std::uint16_t ambient_3 = 0; // v3, v4
     std::int16_t alternate_room = 0;
-    std::array<std::uint8_t, 3> tail_bytes{};  // v5 and later
+    std::array<std::uint8_t, 3> tail_bytes{}; // v5 and later
     /// Written instead of 4 + 6 NV + 5 NR + 4 NT + 2 NS (4 NV for v1, v2).
     std::optional<std::uint32_t> num_data_words{};
 
     // TRC.
     std::int32_t pos_y = 0;
-    std::array<std::uint8_t, 4> room_colour{};  // blue, green, red, alpha
-    std::uint32_t trc_extra_1 = 0, trc_extra_2 = 0, trc_extra_3 = 0, trc_extra_4 = 0, trc_extra_5 = 0,
-                  trc_extra_6 = 0, trc_extra_7 = 0, trc_extra_8 = 0, trc_extra_9 = 0;
+    std::array<std::uint8_t, 4> room_colour{}; // blue, green, red, alpha
+    std::uint32_t trc_extra_1 = 0, trc_extra_2 = 0, trc_extra_3 = 0, trc_extra_4 = 0,
+                  trc_extra_5 = 0, trc_extra_6 = 0, trc_extra_7 = 0, trc_extra_8 = 0,
+                  trc_extra_9 = 0;
     std::uint16_t trc_extra_word = 0;
-    std::int16_t trc_alternate_room = -1;  // the last two of the six FF bytes at header offset 80
+    std::int16_t trc_alternate_room = -1; // the last two of the six FF bytes at header offset 80
     std::array<std::uint8_t, 16> trc_extra_block{};
     /// Header face counts; by default the totals over the layers.
     std::optional<std::uint32_t> trc_num_triangles{}, trc_num_rectangles{};
-    gen_records aux_records{};  // 36 bytes
+    gen_records aux_records{}; // 36 bytes
     std::vector<gen_layer> layers{};
-    /// Header layer count written instead of layers.size() (the layers themselves are still written).
+    /// Header layer count written instead of layers.size() (the layers themselves are still
+    /// written).
     std::optional<std::uint32_t> num_layers{};
     /// Room-data size written instead of the computed one.
     std::optional<std::uint32_t> trc_data_size{};
@@ -138,19 +140,19 @@ struct gen_level {
 
     // TR4 and TRC header and texture chunks.
     std::uint16_t num_room_textiles = 0, num_object_textiles = 0, num_bump_textiles = 0;
-    std::vector<std::uint8_t> textiles32{};     // chunk 1
-    std::vector<std::uint8_t> textiles16{};     // chunk 2; also v3 to v5
-    std::vector<std::uint8_t> textiles_misc{};  // chunk 3
+    std::vector<std::uint8_t> textiles32{};    // chunk 1
+    std::vector<std::uint8_t> textiles16{};    // chunk 2; also v3 to v5
+    std::vector<std::uint8_t> textiles_misc{}; // chunk 3
 
     // Older versions.
     std::vector<std::uint8_t> textiles8{};
     /// Textile count written instead of textiles8.size() / 65536.
     std::optional<std::uint32_t> num_textiles{};
-    std::vector<std::uint8_t> palette8{};   // 768 bytes written
-    std::vector<std::uint8_t> palette16{};  // 1024 bytes written (v3 to v5)
-    std::vector<std::uint8_t> light_map{};  // 8192 bytes written
+    std::vector<std::uint8_t> palette8{};  // 768 bytes written
+    std::vector<std::uint8_t> palette16{}; // 1024 bytes written (v3 to v5)
+    std::vector<std::uint8_t> light_map{}; // 8192 bytes written
 
-    std::uint32_t level_data_prefix = 0;  // versions 1 to 6
+    std::uint32_t level_data_prefix = 0; // versions 1 to 6
     std::array<std::uint8_t, 32> trc_header_block{};
     /// TRC level-data length fields written instead of the computed length.
     std::optional<std::uint32_t> trc_level_data_size{}, trc_level_data_size_2{};
@@ -170,37 +172,37 @@ struct gen_level {
     std::vector<std::uint16_t> floor_data{};
     std::vector<std::uint16_t> mesh_data{};
     std::vector<std::int32_t> mesh_pointers{};
-    gen_records animations{};  // 40 bytes (TR4, TRC) or 32 (older)
-    gen_records state_changes{};  // 6
-    gen_records anim_dispatches{};  // 8
+    gen_records animations{};      // 40 bytes (TR4, TRC) or 32 (older)
+    gen_records state_changes{};   // 6
+    gen_records anim_dispatches{}; // 8
     std::vector<std::uint16_t> anim_commands{};
     std::vector<std::int32_t> mesh_trees{};
     std::vector<std::int16_t> frames{};
-    gen_records moveables{};  // 18 bytes, 20 in TRC (the trailing word)
-    gen_records static_meshes{};  // 32
-    std::array<std::uint8_t, 4> sprite_prefix{};  // 3 bytes in TR4, 4 in TRC
-    gen_records sprite_textures{};  // 16
-    gen_records sprite_sequences{};  // 8
-    gen_records cameras{};  // 16
-    gen_records flyby_cameras{};  // 40; TR4 and TRC only
-    gen_records sound_sources{};  // 16
-    gen_records boxes{};  // 8 bytes, 20 in v1, v2
+    gen_records moveables{};                     // 18 bytes, 20 in TRC (the trailing word)
+    gen_records static_meshes{};                 // 32
+    std::array<std::uint8_t, 4> sprite_prefix{}; // 3 bytes in TR4, 4 in TRC
+    gen_records sprite_textures{};               // 16
+    gen_records sprite_sequences{};              // 8
+    gen_records cameras{};                       // 16
+    gen_records flyby_cameras{};                 // 40; TR4 and TRC only
+    gen_records sound_sources{};                 // 16
+    gen_records boxes{};                         // 8 bytes, 20 in v1, v2
     std::vector<std::uint16_t> overlaps{};
     /// Ten arrays, each written with boxes.size() words (v1, v2: arrays 0, 1, 4, 5, 6, 9 only).
     std::array<std::vector<std::uint16_t>, 10> zones{};
     std::vector<std::uint16_t> animated_textures{};
-    std::array<std::uint8_t, 5> object_texture_prefix{};  // 4 bytes in TR4, 5 in TRC
+    std::array<std::uint8_t, 5> object_texture_prefix{}; // 4 bytes in TR4, 5 in TRC
     /// 40-byte records: TR4 writes bytes 0-37, TRC all 40, older versions bytes 0-3 and 6-21.
     gen_records object_textures{};
     /// 24-byte records; v1 and v2 write the 22-byte form (item_old_form).
     gen_records items{};
-    gen_records ai_objects{};  // 24 bytes; TR4 and TRC
-    gen_records cinematic_frames{};  // 16 bytes; older versions, 16-bit count
-    std::vector<std::uint8_t> demo_data{};  // 16-bit count
+    gen_records ai_objects{};              // 24 bytes; TR4 and TRC
+    gen_records cinematic_frames{};        // 16 bytes; older versions, 16-bit count
+    std::vector<std::uint8_t> demo_data{}; // 16-bit count
     /// 900 bytes held; the first 512 (v1, v2), 740 (v3 to TR4) or all 900 (TRC) are written.
     std::array<std::uint8_t, 900> sound_map{};
-    gen_records sample_infos{};  // 8
-    std::vector<std::uint8_t> sample_data{};  // after the level data (TR4, TRC), inline in v1, v2
+    gen_records sample_infos{};              // 8
+    std::vector<std::uint8_t> sample_data{}; // after the level data (TR4, TRC), inline in v1, v2
     std::vector<std::int32_t> sample_indices{};
 };
 
@@ -238,7 +240,8 @@ std::vector<std::uint8_t> pattern_bytes(std::size_t size, std::uint32_t seed);
 
 /// Texture-like textiles of 256 x 256 texels (gradients and tiles): `count` textiles of
 /// `bytes_per_texel` 1, 2 or 4 bytes.
-std::vector<std::uint8_t> textile_pixels(std::uint32_t count, int bytes_per_texel, std::uint32_t seed);
+std::vector<std::uint8_t> textile_pixels(std::uint32_t count, int bytes_per_texel,
+                                         std::uint32_t seed);
 /// Fills the texture buffers that the level's version carries with `count` textiles.
 void set_textiles(gen_level& level, std::uint32_t count, std::uint32_t seed);
 /// 8-bit sound-like sample bytes (a few tones with envelopes).
@@ -301,4 +304,4 @@ std::optional<int> parse_kind(std::string_view kind);
 /// Writes bytes to a file; false when it cannot.
 bool write_file(const std::string& path, std::span<const std::uint8_t> bytes);
 
-}  // namespace levelgen
+} // namespace levelgen

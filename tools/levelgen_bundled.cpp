@@ -29,12 +29,12 @@ std::int16_t i16(int v) { return static_cast<std::int16_t>(v); }
 // ---- Texture pages -------------------------------------------------------------------------
 
 constexpr int page_side = 256;
-constexpr int cell_side = 64;  // 4 x 4 cells a page
+constexpr int cell_side = 64; // 4 x 4 cells a page
 constexpr int room_pages = 2, object_pages = 1, main_pages = room_pages + object_pages;
 constexpr int misc_pages = 3;
-constexpr int alpha_cells_from = 12;  // the bottom row: transparent around frame and labels
+constexpr int alpha_cells_from = 12; // the bottom row: transparent around frame and labels
 
-using picture = std::vector<std::uint32_t>;  // 0xAARRGGBB, row 0 at the top
+using picture = std::vector<std::uint32_t>; // 0xAARRGGBB, row 0 at the top
 
 /// 5 x 7 glyphs: one byte a row, bit 4 the leftmost column.
 struct glyph {
@@ -42,15 +42,24 @@ struct glyph {
     std::uint8_t rows[7];
 };
 constexpr glyph font[] = {
-    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}}, {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
-    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}}, {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
-    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}}, {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
-    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}}, {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
-    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}}, {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
-    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}}, {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
-    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}}, {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
-    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}}, {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
-    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}}, {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
+    {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
+    {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}},
+    {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
+    {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}},
+    {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
+    {'5', {0x1F, 0x10, 0x1E, 0x01, 0x01, 0x11, 0x0E}},
+    {'6', {0x06, 0x08, 0x10, 0x1E, 0x11, 0x11, 0x0E}},
+    {'7', {0x1F, 0x01, 0x02, 0x04, 0x08, 0x08, 0x08}},
+    {'8', {0x0E, 0x11, 0x11, 0x0E, 0x11, 0x11, 0x0E}},
+    {'9', {0x0E, 0x11, 0x11, 0x0F, 0x01, 0x02, 0x0C}},
+    {'A', {0x0E, 0x11, 0x11, 0x1F, 0x11, 0x11, 0x11}},
+    {'B', {0x1E, 0x11, 0x11, 0x1E, 0x11, 0x11, 0x1E}},
+    {'C', {0x0E, 0x11, 0x10, 0x10, 0x10, 0x11, 0x0E}},
+    {'D', {0x1C, 0x12, 0x11, 0x11, 0x11, 0x12, 0x1C}},
+    {'E', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x1F}},
+    {'F', {0x1F, 0x10, 0x10, 0x1E, 0x10, 0x10, 0x10}},
+    {'M', {0x11, 0x1B, 0x15, 0x15, 0x11, 0x11, 0x11}},
+    {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}},
 };
 
 constexpr std::uint32_t cell_colours[16] = {
@@ -62,16 +71,19 @@ constexpr std::uint32_t frame_colour = 0xFF303030;
 
 void fill(picture& p, int x0, int y0, int w, int h, std::uint32_t colour) {
     for (int y = y0; y < y0 + h; ++y)
-        for (int x = x0; x < x0 + w; ++x) p[static_cast<std::size_t>(y * page_side + x)] = colour;
+        for (int x = x0; x < x0 + w; ++x)
+            p[static_cast<std::size_t>(y * page_side + x)] = colour;
 }
 
 void text(picture& p, std::string_view s, int x, int y, int scale) {
     for (char c : s) {
         for (const glyph& g : font) {
-            if (g.c != c) continue;
+            if (g.c != c)
+                continue;
             for (int row = 0; row < 7; ++row)
                 for (int col = 0; col < 5; ++col)
-                    if (g.rows[row] >> (4 - col) & 1) fill(p, x + col * scale, y + row * scale, scale, scale, ink);
+                    if (g.rows[row] >> (4 - col) & 1)
+                        fill(p, x + col * scale, y + row * scale, scale, scale, ink);
         }
         x += 6 * scale;
     }
@@ -79,7 +91,8 @@ void text(picture& p, std::string_view s, int x, int y, int scale) {
 
 /// An arrow pointing to the top of the page, 13 pixels wide and 14 high.
 void up_arrow(picture& p, int x, int y) {
-    for (int row = 0; row < 7; ++row) fill(p, x + 6 - row, y + row, 2 * row + 1, 1, ink);
+    for (int row = 0; row < 7; ++row)
+        fill(p, x + 6 - row, y + row, 2 * row + 1, 1, ink);
     fill(p, x + 5, y + 7, 3, 7, ink);
 }
 
@@ -122,7 +135,8 @@ std::vector<std::uint8_t> bytes16(const std::vector<picture>& pages) {
     std::vector<std::uint8_t> out;
     for (const picture& p : pages)
         for (std::uint32_t c : p) {
-            const std::uint32_t v = (c >> 31) << 15 | (c >> 19 & 31) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31);
+            const std::uint32_t v =
+                (c >> 31) << 15 | (c >> 19 & 31) << 10 | (c >> 11 & 31) << 5 | (c >> 3 & 31);
             out.push_back(u8(static_cast<int>(v & 0xFF)));
             out.push_back(u8(static_cast<int>(v >> 8)));
         }
@@ -140,7 +154,8 @@ struct corner {
 };
 
 /// An object texture over three or four corners; its last words give the cell's place and size.
-gen_record object_texture(int blend, int page, bool triangle, std::initializer_list<corner> corners, int x, int y) {
+gen_record object_texture(int blend, int page, bool triangle, std::initializer_list<corner> corners,
+                          int x, int y) {
     byte_writer w;
     w.u16(u16(blend));
     w.u16(u16(page | (triangle ? 0x8000 : 0)));
@@ -150,14 +165,16 @@ gen_record object_texture(int blend, int page, bool triangle, std::initializer_l
         w.u16(coord(c.y, c.far_y));
     }
     w.fill(16 - 4 * corners.size(), 0);
-    for (int v : {x, y, cell_side, cell_side}) w.u32(static_cast<std::uint32_t>(v));
+    for (int v : {x, y, cell_side, cell_side})
+        w.u32(static_cast<std::uint32_t>(v));
     w.u16(0);
     return w.take();
 }
 
 /// Every cell of every main page as a quad texture (index page * 16 + cell), then the
 /// triangle textures named below.
-constexpr int floor_half_1 = main_pages * 16, floor_half_2 = floor_half_1 + 1, apex_triangle = floor_half_1 + 2;
+constexpr int floor_half_1 = main_pages * 16, floor_half_2 = floor_half_1 + 1,
+              apex_triangle = floor_half_1 + 2;
 int quad_texture(int page, int cell) { return page * 16 + cell; }
 
 gen_records object_textures() {
@@ -166,18 +183,23 @@ gen_records object_textures() {
         for (int k = 0; k < 16; ++k) {
             const int x = k % 4 * cell_side, y = k / 4 * cell_side, e = cell_side - 1;
             out.push_back(object_texture(k >= alpha_cells_from ? 1 : 0, page, false,
-                                         {{x, y, false, false}, {x + e, y, true, false},
-                                          {x + e, y + e, true, true}, {x, y + e, false, true}},
+                                         {{x, y, false, false},
+                                          {x + e, y, true, false},
+                                          {x + e, y + e, true, true},
+                                          {x, y + e, false, true}},
                                          x, y));
         }
     }
     // The two halves of cell 0 of page 0, split along its top-left to bottom-right diagonal.
-    out.push_back(object_texture(0, 0, true, {{0, 0, false, false}, {63, 0, true, false}, {63, 63, true, true}}, 0, 0));
-    out.push_back(object_texture(0, 0, true, {{0, 0, false, false}, {63, 63, true, true}, {0, 63, false, true}}, 0, 0));
+    out.push_back(object_texture(
+        0, 0, true, {{0, 0, false, false}, {63, 0, true, false}, {63, 63, true, true}}, 0, 0));
+    out.push_back(object_texture(
+        0, 0, true, {{0, 0, false, false}, {63, 63, true, true}, {0, 63, false, true}}, 0, 0));
     // Cell 6 of the object page from its top centre to its bottom corners.
     const int x = 2 * cell_side, y = cell_side;
-    out.push_back(object_texture(0, room_pages, true,
-                                 {{x + 32, y, false, false}, {x + 63, y + 63, true, true}, {x, y + 63, false, true}}, x, y));
+    out.push_back(object_texture(
+        0, room_pages, true,
+        {{x + 32, y, false, false}, {x + 63, y + 63, true, true}, {x, y + 63, false, true}}, x, y));
     return out;
 }
 
@@ -208,7 +230,8 @@ quad upright(int dx, int dz, int at, int from, int to, int bottom, int top) {
 
 /// A horizontal rectangle from (x0, z0) to (x1, z1) at height y, seen from above or below.
 quad level_quad(int x0, int z0, int x1, int z1, int y, bool from_above) {
-    if (from_above) return {{x0, y, z0}, {x1 - x0, 0, 0}, {0, 0, z1 - z0}};
+    if (from_above)
+        return {{x0, y, z0}, {x1 - x0, 0, 0}, {0, 0, z1 - z0}};
     return {{x1, y, z0}, {x0 - x1, 0, 0}, {0, 0, z1 - z0}};
 }
 
@@ -216,7 +239,7 @@ std::uint32_t float_bits(double v) { return std::bit_cast<std::uint32_t>(static_
 
 /// The direction of (c1 - c0) x (c2 - c0), each component as -64, 0 or 64.
 vec normal_of(vec c0, vec c1, vec c2) {
-    const vec a = c2 - c0, b = c1 - c0;  // clockwise corners: b x a faces the viewer
+    const vec a = c2 - c0, b = c1 - c0; // clockwise corners: b x a faces the viewer
     const long long x = 1LL * a.y * b.z - 1LL * a.z * b.y, y = 1LL * a.z * b.x - 1LL * a.x * b.z,
                     z = 1LL * a.x * b.y - 1LL * a.y * b.x;
     const auto sign = [](long long v) { return v > 0 ? 64 : v < 0 ? -64 : 0; };
@@ -251,15 +274,13 @@ constexpr std::uint16_t no_box = 0xFFFF;
 struct room_plan {
     int x0, z0, nx, nz;
     int ceiling;
-    std::array<int, 3> tint;  // red, green, blue of the vertex colours
+    std::array<int, 3> tint; // red, green, blue of the vertex colours
     int layers;
 };
 constexpr room_plan plans[] = {
-    {0, 0, 6, 6, -3072, {255, 236, 210}, 2},
-    {4, 1, 5, 4, -2048, {210, 228, 255}, 1},
-    {0, 4, 5, 6, -2560, {226, 255, 210}, 1},
-    {5, 3, 5, 5, -2048, {255, 214, 232}, 1},
-    {4, 1, 5, 4, -2560, {255, 150, 120}, 1},  // room 1 flipped: higher, red, its openings closed
+    {0, 0, 6, 6, -3072, {255, 236, 210}, 2}, {4, 1, 5, 4, -2048, {210, 228, 255}, 1},
+    {0, 4, 5, 6, -2560, {226, 255, 210}, 1}, {5, 3, 5, 5, -2048, {255, 214, 232}, 1},
+    {4, 1, 5, 4, -2560, {255, 150, 120}, 1}, // room 1 flipped: higher, red, its openings closed
 };
 constexpr int num_rooms = static_cast<int>(std::size(plans));
 constexpr int water_room = 3, flipped_room = 1, flip_room = 4;
@@ -285,20 +306,26 @@ room_layout layout_of(int index) {
     const room_plan& p = plans[index];
     room_layout out{std::vector<int>(static_cast<std::size_t>(p.nx * p.nz), -1), &p};
     for (int lx = 1; lx + 1 < p.nx; ++lx)
-        for (int lz = 1; lz + 1 < p.nz; ++lz) out.kinds[static_cast<std::size_t>(lx * p.nz + lz)] = -2;
+        for (int lz = 1; lz + 1 < p.nz; ++lz)
+            out.kinds[static_cast<std::size_t>(lx * p.nz + lz)] = -2;
     for (const door& d : doors) {
-        if (d.a != index && d.b != index) continue;
-        const int line = d.a == index ? d.line : d.line - 1;  // the room's wall sectors in the opening
+        if (d.a != index && d.b != index)
+            continue;
+        const int line =
+            d.a == index ? d.line : d.line - 1; // the room's wall sectors in the opening
         for (int s = d.from; s < d.to; ++s) {
             const int wx = d.on_x ? line : s, wz = d.on_x ? s : line;
-            out.kinds[static_cast<std::size_t>((wx - p.x0) * p.nz + (wz - p.z0))] = d.a == index ? d.b : d.a;
+            out.kinds[static_cast<std::size_t>((wx - p.x0) * p.nz + (wz - p.z0))] =
+                d.a == index ? d.b : d.a;
         }
     }
     return out;
 }
 
-int wall_texture(int dx, int dz) { return quad_texture(0, 4 + (dx > 0 ? 0 : dz > 0 ? 1 : dx < 0 ? 2 : 3)); }
-constexpr int lintel_texture = 12;  // alpha-tested, page 0
+int wall_texture(int dx, int dz) {
+    return quad_texture(0, 4 + (dx > 0 ? 0 : dz > 0 ? 1 : dx < 0 ? 2 : 3));
+}
+constexpr int lintel_texture = 12; // alpha-tested, page 0
 
 struct layer_builder {
     vertex_table vertices;
@@ -309,13 +336,16 @@ struct layer_builder {
         const auto c = q.corners();
         const vec n = normal_of(c[0], c[1], c[2]);
         gen_layer_rect rect{};
-        for (int i = 0; i < 4; ++i) rect.corners[static_cast<std::size_t>(i)] = vertices.add(c[static_cast<std::size_t>(i)], n);
+        for (int i = 0; i < 4; ++i)
+            rect.corners[static_cast<std::size_t>(i)] =
+                vertices.add(c[static_cast<std::size_t>(i)], n);
         rect.texture = u16(texture);
         rectangles.push_back(rect);
     }
     void add(vec c0, vec c1, vec c2, int texture) {
         const vec n = normal_of(c0, c1, c2);
-        triangles.push_back({{vertices.add(c0, n), vertices.add(c1, n), vertices.add(c2, n)}, u16(texture), 0});
+        triangles.push_back(
+            {{vertices.add(c0, n), vertices.add(c1, n), vertices.add(c2, n)}, u16(texture), 0});
     }
 
     gen_layer finish(const room_plan& plan) const {
@@ -328,7 +358,8 @@ struct layer_builder {
             v.y = static_cast<float>(p.y);
             v.z = static_cast<float>(p.z);
             const double length = std::sqrt(1.0 * n.x * n.x + 1.0 * n.y * n.y + 1.0 * n.z * n.z);
-            v.extra = {float_bits(n.x / length), float_bits(n.y / length), float_bits(n.z / length)};
+            v.extra = {float_bits(n.x / length), float_bits(n.y / length),
+                       float_bits(n.z / length)};
             // Brighter towards the floor.
             const int light = 150 + 105 * (p.y - plan.ceiling) / (floor_y - plan.ceiling);
             v.r = u8(plan.tint[0] * light / 255);
@@ -363,27 +394,34 @@ gen_record sector_record(int floor_data, int box, int floor, int ceiling) {
 gen_record portal_record(int other, vec normal, const quad& q) {
     byte_writer w;
     w.u16(u16(other));
-    for (int v : {normal.x, normal.y, normal.z}) w.i16(i16(v));
+    for (int v : {normal.x, normal.y, normal.z})
+        w.i16(i16(v));
     for (const vec& c : q.corners())
-        for (int v : {c.x, c.y, c.z}) w.i16(i16(v));
+        for (int v : {c.x, c.y, c.z})
+            w.i16(i16(v));
     return w.take();
 }
 
 /// A point light: the 85-byte TRC light record.
 gen_record light_record(vec at, std::array<float, 3> colour, float radius) {
     byte_writer w;
-    for (int v : {at.x, at.y, at.z}) w.f32(static_cast<float>(v));
-    for (float c : colour) w.f32(c);
+    for (int v : {at.x, at.y, at.z})
+        w.f32(static_cast<float>(v));
+    for (float c : colour)
+        w.f32(c);
     w.u32(0xCDCDCDCDu);
-    for (float v : {radius / 2, radius, 0.0f, 0.0f, radius, 0.0f, 0.0f, 0.0f}) w.f32(v);
-    for (int v : {at.x, at.y, at.z, 0, 0, 0}) w.i32(v);
+    for (float v : {radius / 2, radius, 0.0f, 0.0f, radius, 0.0f, 0.0f, 0.0f})
+        w.f32(v);
+    for (int v : {at.x, at.y, at.z, 0, 0, 0})
+        w.i32(v);
     w.u8(1);
     return w.take();
 }
 
 gen_record static_instance(vec at, int rotation, int static_id) {
     byte_writer w;
-    for (int v : {at.x, at.y, at.z}) w.i32(v);
+    for (int v : {at.x, at.y, at.z})
+        w.i32(v);
     w.u16(u16(rotation));
     w.u16(0x4210);
     w.u16(0x4210);
@@ -401,7 +439,8 @@ vec sector_middle(int room, int lx, int lz) {
 /// triangles), walls along every edge to a wall sector, an alpha-tested lintel above each
 /// opening where the ceiling is higher than the door, a portal through each opening, and the
 /// door sectors' floor data (entries of `floor_data` added here) naming the room beyond.
-gen_room make_room(int index, std::vector<std::uint16_t>& floor_data, std::vector<int>& door_entry) {
+gen_room make_room(int index, std::vector<std::uint16_t>& floor_data,
+                   std::vector<int>& door_entry) {
     const room_plan& p = plans[index];
     const room_layout layout = layout_of(index);
     gen_room room;
@@ -412,12 +451,14 @@ gen_room make_room(int index, std::vector<std::uint16_t>& floor_data, std::vecto
     room.x_sectors = u16(p.nx);
     room.z_sectors = u16(p.nz);
     room.room_colour = {48, 48, 48, 0};
-    if (index == water_room) room.flags = 1;
-    if (index == flipped_room) room.trc_alternate_room = flip_room;
+    if (index == water_room)
+        room.flags = 1;
+    if (index == flipped_room)
+        room.trc_alternate_room = flip_room;
 
     std::vector<layer_builder> layers(static_cast<std::size_t>(p.layers));
     layer_builder& walls = layers.front();
-    layer_builder& tops = layers.back();  // the ceiling's layer
+    layer_builder& tops = layers.back(); // the ceiling's layer
     const int lintel = quad_texture(0, lintel_texture);
     constexpr int dirs[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
     for (int lx = 1; lx + 1 < p.nx; ++lx) {
@@ -434,23 +475,27 @@ gen_room make_room(int index, std::vector<std::uint16_t>& floor_data, std::vecto
             tops.add(level_quad(x0, z0, x1, z1, p.ceiling, false), quad_texture(1, index));
             for (const auto& [dx, dz] : dirs) {
                 const int beyond = layout.kind(lx + dx, lz + dz);
-                if (beyond == -2) continue;
+                if (beyond == -2)
+                    continue;
                 const int at = dx > 0 ? x1 : dx < 0 ? x0 : dz > 0 ? z1 : z0;
                 const int from = dx != 0 ? z0 : x0, to = dx != 0 ? z1 : x1;
                 if (beyond == -1)
-                    walls.add(upright(dx, dz, at, from, to, floor_y, p.ceiling), wall_texture(dx, dz));
+                    walls.add(upright(dx, dz, at, from, to, floor_y, p.ceiling),
+                              wall_texture(dx, dz));
                 else if (p.ceiling < door_top)
                     tops.add(upright(dx, dz, at, from, to, door_top, p.ceiling), lintel);
             }
         }
     }
-    for (const layer_builder& b : layers) room.layers.push_back(b.finish(p));
+    for (const layer_builder& b : layers)
+        room.layers.push_back(b.finish(p));
 
     // Portals, one per opening, and the floor data of its door sectors.
     for (const door& d : doors) {
-        if (d.a != index && d.b != index) continue;
+        if (d.a != index && d.b != index)
+            continue;
         const int other = d.a == index ? d.b : d.a;
-        const int toward = d.a == index ? 1 : -1;  // the room looks along +x / +z into the opening
+        const int toward = d.a == index ? 1 : -1; // the room looks along +x / +z into the opening
         const int dx = d.on_x ? toward : 0, dz = d.on_x ? 0 : toward;
         const int at = d.line * sector - (d.on_x ? room.pos_x : room.pos_z);
         const int base = d.on_x ? room.pos_z : room.pos_x;
@@ -458,7 +503,7 @@ gen_room make_room(int index, std::vector<std::uint16_t>& floor_data, std::vecto
             other, {-dx, 0, -dz},
             upright(dx, dz, at, d.from * sector - base, d.to * sector - base, floor_y, door_top)));
         door_entry[static_cast<std::size_t>(other)] = static_cast<int>(floor_data.size());
-        floor_data.push_back(0x8001);  // a portal, the last function of the list
+        floor_data.push_back(0x8001); // a portal, the last function of the list
         floor_data.push_back(u16(other));
     }
 
@@ -470,15 +515,21 @@ gen_room make_room(int index, std::vector<std::uint16_t>& floor_data, std::vecto
             else if (k == -1)
                 room.sectors.push_back(sector_record(0, no_box, -127 * 256, -127 * 256));
             else
-                room.sectors.push_back(sector_record(door_entry[static_cast<std::size_t>(k)], no_box, floor_y, door_top));
+                room.sectors.push_back(sector_record(door_entry[static_cast<std::size_t>(k)],
+                                                     no_box, floor_y, door_top));
         }
     }
 
     const vec middle = sector_middle(index, p.nx / 2, p.nz / 2);
-    room.lights.push_back(light_record({middle.x, p.ceiling + 256, middle.z}, {1.0f, 0.9f, 0.75f}, 4096.0f));
-    if (index == 0) room.lights.push_back(light_record({sector + 512, -1024, sector + 512}, {0.5f, 0.6f, 1.0f}, 2048.0f));
-    if (index == 0) room.static_instances.push_back(static_instance(sector_middle(0, 4, 4), 0x2000, 0));
-    if (index == 2) room.static_instances.push_back(static_instance(sector_middle(2, 1, 4), 0, 1));
+    room.lights.push_back(
+        light_record({middle.x, p.ceiling + 256, middle.z}, {1.0f, 0.9f, 0.75f}, 4096.0f));
+    if (index == 0)
+        room.lights.push_back(
+            light_record({sector + 512, -1024, sector + 512}, {0.5f, 0.6f, 1.0f}, 2048.0f));
+    if (index == 0)
+        room.static_instances.push_back(static_instance(sector_middle(0, 4, 4), 0x2000, 0));
+    if (index == 2)
+        room.static_instances.push_back(static_instance(sector_middle(2, 1, 4), 0, 1));
     return room;
 }
 
@@ -486,7 +537,7 @@ gen_room make_room(int index, std::vector<std::uint16_t>& floor_data, std::vecto
 
 struct mesh_builder {
     vertex_table vertices;
-    std::vector<std::array<std::uint16_t, 5>> rectangles;  // corners, texture
+    std::vector<std::array<std::uint16_t, 5>> rectangles; // corners, texture
     std::vector<std::array<std::uint16_t, 4>> triangles;
 
     void add(const quad& q, int texture) {
@@ -497,7 +548,8 @@ struct mesh_builder {
     }
     void add(vec c0, vec c1, vec c2, int texture) {
         const vec n = normal_of(c0, c1, c2);
-        triangles.push_back({vertices.add(c0, n), vertices.add(c1, n), vertices.add(c2, n), u16(texture)});
+        triangles.push_back(
+            {vertices.add(c0, n), vertices.add(c1, n), vertices.add(c2, n), u16(texture)});
     }
 
     /// Appends the mesh: centre, radius, vertices, normals, rectangles and triangles.
@@ -511,24 +563,28 @@ struct mesh_builder {
         double radius = 0;
         for (const vec& v : vertices.positions) {
             const vec d = v - centre;
-            radius = std::max(radius, std::sqrt(1.0 * d.x * d.x + 1.0 * d.y * d.y + 1.0 * d.z * d.z));
+            radius =
+                std::max(radius, std::sqrt(1.0 * d.x * d.x + 1.0 * d.y * d.y + 1.0 * d.z * d.z));
         }
         const auto r = static_cast<std::uint32_t>(std::ceil(radius));
-        for (int v : {centre.x, centre.y, centre.z}) data.push_back(u16(v));
+        for (int v : {centre.x, centre.y, centre.z})
+            data.push_back(u16(v));
         data.push_back(u16(static_cast<int>(r & 0xFFFF)));
         data.push_back(u16(static_cast<int>(r >> 16)));
         data.push_back(u16(static_cast<int>(vertices.positions.size())));
         for (const vec& v : vertices.positions)
-            for (int c : {v.x, v.y, v.z}) data.push_back(u16(c));
+            for (int c : {v.x, v.y, v.z})
+                data.push_back(u16(c));
         data.push_back(u16(static_cast<int>(vertices.normals.size())));
         for (const vec& n : vertices.normals) {
             const double length = std::sqrt(1.0 * n.x * n.x + 1.0 * n.y * n.y + 1.0 * n.z * n.z);
-            for (int c : {n.x, n.y, n.z}) data.push_back(u16(static_cast<int>(std::lround(c * 16384 / length))));
+            for (int c : {n.x, n.y, n.z})
+                data.push_back(u16(static_cast<int>(std::lround(c * 16384 / length))));
         }
         data.push_back(u16(static_cast<int>(rectangles.size())));
         for (const auto& f : rectangles) {
             data.insert(data.end(), f.begin(), f.end());
-            data.push_back(0);  // effects
+            data.push_back(0); // effects
         }
         data.push_back(u16(static_cast<int>(triangles.size())));
         for (const auto& f : triangles) {
@@ -564,24 +620,28 @@ mesh_builder pyramid_mesh(int half, int h, int base_texture, int side_texture) {
 
 // ---- Animations ----------------------------------------------------------------------------
 
-gen_record animation(int frame_offset, int frame_size, int state, int first_frame, int last_frame, int next,
-                     int next_frame, int state_changes, int first_state_change, int commands, int first_command,
-                     int frame_rate = 1) {
+gen_record animation(int frame_offset, int frame_size, int state, int first_frame, int last_frame,
+                     int next, int next_frame, int state_changes, int first_state_change,
+                     int commands, int first_command, int frame_rate = 1) {
     byte_writer w;
     w.u32(static_cast<std::uint32_t>(frame_offset));
     w.u8(u8(frame_rate));
     w.u8(u8(frame_size));
     w.u16(u16(state));
-    w.fill(16, 0);  // speeds and accelerations
-    for (int v : {first_frame, last_frame, next, next_frame, state_changes, first_state_change, commands, first_command})
+    w.fill(16, 0); // speeds and accelerations
+    for (int v : {first_frame, last_frame, next, next_frame, state_changes, first_state_change,
+                  commands, first_command})
         w.u16(u16(v));
     return w.take();
 }
 
 /// A key frame: bounding box, offset, then each mesh's rotation (y only, 1024 a full turn).
-void key_frame(std::vector<std::int16_t>& frames, std::array<int, 6> box, std::initializer_list<int> y_rotations) {
-    for (int v : box) frames.push_back(i16(v));
-    for (int i = 0; i < 3; ++i) frames.push_back(0);
+void key_frame(std::vector<std::int16_t>& frames, std::array<int, 6> box,
+               std::initializer_list<int> y_rotations) {
+    for (int v : box)
+        frames.push_back(i16(v));
+    for (int i = 0; i < 3; ++i)
+        frames.push_back(0);
     for (int y : y_rotations) {
         frames.push_back(i16(y >> 6));
         frames.push_back(i16((y & 0x3F) << 10));
@@ -593,20 +653,25 @@ void key_frame(std::vector<std::int16_t>& frames, std::array<int, 6> box, std::i
 void lever_frame(std::vector<std::int16_t>& frames, std::array<int, 3> offset,
                  std::initializer_list<std::initializer_list<int>> rotations, std::size_t size) {
     const std::size_t start = frames.size();
-    for (int v : {-192, 192, -768, 0, -192, 192}) frames.push_back(i16(v));
-    for (int v : offset) frames.push_back(i16(v));
+    for (int v : {-192, 192, -768, 0, -192, 192})
+        frames.push_back(i16(v));
+    for (int v : offset)
+        frames.push_back(i16(v));
     for (const auto& words : rotations)
-        for (int w : words) frames.push_back(i16(w));
+        for (int w : words)
+            frames.push_back(i16(w));
     frames.resize(start + size, 0);
 }
 
 gen_record words_record(std::initializer_list<int> words) {
     byte_writer w;
-    for (int v : words) w.u16(u16(v));
+    for (int v : words)
+        w.u16(u16(v));
     return w.take();
 }
 
-gen_record moveable(int id, int meshes, int first_mesh, int first_tree_word, int frame_offset, int anim) {
+gen_record moveable(int id, int meshes, int first_mesh, int first_tree_word, int frame_offset,
+                    int anim) {
     byte_writer w;
     w.u32(static_cast<std::uint32_t>(id));
     w.u16(u16(meshes));
@@ -623,7 +688,8 @@ gen_record static_mesh(int id, int mesh, std::array<int, 6> box) {
     w.u32(static_cast<std::uint32_t>(id));
     w.u16(u16(mesh));
     for (int i = 0; i < 2; ++i)
-        for (int v : box) w.i16(i16(v));
+        for (int v : box)
+            w.i16(i16(v));
     w.u16(2);
     return w.take();
 }
@@ -634,9 +700,10 @@ gen_record item(int id, int room, vec at, int angle) {
     byte_writer w;
     w.i16(i16(id));
     w.i16(i16(room));
-    for (int v : {at.x, at.y, at.z}) w.i32(v);
+    for (int v : {at.x, at.y, at.z})
+        w.i32(v);
     w.i16(i16(angle));
-    w.i16(-1);  // intensity
+    w.i16(-1); // intensity
     w.i16(0);
     w.u16(0);
     return w.take();
@@ -659,8 +726,8 @@ std::vector<std::uint8_t> beep(int rate, int bits, int hz, int count) {
     w.u32(chunk_name("WAVE"));
     w.u32(chunk_name("fmt "));
     w.u32(16);
-    w.u16(1);  // PCM
-    w.u16(1);  // mono
+    w.u16(1); // PCM
+    w.u16(1); // mono
     w.u32(static_cast<std::uint32_t>(rate));
     w.u32(static_cast<std::uint32_t>(rate * bytes_per_sample));
     w.u16(u16(bytes_per_sample));
@@ -673,7 +740,8 @@ std::vector<std::uint8_t> beep(int rate, int bits, int hz, int count) {
         const long long phase = 1LL * i * hz * 65536 / rate % 65536, h = 32768;
         const long long t = phase % h, q = t * (h - t);
         long long s = 16 * q * 32767 / (5 * h * h - 4 * q);
-        if (phase >= h) s = -s;
+        if (phase >= h)
+            s = -s;
         constexpr int rise = 200;
         s = i < rise ? s * i / rise : s * (count - i) / (count - rise);
         s = s * 7 / 10;
@@ -685,15 +753,17 @@ std::vector<std::uint8_t> beep(int rate, int bits, int hz, int count) {
     return w.take();
 }
 
-}  // namespace
+} // namespace
 
 gen_level bundled_example_level() {
     gen_level lv;
     lv.version = version_trc;
 
     std::vector<picture> pages, misc;
-    for (int i = 0; i < main_pages; ++i) pages.push_back(labelled_page('P', i));
-    for (int i = 0; i < misc_pages; ++i) misc.push_back(labelled_page('M', i));
+    for (int i = 0; i < main_pages; ++i)
+        pages.push_back(labelled_page('P', i));
+    for (int i = 0; i < misc_pages; ++i)
+        misc.push_back(labelled_page('M', i));
     lv.num_room_textiles = room_pages;
     lv.num_object_textiles = object_pages;
     lv.num_bump_textiles = 0;
@@ -713,16 +783,19 @@ gen_level bundled_example_level() {
         const room_plan& p = plans[i];
         std::vector<int> next;
         for (const door& d : doors)
-            if (d.a == i || d.b == i) next.push_back(d.a == i ? d.b : d.a);
+            if (d.a == i || d.b == i)
+                next.push_back(d.a == i ? d.b : d.a);
         byte_writer w;
-        for (int v : {p.z0 + 1, p.z0 + p.nz - 1, p.x0 + 1, p.x0 + p.nx - 1}) w.u8(u8(v));
+        for (int v : {p.z0 + 1, p.z0 + p.nz - 1, p.x0 + 1, p.x0 + p.nx - 1})
+            w.u8(u8(v));
         w.i16(i16(floor_y));
         w.u16(u16(static_cast<int>(lv.overlaps.size())));
         lv.boxes.push_back(w.take());
         for (std::size_t k = 0; k < next.size(); ++k)
             lv.overlaps.push_back(u16(next[k] | (k + 1 == next.size() ? 0x8000 : 0)));
     }
-    for (auto& zone : lv.zones) zone.assign(lv.boxes.size(), 1);
+    for (auto& zone : lv.zones)
+        zone.assign(lv.boxes.size(), 1);
 
     // Meshes: 0 a crate with digits 0-5 on its faces, 1 a small cube, 2 a pyramid, 3 a body,
     // 4 a head, and the lever's 5 base, 6 arm, 7 knob and 8 flag.
@@ -732,14 +805,16 @@ gen_level bundled_example_level() {
         box_mesh(64, 128, 64, {object(8), object(8), object(8), object(8), object(8), object(8)}),
         pyramid_mesh(256, 512, object(11), apex_triangle),
         box_mesh(128, 512, 96, {object(9), object(9), object(9), object(9), object(9), object(9)}),
-        box_mesh(96, 192, 96, {object(10), object(10), object(10), object(10), object(10), object(7)}),
+        box_mesh(96, 192, 96,
+                 {object(10), object(10), object(10), object(10), object(10), object(7)}),
         box_mesh(192, 128, 192, {object(3), object(3), object(6), object(6), object(6), object(6)}),
         box_mesh(32, 512, 32, {object(9), object(9), object(9), object(9), object(9), object(9)}),
         box_mesh(64, 128, 64, {object(5), object(5), object(5), object(5), object(5), object(5)}),
         box_mesh(128, 96, 16, {object(4), object(4), object(4), object(4), object(2), object(2)}),
     };
     for (const mesh_builder& m : meshes) {
-        if (lv.mesh_data.size() % 2 != 0) lv.mesh_data.push_back(0);  // each mesh on a 4-byte boundary
+        if (lv.mesh_data.size() % 2 != 0)
+            lv.mesh_data.push_back(0); // each mesh on a 4-byte boundary
         lv.mesh_pointers.push_back(static_cast<std::int32_t>(lv.mesh_data.size() * 2));
         m.write(lv.mesh_data);
     }
@@ -761,12 +836,17 @@ gen_level bundled_example_level() {
     constexpr std::size_t lever_size = 9 + 2 * 4;
     const int pull_at = static_cast<int>(lv.frames.size()) * 2;
     for (int k = 0; k < 3; ++k)
-        lever_frame(lv.frames, {0, 0, 0}, {{0x8000}, {0x4000 | (4096 - 256 * k)}, {0, 0}, {0xC000 | 128 * k}}, lever_size);
+        lever_frame(lv.frames, {0, 0, 0},
+                    {{0x8000}, {0x4000 | (4096 - 256 * k)}, {0, 0}, {0xC000 | 128 * k}},
+                    lever_size);
     const int swing_at = static_cast<int>(lv.frames.size()) * 2;
     for (int k = 0; k < 4; ++k) {
-        const int x = 16 * k, y = 64 * k, z = 1024 - 8 * k;  // 1024ths of a turn
+        const int x = 16 * k, y = 64 * k, z = 1024 - 8 * k; // 1024ths of a turn
         lever_frame(lv.frames, {0, -64 * k, 32 * k},
-                    {{x << 4 | y >> 6, (y & 0x3F) << 10 | (z & 0x3FF)}, {0x4000 | 3800}, {0x8000 | 1024 * k}, {0, 0}},
+                    {{x << 4 | y >> 6, (y & 0x3F) << 10 | (z & 0x3FF)},
+                     {0x4000 | 3800},
+                     {0x8000 | 1024 * k},
+                     {0, 0}},
                     lever_size);
     }
     lv.animations = {
@@ -778,7 +858,7 @@ gen_level bundled_example_level() {
     };
     lv.state_changes = {words_record({2, 1, 0}), words_record({1, 1, 1})};
     lv.anim_dispatches = {words_record({0, 1, 1, 2}), words_record({2, 3, 0, 0})};
-    lv.anim_commands = {5, 0, 1};  // play sound 1 at frame 0
+    lv.anim_commands = {5, 0, 1}; // play sound 1 at frame 0
     lv.moveables = {moveable(0, 2, 3, 0, 0, 0), moveable(1, 1, 0, 0, 2 * 4 * figure_frame, 2),
                     moveable(2, 1, 1, 0, 0, 0xFFFF), moveable(4, 4, 5, 4, pull_at, 3)};
     lv.static_meshes = {static_mesh(0, 2, {-256, 256, -512, 0, -256, 256}),
@@ -795,7 +875,8 @@ gen_level bundled_example_level() {
         w.u16(u16((cell_side - 1) * 256 + 255));
         // The sprite's pixel rectangle in its page: left, top, right, bottom.
         const int x = cell % 4 * cell_side, y = cell / 4 * cell_side;
-        for (int v : {x, y, x + cell_side - 1, y + cell_side - 1}) w.i16(i16(v));
+        for (int v : {x, y, x + cell_side - 1, y + cell_side - 1})
+            w.i16(i16(v));
         lv.sprite_textures.push_back(w.take());
     }
     {
@@ -812,16 +893,18 @@ gen_level bundled_example_level() {
 
     // The figure in room 0 facing north; crates in rooms 1 and 3, the small cube in room 2, a
     // sprite in room 3.
-    lv.items = {item(0, 0, sector_middle(0, 2, 2), 0), item(1, 1, sector_middle(1, 3, 2), 0x4000),
-                item(2, 2, sector_middle(2, 2, 3), 0), item(1, 3, sector_middle(3, 3, 3), 0),
-                item(3, 3, sector_middle(3, 1, 2), 0), item(4, 1, sector_middle(1, 1, 1), 0x8000),
-                item(4, 3, sector_middle(3, 2, 1), 0x2000)};
+    lv.items = {
+        item(0, 0, sector_middle(0, 2, 2), 0),     item(1, 1, sector_middle(1, 3, 2), 0x4000),
+        item(2, 2, sector_middle(2, 2, 3), 0),     item(1, 3, sector_middle(3, 3, 3), 0),
+        item(3, 3, sector_middle(3, 1, 2), 0),     item(4, 1, sector_middle(1, 1, 1), 0x8000),
+        item(4, 3, sector_middle(3, 2, 1), 0x2000)};
     {
         byte_writer w;
         w.i16(5);
         w.i16(1);
         const vec at = sector_middle(1, 2, 2);
-        for (int v : {at.x, at.y, at.z}) w.i32(v);
+        for (int v : {at.x, at.y, at.z})
+            w.i32(v);
         w.i16(0);
         w.u16(0);
         w.i32(0);
@@ -830,21 +913,24 @@ gen_level bundled_example_level() {
     {
         byte_writer w;
         const vec at = sector_middle(2, 3, 1);
-        for (int v : {at.x, -1536, at.z}) w.i32(v);
+        for (int v : {at.x, -1536, at.z})
+            w.i32(v);
         w.i16(2);
         w.u16(0);
         lv.cameras.push_back(w.take());
     }
     // A flyby through rooms 0, 1 and 3, looking at the figure.
     const vec figure = sector_middle(0, 2, 2);
-    const std::pair<int, vec> flyby[] = {{0, sector_middle(0, 1, 4)}, {1, sector_middle(1, 2, 2)}, {3, sector_middle(3, 2, 3)}};
+    const std::pair<int, vec> flyby[] = {
+        {0, sector_middle(0, 1, 4)}, {1, sector_middle(1, 2, 2)}, {3, sector_middle(3, 2, 3)}};
     for (std::size_t k = 0; k < std::size(flyby); ++k) {
         byte_writer w;
         const auto& [room, at] = flyby[k];
-        for (int v : {at.x, -1024, at.z, figure.x, -512, figure.z}) w.i32(v);
+        for (int v : {at.x, -1024, at.z, figure.x, -512, figure.z})
+            w.i32(v);
         w.u8(0);
         w.u8(u8(static_cast<int>(k)));
-        w.u16(80 * 182);  // field of view
+        w.u16(80 * 182); // field of view
         w.i16(0);
         w.u16(0);
         w.u16(2048);
@@ -855,7 +941,8 @@ gen_level bundled_example_level() {
     for (const auto& [room, sound] : {std::pair{0, 0}, std::pair{3, 2}}) {
         byte_writer w;
         const vec at = sector_middle(room, 2, 2);
-        for (int v : {at.x, -512, at.z}) w.i32(v);
+        for (int v : {at.x, -512, at.z})
+            w.i32(v);
         w.u16(u16(sound));
         w.u16(0);
         lv.sound_sources.push_back(w.take());
@@ -870,9 +957,9 @@ gen_level bundled_example_level() {
     }
     lv.sample_infos = {words_record({0, 200, 10, 1 << 2}), words_record({1, 200, 10, 1 << 2}),
                        words_record({2, 160, 16, 1 << 2}), words_record({3, 220, 8, 2 << 2})};
-    const std::vector<std::uint8_t> samples[] = {beep(22050, 16, 440, 4410), beep(22050, 16, 660, 3300),
-                                                 beep(22050, 16, 880, 2206), beep(11025, 8, 330, 2204),
-                                                 beep(11025, 8, 523, 1654)};
+    const std::vector<std::uint8_t> samples[] = {
+        beep(22050, 16, 440, 4410), beep(22050, 16, 660, 3300), beep(22050, 16, 880, 2206),
+        beep(11025, 8, 330, 2204), beep(11025, 8, 523, 1654)};
     byte_writer sample_list;
     sample_list.u32(static_cast<std::uint32_t>(std::size(samples)));
     for (const auto& wave : samples) {
@@ -885,4 +972,4 @@ gen_level bundled_example_level() {
     return lv;
 }
 
-}  // namespace levelgen
+} // namespace levelgen

@@ -14,7 +14,8 @@ void byte_writer::u16(std::uint16_t v) {
 }
 
 void byte_writer::u32(std::uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8) out_.push_back(static_cast<std::uint8_t>(v >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out_.push_back(static_cast<std::uint8_t>(v >> shift));
 }
 
 void byte_writer::f32(float v) { u32(std::bit_cast<std::uint32_t>(v)); }
@@ -38,7 +39,8 @@ std::vector<std::uint8_t> zlib_compress(std::span<const std::uint8_t> raw) {
 
 std::vector<std::uint8_t> zlib_inflate(std::span<const std::uint8_t> stream) {
     z_stream z{};
-    if (inflateInit(&z) != Z_OK) throw std::runtime_error("zlib inflate init failed");
+    if (inflateInit(&z) != Z_OK)
+        throw std::runtime_error("zlib inflate init failed");
     std::vector<std::uint8_t> out;
     std::uint8_t buf[16384];
     z.next_in = const_cast<Bytef*>(stream.data());
@@ -48,13 +50,16 @@ std::vector<std::uint8_t> zlib_inflate(std::span<const std::uint8_t> stream) {
         z.next_out = buf;
         z.avail_out = sizeof buf;
         rc = inflate(&z, Z_NO_FLUSH);
-        if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR) break;
+        if (rc != Z_STREAM_END && rc != Z_OK && rc != Z_BUF_ERROR)
+            break;
         const std::size_t produced = sizeof buf - z.avail_out;
         out.insert(out.end(), buf, buf + produced);
-        if (rc == Z_BUF_ERROR && produced == 0) break;  // input exhausted before the end
+        if (rc == Z_BUF_ERROR && produced == 0)
+            break; // input exhausted before the end
     }
     inflateEnd(&z);
-    if (rc != Z_STREAM_END) throw std::runtime_error("damaged zlib stream");
+    if (rc != Z_STREAM_END)
+        throw std::runtime_error("damaged zlib stream");
     return out;
 }
 
@@ -81,11 +86,13 @@ std::uint16_t get_u16(std::span<const std::uint8_t> b, std::size_t at) {
 
 std::uint32_t get_u32(std::span<const std::uint8_t> b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-           static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+           static_cast<std::uint32_t>(b[at + 2]) << 16 |
+           static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 void put_u32(std::span<std::uint8_t> b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-}  // namespace levelgen
+} // namespace levelgen

@@ -10,8 +10,9 @@ namespace levelgen {
 namespace {
 
 class rng {
-public:
-    explicit rng(std::uint64_t seed) : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
+  public:
+    explicit rng(std::uint64_t seed)
+        : state_(seed * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull) {}
 
     std::uint32_t next() {
         std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
@@ -20,11 +21,13 @@ public:
         return static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
     }
     std::uint32_t below(std::uint32_t n) { return next() % n; }
-    std::size_t count(std::size_t lo, std::size_t spread) { return lo + below(static_cast<std::uint32_t>(spread)); }
+    std::size_t count(std::size_t lo, std::size_t spread) {
+        return lo + below(static_cast<std::uint32_t>(spread));
+    }
     std::uint8_t byte() { return static_cast<std::uint8_t>(next()); }
     std::uint16_t word() { return static_cast<std::uint16_t>(next()); }
 
-private:
+  private:
     std::uint64_t state_;
 };
 
@@ -39,7 +42,8 @@ void draw_trc_header_words(gen_room& room, rng& r) {
         *word = r.next();
     }
     room.trc_extra_word = r.word();
-    for (auto& b : room.trc_extra_block) b = r.byte();
+    for (auto& b : room.trc_extra_block)
+        b = r.byte();
 }
 
 /// The layer's bounds from its vertices, then its kept header words drawn from r.
@@ -67,7 +71,8 @@ void finish_layer_header(gen_layer& layer, rng& r) {
 
 template <class T> std::vector<T> words(rng& r, std::size_t n) {
     std::vector<T> out(n);
-    for (auto& v : out) v = static_cast<T>(r.next());
+    for (auto& v : out)
+        v = static_cast<T>(r.next());
     return out;
 }
 
@@ -79,7 +84,9 @@ gen_records recs(rng& r, std::size_t lo, std::size_t spread, std::size_t size) {
 
 /// Clears record bytes [from, to) that the version's files do not carry.
 void clear_bytes(gen_records& recs, std::size_t from, std::size_t to) {
-    for (auto& rec : recs) std::fill(rec.begin() + static_cast<std::ptrdiff_t>(from), rec.begin() + static_cast<std::ptrdiff_t>(to), 0);
+    for (auto& rec : recs)
+        std::fill(rec.begin() + static_cast<std::ptrdiff_t>(from),
+                  rec.begin() + static_cast<std::ptrdiff_t>(to), 0);
 }
 
 std::size_t room_light_size(int version) {
@@ -116,11 +123,13 @@ gen_room make_tr4_room(rng& r, std::size_t index, int version) {
                 room.triangles.push_back({{at(0, 0), at(1, 0), at(1, 1)}, u16(r.below(128))});
                 room.triangles.push_back({{at(0, 0), at(1, 1), at(0, 1)}, u16(r.below(128))});
             } else {
-                room.rectangles.push_back({{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, u16(r.below(128))});
+                room.rectangles.push_back(
+                    {{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, u16(r.below(128))});
             }
         }
     }
-    if (index % 2 == 1) room.triangles.push_back({{at(cols, 0), at(cols, 1), at(cols - 1, 1)}, u16(r.below(128))});
+    if (index % 2 == 1)
+        room.triangles.push_back({{at(cols, 0), at(cols, 1), at(cols - 1, 1)}, u16(r.below(128))});
 
     room.sprites = recs(r, 0, 3, 4);
     room.portals = pattern_records(index == 0 ? 2 : 1, 32, r.next());
@@ -128,13 +137,16 @@ gen_room make_tr4_room(rng& r, std::size_t index, int version) {
     room.x_sectors = u16(cols + 2);
     room.sectors = pattern_records(std::size_t{room.z_sectors} * room.x_sectors, 8, r.next());
     room.ambient = r.word();
-    if (version >= 3) room.ambient_2 = r.word();
-    if (version == 3 || version == 4) room.ambient_3 = r.word();
+    if (version >= 3)
+        room.ambient_2 = r.word();
+    if (version == 3 || version == 4)
+        room.ambient_3 = r.word();
     room.lights = recs(r, 1, 3, room_light_size(version));
     room.static_instances = recs(r, 1, 2, legacy ? 18 : 20);
     room.alternate_room = static_cast<std::int16_t>(index == 1 ? 2 : -1);
     room.flags = u16(r.below(4) | (index % 2) << 6);
-    if (version >= 5) room.tail_bytes = {r.byte(), r.byte(), r.byte()};
+    if (version >= 5)
+        room.tail_bytes = {r.byte(), r.byte(), r.byte()};
     return room;
 }
 
@@ -154,7 +166,9 @@ gen_room make_trc_room(rng& r, std::size_t index) {
     room.y_top = -2560 - 256 * static_cast<std::int32_t>(r.below(3));
     room.y_bottom = 256 * static_cast<std::int32_t>(r.below(2));
 
-    auto height = [&](int gi, int j) { return -256 * ((gi * 3 + j * 5 + static_cast<int>(index)) % 4); };
+    auto height = [&](int gi, int j) {
+        return -256 * ((gi * 3 + j * 5 + static_cast<int>(index)) % 4);
+    };
     auto at = [&](int i, int j) { return u16(j * (cols + 1) + i); };
     const std::uint16_t dup = u16((cols + 1) * (rows + 1));
 
@@ -164,7 +178,7 @@ gen_room make_trc_room(rng& r, std::size_t index) {
         auto vertex = [&](int gi, int j, float f) {
             gen_layer_vertex v;
             v.x = static_cast<float>(gi * 1024) + f;
-            v.y = static_cast<float>(height(gi, j)) - f;  // heights are <= 0: truncation keeps them
+            v.y = static_cast<float>(height(gi, j)) - f; // heights are <= 0: truncation keeps them
             v.z = static_cast<float>(j * 1024) + f;
             v.extra = {r.next() & 0xFFFFu, u16(k), static_cast<std::uint32_t>(index)};
             v.b = u8(40 + gi * 24);
@@ -174,22 +188,28 @@ gen_room make_trc_room(rng& r, std::size_t index) {
             return v;
         };
         for (int j = 0; j <= rows; ++j)
-            for (int i = 0; i <= cols; ++i) layer.vertices.push_back(vertex(k * cols + i, j, frac));
-        layer.vertices.push_back(vertex(k * cols, 0, 0.75f));  // same position as vertex 0
+            for (int i = 0; i <= cols; ++i)
+                layer.vertices.push_back(vertex(k * cols + i, j, frac));
+        layer.vertices.push_back(vertex(k * cols, 0, 0.75f)); // same position as vertex 0
 
         for (int j = 0; j < rows; ++j) {
             for (int i = 0; i < cols; ++i) {
                 if (i == 0 && j == 0) {
-                    layer.triangles.push_back({{at(0, 0), at(1, 0), at(1, 1)}, u16(r.below(256)), r.word()});
-                    layer.triangles.push_back({{dup, at(1, 1), at(0, 1)}, u16(r.below(256)), r.word()});
+                    layer.triangles.push_back(
+                        {{at(0, 0), at(1, 0), at(1, 1)}, u16(r.below(256)), r.word()});
+                    layer.triangles.push_back(
+                        {{dup, at(1, 1), at(0, 1)}, u16(r.below(256)), r.word()});
                 } else {
                     layer.rectangles.push_back(
-                        {{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, u16(r.below(256)), r.word()});
+                        {{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)},
+                         u16(r.below(256)),
+                         r.word()});
                 }
             }
         }
         if (k == 0 && index % 2 == 0)
-            layer.triangles.push_back({{at(cols, 0), at(cols, 1), at(cols - 1, 1)}, u16(r.below(256)), r.word()});
+            layer.triangles.push_back(
+                {{at(cols, 0), at(cols, 1), at(cols - 1, 1)}, u16(r.below(256)), r.word()});
 
         finish_layer_header(layer, r);
         room.layers.push_back(std::move(layer));
@@ -208,18 +228,21 @@ gen_room make_trc_room(rng& r, std::size_t index) {
     return room;
 }
 
-}  // namespace
+} // namespace
 
 gen_records pattern_records(std::size_t count, std::size_t size, std::uint32_t seed) {
     rng r(seed);
     const std::uint32_t base = r.next();
     gen_records out(count, gen_record(size));
     for (std::size_t i = 0; i < count; ++i) {
-        for (auto& b : out[i]) b = r.byte();
+        for (auto& b : out[i])
+            b = r.byte();
         // Distinct leading word, so that no two records are alike.
         const std::uint32_t tag = base + static_cast<std::uint32_t>(i);
-        if (size >= 1) out[i][0] = u8(tag);
-        if (size >= 2) out[i][1] = u8(tag >> 8);
+        if (size >= 1)
+            out[i][0] = u8(tag);
+        if (size >= 2)
+            out[i][1] = u8(tag >> 8);
     }
     return out;
 }
@@ -227,11 +250,13 @@ gen_records pattern_records(std::size_t count, std::size_t size, std::uint32_t s
 std::vector<std::uint8_t> pattern_bytes(std::size_t size, std::uint32_t seed) {
     rng r(seed);
     std::vector<std::uint8_t> out(size);
-    for (auto& b : out) b = r.byte();
+    for (auto& b : out)
+        b = r.byte();
     return out;
 }
 
-std::vector<std::uint8_t> textile_pixels(std::uint32_t count, int bytes_per_texel, std::uint32_t seed) {
+std::vector<std::uint8_t> textile_pixels(std::uint32_t count, int bytes_per_texel,
+                                         std::uint32_t seed) {
     std::vector<std::uint8_t> out;
     out.reserve(std::size_t{count} * 65536 * static_cast<std::size_t>(bytes_per_texel));
     for (std::uint32_t t = 0; t < count; ++t) {
@@ -239,7 +264,9 @@ std::vector<std::uint8_t> textile_pixels(std::uint32_t count, int bytes_per_texe
             for (std::uint32_t x = 0; x < 256; ++x) {
                 const bool tile = (((x >> 5) ^ (y >> 5) ^ t) & 1) != 0;
                 switch (bytes_per_texel) {
-                case 1: out.push_back(u8((x >> 2) + (y >> 2) + t * 16 + seed + (tile ? 0x80 : 0))); break;
+                case 1:
+                    out.push_back(u8((x >> 2) + (y >> 2) + t * 16 + seed + (tile ? 0x80 : 0)));
+                    break;
                 case 2: {
                     const std::uint32_t c = 0x8000u | (tile ? 26u : 6u) << 10 | (y >> 3) << 5 |
                                             (((x >> 3) + t + seed) & 31);
@@ -264,9 +291,12 @@ void set_textiles(gen_level& level, std::uint32_t count, std::uint32_t seed) {
     level.textiles8.clear();
     level.textiles16.clear();
     level.textiles32.clear();
-    if (level.version <= 5) level.textiles8 = textile_pixels(count, 1, seed);
-    if (level.version >= 3) level.textiles16 = textile_pixels(count, 2, seed);
-    if (level.version >= version_tr4) level.textiles32 = textile_pixels(count, 4, seed);
+    if (level.version <= 5)
+        level.textiles8 = textile_pixels(count, 1, seed);
+    if (level.version >= 3)
+        level.textiles16 = textile_pixels(count, 2, seed);
+    if (level.version >= version_tr4)
+        level.textiles32 = textile_pixels(count, 4, seed);
 }
 
 std::vector<std::uint8_t> sample_bytes(std::size_t size, std::uint32_t seed) {
@@ -276,9 +306,11 @@ std::vector<std::uint8_t> sample_bytes(std::size_t size, std::uint32_t seed) {
         const std::size_t seg = i / segment;
         const std::uint32_t period = 16 + static_cast<std::uint32_t>((seg * 7 + seed) % 48);
         const std::uint32_t phase = static_cast<std::uint32_t>(i % period);
-        const int tri = static_cast<int>(phase < period / 2 ? phase : period - phase);  // 0 .. period/2
-        const int amp = 100 - static_cast<int>((i % segment) * 90 / segment);         // decaying envelope
-        out[i] = u8(128 + (tri * 4 - static_cast<int>(period)) * amp / static_cast<int>(period) / 2);
+        const int tri =
+            static_cast<int>(phase < period / 2 ? phase : period - phase);    // 0 .. period/2
+        const int amp = 100 - static_cast<int>((i % segment) * 90 / segment); // decaying envelope
+        out[i] =
+            u8(128 + (tri * 4 - static_cast<int>(period)) * amp / static_cast<int>(period) / 2);
     }
     return out;
 }
@@ -315,11 +347,13 @@ gen_level make_example_level(int version, std::uint32_t seed) {
         }
         lv.light_map.resize(8192);
         for (std::size_t i = 0; i < lv.light_map.size(); ++i)
-            lv.light_map[i] = u8((i % 256) * (32 - i / 256) / 32);  // 32 shades of each colour
+            lv.light_map[i] = u8((i % 256) * (32 - i / 256) / 32); // 32 shades of each colour
     }
-    if (!trc) lv.level_data_prefix = r.next();
+    if (!trc)
+        lv.level_data_prefix = r.next();
     if (trc)
-        for (auto& b : lv.trc_header_block) b = r.byte();
+        for (auto& b : lv.trc_header_block)
+            b = r.byte();
 
     const std::size_t num_rooms = r.count(3, 2);
     for (std::size_t i = 0; i < num_rooms; ++i)
@@ -343,14 +377,16 @@ gen_level make_example_level(int version, std::uint32_t seed) {
     lv.sprite_textures = recs(r, 2, 4, 16);
     lv.sprite_sequences = recs(r, 1, 3, 8);
     lv.cameras = recs(r, 1, 3, 16);
-    if (!old) lv.flyby_cameras = recs(r, 2, 3, 40);
+    if (!old)
+        lv.flyby_cameras = recs(r, 2, 3, 40);
     lv.sound_sources = recs(r, 1, 3, 16);
     const std::size_t num_boxes = r.count(3, 5);
     lv.boxes = pattern_records(num_boxes, version <= 2 ? 20 : 8, r.next());
     lv.overlaps = words<std::uint16_t>(r, r.count(4, 8));
     for (std::size_t z = 0; z < lv.zones.size(); ++z) {
         const bool carried = version > 2 || !(z == 2 || z == 3 || z == 7 || z == 8);
-        lv.zones[z] = carried ? words<std::uint16_t>(r, num_boxes) : std::vector<std::uint16_t>(num_boxes, 0);
+        lv.zones[z] =
+            carried ? words<std::uint16_t>(r, num_boxes) : std::vector<std::uint16_t>(num_boxes, 0);
     }
     lv.animated_textures = words<std::uint16_t>(r, r.count(3, 6));
     if (!old) {
@@ -365,7 +401,7 @@ gen_level make_example_level(int version, std::uint32_t seed) {
     }
     lv.items = recs(r, 2, 4, 24);
     if (version <= 2) {
-        clear_bytes(lv.items, 19, 20);  // high bytes that the 22-byte form drops
+        clear_bytes(lv.items, 19, 20); // high bytes that the 22-byte form drops
         clear_bytes(lv.items, 21, 22);
     }
     if (old)
@@ -381,8 +417,10 @@ gen_level make_example_level(int version, std::uint32_t seed) {
         lv.sound_map[i + 1] = u8(entry >> 8);
     }
     lv.sample_infos = recs(r, 2, 4, 8);
-    if (version <= 2 || !old) lv.sample_data = sample_bytes(r.count(3000, 4000), seed);
-    for (std::size_t i = 0, offset = 0; i < lv.sample_infos.size(); ++i, offset += r.count(400, 600))
+    if (version <= 2 || !old)
+        lv.sample_data = sample_bytes(r.count(3000, 4000), seed);
+    for (std::size_t i = 0, offset = 0; i < lv.sample_infos.size();
+         ++i, offset += r.count(400, 600))
         lv.sample_indices.push_back(static_cast<std::int32_t>(offset));
     return lv;
 }
@@ -391,8 +429,8 @@ namespace {
 
 constexpr std::size_t large_rooms = 250;
 constexpr int large_layers = 3;
-constexpr std::int32_t large_cell = 512;                 // keeps three layers inside 16-bit x
-constexpr std::size_t large_layer_faces = 500;           // rectangles and triangles of a layer
+constexpr std::int32_t large_cell = 512;       // keeps three layers inside 16-bit x
+constexpr std::size_t large_layer_faces = 500; // rectangles and triangles of a layer
 constexpr std::size_t large_floor_words = 500000;
 constexpr std::size_t large_mesh_and_animation_bytes = std::size_t{4} << 20;
 constexpr std::size_t large_sample_bytes = std::size_t{8} << 20;
@@ -416,12 +454,12 @@ gen_layer make_large_layer(rng& r, std::size_t room, int k, int cols, int rows) 
     gen_layer layer;
     const int x0 = k * cols;
     const auto height = [&](int gi, int j) {
-        return -64 * (8 + wave(gi * 3 + static_cast<int>(room), 8) + wave(j * 5, 4));  // <= 0
+        return -64 * (8 + wave(gi * 3 + static_cast<int>(room), 8) + wave(j * 5, 4)); // <= 0
     };
     const auto vertex = [&](int gi, int j, float frac, int tint) {
         gen_layer_vertex v;
         v.x = static_cast<float>(gi * large_cell) + frac;
-        v.y = static_cast<float>(height(gi, j)) - frac;  // heights are <= 0: truncation keeps them
+        v.y = static_cast<float>(height(gi, j)) - frac; // heights are <= 0: truncation keeps them
         v.z = static_cast<float>(j * large_cell) + frac;
         v.extra = {r.next() & 0xFFFFu, u16(k), static_cast<std::uint32_t>(room)};
         const int light = 128 + wave(gi * 7 + j * 11, 64);
@@ -433,9 +471,10 @@ gen_layer make_large_layer(rng& r, std::size_t room, int k, int cols, int rows) 
     };
 
     const int stride = cols + 1;
-    std::vector<std::uint16_t> copy_of;  // grid vertex -> its second copy, or the vertex itself
+    std::vector<std::uint16_t> copy_of; // grid vertex -> its second copy, or the vertex itself
     for (int j = 0; j <= rows; ++j)
-        for (int i = 0; i <= cols; ++i) layer.vertices.push_back(vertex(x0 + i, j, 0.25f * static_cast<float>(k), 0));
+        for (int i = 0; i <= cols; ++i)
+            layer.vertices.push_back(vertex(x0 + i, j, 0.25f * static_cast<float>(k), 0));
     for (int j = 0; j <= rows; ++j) {
         for (int i = 0; i <= cols; ++i) {
             const auto grid = u16(j * stride + i);
@@ -455,21 +494,28 @@ gen_layer make_large_layer(rng& r, std::size_t room, int k, int cols, int rows) 
             const std::uint16_t texture = u16(r.below(2048));
             if ((i + 2 * j + static_cast<int>(room)) % 3 == 0) {
                 ++split;
-                layer.triangles.push_back({{at(i, j), at(i + 1, j), at(i + 1, j + 1)}, texture, r.word()});
-                layer.triangles.push_back({{at(i, j), at(i + 1, j + 1), at(i, j + 1)}, texture, r.word()});
+                layer.triangles.push_back(
+                    {{at(i, j), at(i + 1, j), at(i + 1, j + 1)}, texture, r.word()});
+                layer.triangles.push_back(
+                    {{at(i, j), at(i + 1, j + 1), at(i, j + 1)}, texture, r.word()});
             } else {
-                layer.rectangles.push_back({{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, texture, r.word()});
+                layer.rectangles.push_back(
+                    {{at(i, j), at(i + 1, j), at(i + 1, j + 1), at(i, j + 1)}, texture, r.word()});
             }
         }
     }
     const std::size_t grid_faces = cells + split;
-    const std::size_t decals = large_layer_faces > grid_faces ? std::min(cells, large_layer_faces - grid_faces) : 0;
+    const std::size_t decals =
+        large_layer_faces > grid_faces ? std::min(cells, large_layer_faces - grid_faces) : 0;
     for (std::size_t c = 0; c < cells; ++c) {
-        if (!spread_pick(c, decals, cells)) continue;
+        if (!spread_pick(c, decals, cells))
+            continue;
         const int i = static_cast<int>(c % static_cast<std::size_t>(cols));
         const int j = static_cast<int>(c / static_cast<std::size_t>(cols));
-        layer.rectangles.push_back({{copy_of[at(i, j + 1)], copy_of[at(i + 1, j + 1)], copy_of[at(i + 1, j)], copy_of[at(i, j)]},
-                                    u16(2048 + r.below(256)), r.word()});
+        layer.rectangles.push_back({{copy_of[at(i, j + 1)], copy_of[at(i + 1, j + 1)],
+                                     copy_of[at(i + 1, j)], copy_of[at(i, j)]},
+                                    u16(2048 + r.below(256)),
+                                    r.word()});
     }
 
     finish_layer_header(layer, r);
@@ -485,8 +531,9 @@ gen_room make_large_room(rng& r, std::size_t index) {
     room.pos_y = -256 * static_cast<std::int32_t>(r.below(8));
     room.y_top = -2048 - 256 * static_cast<std::int32_t>(r.below(4));
     room.y_bottom = 0;
-    for (int k = 0; k < large_layers; ++k) room.layers.push_back(make_large_layer(r, index, k, cols, rows));
-    if (index % 2 == 0) {  // an odd triangle total: the face filler
+    for (int k = 0; k < large_layers; ++k)
+        room.layers.push_back(make_large_layer(r, index, k, cols, rows));
+    if (index % 2 == 0) { // an odd triangle total: the face filler
         auto& first = room.layers.front();
         first.triangles.push_back({{0, 1, u16(cols + 2)}, u16(r.below(2048)), r.word()});
     }
@@ -526,7 +573,8 @@ std::vector<std::uint16_t> large_floor_data(rng& r, std::size_t n) {
             out.push_back(u16(0x3E00 | r.below(64)));
             const std::size_t actions = 1 + r.below(4);
             for (std::size_t a = 0; a < actions; ++a)
-                out.push_back(u16((a + 1 == actions ? 0x8000u : 0u) | r.below(8) << 10 | r.below(800)));
+                out.push_back(
+                    u16((a + 1 == actions ? 0x8000u : 0u) | r.below(8) << 10 | r.below(800)));
         }
         if (last == out.size()) {
             out.push_back(0x0003);
@@ -540,13 +588,15 @@ std::vector<std::uint16_t> large_floor_data(rng& r, std::size_t n) {
 
 /// Meshes: centre, radius, vertices around a lumpy shape, normals, textured rectangles and
 /// triangles. Fills `words` words; the pointers are the byte offsets of the meshes.
-void large_meshes(rng& r, std::size_t words, std::vector<std::uint16_t>& data, std::vector<std::int32_t>& pointers) {
+void large_meshes(rng& r, std::size_t words, std::vector<std::uint16_t>& data,
+                  std::vector<std::int32_t>& pointers) {
     data.reserve(words);
     while (data.size() < words) {
         pointers.push_back(static_cast<std::int32_t>(data.size() * 2));
         const int n = 16 + static_cast<int>(r.below(104));
         const int size = 64 + static_cast<int>(r.below(448));
-        for (int c = 0; c < 3; ++c) data.push_back(u16(wave(static_cast<int>(r.below(64)), 32)));
+        for (int c = 0; c < 3; ++c)
+            data.push_back(u16(wave(static_cast<int>(r.below(64)), 32)));
         data.push_back(u16(size * 3 / 2));
         data.push_back(0);
         data.push_back(u16(n));
@@ -564,12 +614,14 @@ void large_meshes(rng& r, std::size_t words, std::vector<std::uint16_t>& data, s
         const int rects = n / 2, tris = n / 3;
         data.push_back(u16(rects));
         for (int f = 0; f < rects; ++f) {
-            for (int c = 0; c < 4; ++c) data.push_back(u16((f * 2 + c) % n));
+            for (int c = 0; c < 4; ++c)
+                data.push_back(u16((f * 2 + c) % n));
             data.push_back(u16(r.below(3000)));
         }
         data.push_back(u16(tris));
         for (int f = 0; f < tris; ++f) {
-            for (int c = 0; c < 3; ++c) data.push_back(u16((f * 3 + c) % n));
+            for (int c = 0; c < 3; ++c)
+                data.push_back(u16((f * 3 + c) % n));
             data.push_back(u16(0x8000 | r.below(3000)));
         }
     }
@@ -583,11 +635,15 @@ std::vector<std::int16_t> large_frames(std::size_t words) {
     out.reserve(words + 64);
     for (int frame = 0; out.size() < words; ++frame) {
         const int bones = 8 + frame / 40 % 12;
-        for (int c = 0; c < 3; ++c) out.push_back(static_cast<std::int16_t>(-200 - 40 * c + wave(frame, 20)));
-        for (int c = 0; c < 3; ++c) out.push_back(static_cast<std::int16_t>(200 + 40 * c + wave(frame, 20)));
-        for (int c = 0; c < 3; ++c) out.push_back(static_cast<std::int16_t>(wave(frame * (c + 1), 64)));
+        for (int c = 0; c < 3; ++c)
+            out.push_back(static_cast<std::int16_t>(-200 - 40 * c + wave(frame, 20)));
+        for (int c = 0; c < 3; ++c)
+            out.push_back(static_cast<std::int16_t>(200 + 40 * c + wave(frame, 20)));
+        for (int c = 0; c < 3; ++c)
+            out.push_back(static_cast<std::int16_t>(wave(frame * (c + 1), 64)));
         for (int b = 0; b < bones; ++b) {
-            out.push_back(static_cast<std::int16_t>(0x4000 | (wave(frame * 3 + b * 17, 256) + 512)));
+            out.push_back(
+                static_cast<std::int16_t>(0x4000 | (wave(frame * 3 + b * 17, 256) + 512)));
             out.push_back(static_cast<std::int16_t>((wave(frame * 5 + b * 11, 512) + 512) << 4));
         }
     }
@@ -595,7 +651,7 @@ std::vector<std::int16_t> large_frames(std::size_t words) {
     return out;
 }
 
-}  // namespace
+} // namespace
 
 gen_level make_large_level(std::uint32_t seed) {
     gen_level lv;
@@ -606,10 +662,12 @@ gen_level make_large_level(std::uint32_t seed) {
     lv.num_room_textiles = 44;
     lv.num_object_textiles = 16;
     lv.num_bump_textiles = 4;
-    lv.textiles_misc = textile_pixels(16, 1, seed + 7);  // 1 MiB
-    for (auto& b : lv.trc_header_block) b = r.byte();
+    lv.textiles_misc = textile_pixels(16, 1, seed + 7); // 1 MiB
+    for (auto& b : lv.trc_header_block)
+        b = r.byte();
 
-    for (std::size_t i = 0; i < large_rooms; ++i) lv.rooms.push_back(make_large_room(r, i));
+    for (std::size_t i = 0; i < large_rooms; ++i)
+        lv.rooms.push_back(make_large_room(r, i));
 
     lv.floor_data = large_floor_data(r, large_floor_words);
 
@@ -620,9 +678,10 @@ gen_level make_large_level(std::uint32_t seed) {
     lv.anim_commands = words<std::uint16_t>(r, 20000);
     lv.mesh_trees = words<std::int32_t>(r, 8192);
     large_meshes(r, 1310720, lv.mesh_data, lv.mesh_pointers);
-    const std::size_t taken = lv.mesh_data.size() * 2 + lv.mesh_pointers.size() * 4 + lv.animations.size() * 40 +
-                              lv.state_changes.size() * 6 + lv.anim_dispatches.size() * 8 +
-                              lv.anim_commands.size() * 2 + lv.mesh_trees.size() * 4;
+    const std::size_t taken = lv.mesh_data.size() * 2 + lv.mesh_pointers.size() * 4 +
+                              lv.animations.size() * 40 + lv.state_changes.size() * 6 +
+                              lv.anim_dispatches.size() * 8 + lv.anim_commands.size() * 2 +
+                              lv.mesh_trees.size() * 4;
     lv.frames = large_frames((large_mesh_and_animation_bytes - taken) / 2);
 
     lv.moveables = pattern_records(120, 20, r.next());
@@ -636,7 +695,8 @@ gen_level make_large_level(std::uint32_t seed) {
     const std::size_t boxes = 1500;
     lv.boxes = pattern_records(boxes, 8, r.next());
     lv.overlaps = words<std::uint16_t>(r, 5000);
-    for (auto& zone : lv.zones) zone = words<std::uint16_t>(r, boxes);
+    for (auto& zone : lv.zones)
+        zone = words<std::uint16_t>(r, boxes);
     lv.animated_textures = words<std::uint16_t>(r, 200);
     lv.object_texture_prefix = {r.byte(), r.byte(), r.byte(), r.byte(), r.byte()};
     lv.object_textures = pattern_records(3000, 40, r.next());
@@ -651,7 +711,8 @@ gen_level make_large_level(std::uint32_t seed) {
     lv.sample_infos = pattern_records(370, 8, r.next());
     lv.sample_data = sample_bytes(large_sample_bytes, seed);
     for (std::size_t i = 0; i < lv.sample_infos.size(); ++i)
-        lv.sample_indices.push_back(static_cast<std::int32_t>(i * (large_sample_bytes / lv.sample_infos.size())));
+        lv.sample_indices.push_back(
+            static_cast<std::int32_t>(i * (large_sample_bytes / lv.sample_infos.size())));
     return lv;
 }
 
@@ -662,7 +723,8 @@ std::vector<std::array<std::int16_t, 3>> crowded_positions(std::size_t count) {
     for (std::uint32_t z = 0; out.size() < count && z < 65536; ++z) {
         for (std::uint32_t y = 0; out.size() < count && y < 65536; ++y) {
             for (std::uint32_t x = 0; out.size() < count && x < 4096; ++x) {
-                const std::uint64_t key = std::uint64_t{x} | std::uint64_t{y} << 16 | std::uint64_t{z} << 32;
+                const std::uint64_t key =
+                    std::uint64_t{x} | std::uint64_t{y} << 16 | std::uint64_t{z} << 32;
                 if (((key * 0x9E3779B97F4A7C15ull) >> 52) == 0)
                     out.push_back({static_cast<std::int16_t>(x), static_cast<std::int16_t>(y),
                                    static_cast<std::int16_t>(z)});
@@ -707,4 +769,4 @@ gen_level make_crowded_level(std::size_t rooms) {
     return lv;
 }
 
-}  // namespace levelgen
+} // namespace levelgen

@@ -31,8 +31,10 @@ std::vector<std::uint8_t> overlapping_trc_file(std::size_t size) {
     const std::size_t rooms = std::min<std::size_t>((overhead + data_size) / 56 / layers, 65535);
     std::vector<std::uint8_t> data(data_size, 0);
     put_u32(data, 44, static_cast<std::uint32_t>(rooms));
-    for (std::size_t at = 48 + 4; at + 4 <= data.size(); at += 16) put_u32(data, at, 8);
-    for (std::size_t i = 0; i < rooms; ++i) put_u32(data, 48 + 176 + 16 * i, layers);
+    for (std::size_t at = 48 + 4; at + 4 <= data.size(); at += 16)
+        put_u32(data, at, 8);
+    for (std::size_t i = 0; i < rooms; ++i)
+        put_u32(data, 48 + 176 + 16 * i, layers);
     return file_with_level_data(level, data);
 }
 
@@ -75,7 +77,8 @@ std::vector<std::uint8_t> zero_container(std::uint64_t size) {
     std::memcpy(out.data() + at, last.data(), last.size());
     at += last.size();
     adler = adler32(adler, zeros.data(), static_cast<uInt>(size % piece));
-    for (int i = 0; i < 4; ++i) out[at + i] = static_cast<std::uint8_t>(adler >> (24 - 8 * i));
+    for (int i = 0; i < 4; ++i)
+        out[at + i] = static_cast<std::uint8_t>(adler >> (24 - 8 * i));
     return out;
 }
 
@@ -106,7 +109,8 @@ gen_room shaped_room(gen_level& level, std::string_view shape) {
         room.triangles = {gen_tri{{0, 1, 2}, 0}};
         set_textiles(level, 1, 1);
         level.object_textures = pattern_records(1, 40, 1);
-        for (std::size_t i = 0; i < 6; ++i) level.object_textures[0][i] = 0;  // opaque, page 0
+        for (std::size_t i = 0; i < 6; ++i)
+            level.object_textures[0][i] = 0; // opaque, page 0
     } else if (shape == "materials") {
         // Eight pages, three blend modes, one- and two-sided: 48 materials a room, and one
         // face untextured.
@@ -121,7 +125,8 @@ gen_room shaped_room(gen_level& level, std::string_view shape) {
         }
         room.vertices = {vertex(0, 0), vertex(1024, 0), vertex(0, 1024)};
         for (std::uint16_t t = 0; t < 48; ++t) {
-            room.triangles.push_back(gen_tri{{0, 1, 2}, static_cast<std::uint16_t>(t % 24 | (t / 24) << 15)});
+            room.triangles.push_back(
+                gen_tri{{0, 1, 2}, static_cast<std::uint16_t>(t % 24 | (t / 24) << 15)});
         }
         room.triangles.push_back(gen_tri{{0, 1, 2}, 24});
     } else {
@@ -164,4 +169,4 @@ std::vector<std::uint8_t> repeated_room_file(std::string_view shape, std::uint32
     return file_with_level_data(level, data);
 }
 
-}  // namespace levelgen
+} // namespace levelgen

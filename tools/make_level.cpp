@@ -46,7 +46,8 @@ template <class T> bool parse_number(std::string_view text, T& value) {
 }
 
 bool write_output(const std::string& output, std::vector<std::uint8_t> bytes, bool container) {
-    if (container) bytes = levelgen::zlib_container(bytes);
+    if (container)
+        bytes = levelgen::zlib_container(bytes);
     if (!levelgen::write_file(output, bytes)) {
         std::printf("make_level: cannot write %s\n", output.c_str());
         return false;
@@ -54,7 +55,7 @@ bool write_output(const std::string& output, std::vector<std::uint8_t> bytes, bo
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     bool container = false;
@@ -75,16 +76,20 @@ int main(int argc, char** argv) {
 
     if (args.size() == 3 && (args[0] == "overlap" || args[0] == "zeros")) {
         std::uint64_t size = 0;
-        if (!parse_number(args[1], size)) return usage();
+        if (!parse_number(args[1], size))
+            return usage();
         const std::string out(args[2]);
-        if (args[0] == "zeros") return write_output(out, levelgen::zero_container(size), false) ? 0 : 1;
+        if (args[0] == "zeros")
+            return write_output(out, levelgen::zero_container(size), false) ? 0 : 1;
         return write_output(out, levelgen::overlapping_trc_file(size), container) ? 0 : 1;
     }
     if (args.size() == 4 && args[0] == "rooms") {
         const auto version = levelgen::parse_kind(args[1]);
         std::uint32_t count = 0;
-        if (!version || !parse_number(args[2], count)) return usage();
-        if (level_data && *version != levelgen::version_tr4) return usage();
+        if (!version || !parse_number(args[2], count))
+            return usage();
+        if (level_data && *version != levelgen::version_tr4)
+            return usage();
         const auto level = levelgen::empty_rooms_level(*version, count);
         auto bytes = level_data ? levelgen::level_data_bytes(level) : levelgen::file_bytes(level);
         return write_output(std::string(args[3]), std::move(bytes), container) ? 0 : 1;
@@ -111,8 +116,10 @@ int main(int argc, char** argv) {
         output = args[1];
     } else if (args.size() == 3 && args[0] == "crowded") {
         std::size_t rooms = 0;
-        const auto [end, ec] = std::from_chars(args[1].data(), args[1].data() + args[1].size(), rooms);
-        if (ec != std::errc() || end != args[1].data() + args[1].size() || rooms > 65535) return usage();
+        const auto [end, ec] =
+            std::from_chars(args[1].data(), args[1].data() + args[1].size(), rooms);
+        if (ec != std::errc() || end != args[1].data() + args[1].size() || rooms > 65535)
+            return usage();
         level = levelgen::make_crowded_level(rooms);
         output = args[2];
     } else if (args.size() == 3) {
@@ -120,9 +127,11 @@ int main(int argc, char** argv) {
         const auto version =
             marked ? std::optional<int>(levelgen::version_tr4) : levelgen::parse_kind(args[0]);
         std::uint32_t seed = 0;
-        if (!version || !parse_number(args[1], seed)) return usage();
+        if (!version || !parse_number(args[1], seed))
+            return usage();
         level = levelgen::make_example_level(*version, seed);
-        if (marked) levelgen::add_conversion_marker(level);
+        if (marked)
+            levelgen::add_conversion_marker(level);
         output = args[2];
     } else {
         return usage();
@@ -130,10 +139,12 @@ int main(int argc, char** argv) {
     if (small) {
         levelgen::set_textiles(level, 0, 0);
         level.textiles_misc.clear();
-        if (level.sample_data.size() > 64) level.sample_data.resize(64);
+        if (level.sample_data.size() > 64)
+            level.sample_data.resize(64);
     }
 
-    if (level_data && level.version != levelgen::version_tr4) return usage();
+    if (level_data && level.version != levelgen::version_tr4)
+        return usage();
     auto bytes = level_data ? levelgen::level_data_bytes(level) : levelgen::file_bytes(level);
     return write_output(output, std::move(bytes), container) ? 0 : 1;
 }

@@ -18,7 +18,8 @@ int main(int argc, char** argv) {
     }
     const auto level = std::make_unique<quarlix::Ttrlevel>();
     if (level->load(argv[1]) != 0 || level->version != quarlix::level_trc) {
-        std::printf("%s did not load as TRC (version %d)\n", argv[1], static_cast<int>(level->version));
+        std::printf("%s did not load as TRC (version %d)\n", argv[1],
+                    static_cast<int>(level->version));
         return 1;
     }
     const unsigned rooms = level->num_rooms;
