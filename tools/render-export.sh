@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Renders the bundled example's quarlix-export model in a headless browser (three.js and its
-# glTF loader, served from localhost) and saves the picture as doc/example-export.png.
+# Renders the bundled example's quarlix-export files in a headless browser (three.js and its
+# glTF loader, served from localhost): the scene of level.glb as doc/example-export.png, and the
+# lever (objects/moveable-4.glb) posed in the first and the last keyframe of its animation 3,
+# side by side under one camera, as doc/example-object.png.
 # Installs chromium and the npm package three when missing (tools/setup.sh render).
 #   tools/render-export.sh [LINUX_BUILD_DIR]   (default build/release, configured when missing)
 set -euo pipefail
@@ -30,19 +32,20 @@ cleanup() {
 trap cleanup EXIT
 
 "$build/make_level" example "$site/example.trc"
-"$build/quarlix-export" --model "$site/example.trc" "$site/out" >/dev/null ||
+"$build/quarlix-export" --model --objects "$site/example.trc" "$site/out" >/dev/null ||
     fail "the export failed"
 ln -s "$modules/three" "$site/three"
 cat >"$site/index.html" <<'HTML'
 <!doctype html>
-<html><head><meta charset="utf-8"><style>body { margin: 0; background: #20242c; }</style>
+<html><head><meta charset="utf-8"><style>body { margin: 0; background: #20242c; overflow: hidden; }</style>
 <script type="importmap">{ "imports": { "three": "./three/build/three.module.js",
   "three/addons/": "./three/examples/jsm/" } }</script></head>
 <body><script type="module">
 import * as THREE from 'three';
 import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
+const q = new URLSearchParams(location.search), width = +q.get('width'), height = +q.get('height');
 const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
-renderer.setSize(window.innerWidth, window.innerHeight);
+renderer.setSize(width, height);
 renderer.setClearColor(0x20242c);
 document.body.appendChild(renderer.domElement);
 const scene = new THREE.Scene();
@@ -51,7 +54,7 @@ scene.add(new THREE.HemisphereLight(0xffffff, 0x606060, 2.0));
 const sun = new THREE.DirectionalLight(0xffffff, 1.5);
 sun.position.set(0.4, 1, 0.6);
 scene.add(sun);
-const camera = new THREE.PerspectiveCamera(45, window.innerWidth / window.innerHeight, 0.1, 1000);
+const camera = new THREE.PerspectiveCamera(45, width / height, 0.1, 1000);
 new GLTFLoader().load('out/level.glb', (gltf) => {
   scene.add(gltf.scene);
   // The whole level in view, seen from above and to the side; from below when most of the
@@ -73,9 +76,73 @@ new GLTFLoader().load('out/level.glb', (gltf) => {
   const centre = box.getCenter(new THREE.Vector3());
   const size = box.getSize(new THREE.Vector3()).length();
   const from = new THREE.Vector3(0.3, up < 0 ? -0.7 : 0.7, 0.65).normalize();
-  camera.position.copy(centre).add(from.multiplyScalar(size * 0.85));
+  camera.position.copy(centre).add(from.multiplyScalar(size * 0.95));
   camera.lookAt(centre);
   renderer.render(scene, camera);
+  document.title = 'rendered';
+}, undefined, (e) => { document.title = 'failed: ' + e; });
+</script></body></html>
+HTML
+
+# The lever: each keyframe's pose is set from the samplers' values at that keyframe; the box
+# around both poses frames the camera, which both halves share.
+cat >"$site/object.html" <<'HTML'
+<!doctype html>
+<html><head><meta charset="utf-8"><style>
+body { margin: 0; background: #20242c; overflow: hidden; }
+div { position: absolute; top: 12px; width: 50%; text-align: center; color: #d8dce4;
+      font: 20px sans-serif; }
+</style>
+<script type="importmap">{ "imports": { "three": "./three/build/three.module.js",
+  "three/addons/": "./three/examples/jsm/" } }</script></head>
+<body><div id="left" style="left: 0"></div><div id="right" style="left: 50%"></div>
+<script type="module">
+import * as THREE from 'three';
+import { GLTFLoader } from 'three/addons/loaders/GLTFLoader.js';
+const object = 'out/objects/moveable-4.glb', animation = 'animation 3';
+const q = new URLSearchParams(location.search), width = +q.get('width'), height = +q.get('height');
+const renderer = new THREE.WebGLRenderer({ antialias: true, preserveDrawingBuffer: true });
+renderer.setSize(width, height);
+renderer.setClearColor(0x20242c);
+renderer.setScissorTest(true);
+document.body.appendChild(renderer.domElement);
+const scene = new THREE.Scene();
+scene.add(new THREE.HemisphereLight(0xffffff, 0x606060, 2.0));
+const sun = new THREE.DirectionalLight(0xffffff, 1.5);
+sun.position.set(0.4, 1, 0.6);
+scene.add(sun);
+const camera = new THREE.PerspectiveCamera(35, width / 2 / height, 0.01, 100);
+new GLTFLoader().load(object, (gltf) => {
+  scene.add(gltf.scene);
+  const clip = gltf.animations.find((a) => a.name === animation);
+  const keyframes = clip.tracks[0].times.length;
+  const pose = (k) => {
+    for (const track of clip.tracks) {
+      const binding = THREE.PropertyBinding.parseTrackName(track.name);
+      const node = THREE.PropertyBinding.findNode(gltf.scene, binding.nodeName);
+      const n = track.getValueSize();
+      node[binding.propertyName].fromArray(track.values.slice(k * n, k * n + n));
+    }
+    gltf.scene.updateMatrixWorld(true);
+  };
+  const shown = [0, keyframes - 1];
+  const box = new THREE.Box3();
+  for (const k of shown) {
+    pose(k);
+    box.expandByObject(gltf.scene, true);
+  }
+  const centre = box.getCenter(new THREE.Vector3());
+  const size = box.getSize(new THREE.Vector3()).length();
+  const from = new THREE.Vector3(0.75, 0.45, 1).normalize();
+  camera.position.copy(centre).add(from.multiplyScalar(size * 1.9));
+  camera.lookAt(centre);
+  shown.forEach((k, half) => {
+    pose(k);
+    renderer.setViewport(half * width / 2, 0, width / 2, height);
+    renderer.setScissor(half * width / 2, 0, width / 2, height);
+    renderer.render(scene, camera);
+    document.getElementById(half ? 'right' : 'left').textContent = `${animation}, keyframe ${k}`;
+  });
   document.title = 'rendered';
 }, undefined, (e) => { document.title = 'failed: ' + e; });
 </script></body></html>
@@ -89,11 +156,18 @@ for _ in $(seq 50); do
     sleep 0.2
 done
 
-chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
-    --disable-background-networking --disable-component-update --disable-sync \
-    --user-data-dir="$profile" --use-gl=swiftshader --enable-unsafe-swiftshader \
-    --window-size=960,540 --virtual-time-budget=20000 \
-    --screenshot="$root/doc/example-export.png" "http://127.0.0.1:$port/index.html" \
-    >"$site/chromium.log" 2>&1 || fail "chromium failed: $(tail -5 "$site/chromium.log")"
-[ -s "$root/doc/example-export.png" ] || fail "no picture"
-echo "render-export: doc/example-export.png"
+# shoot PAGE PICTURE WIDTH HEIGHT: the page draws at the size it is given, as headless
+# Chromium gives the window a smaller inner height than the screenshot.
+shoot() {
+    rm -f "$root/doc/$2"
+    chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run \
+        --disable-background-networking --disable-component-update --disable-sync \
+        --user-data-dir="$profile" --use-gl=swiftshader --enable-unsafe-swiftshader \
+        --window-size="$3,$4" --virtual-time-budget=20000 \
+        --screenshot="$root/doc/$2" "http://127.0.0.1:$port/$1?width=$3&height=$4" \
+        >"$site/chromium.log" 2>&1 || fail "chromium failed: $(tail -5 "$site/chromium.log")"
+    [ -s "$root/doc/$2" ] || fail "no picture $2"
+    echo "render-export: doc/$2"
+}
+shoot index.html example-export.png 960 540
+shoot object.html example-object.png 960 480
