@@ -844,6 +844,58 @@ TEST(ExportObjects, ItemsAndStaticInstancesStandWhereTheirRecordsSay) {
     EXPECT_TRUE(m.materials.at(static_cast<std::size_t>(p.material)).name.ends_with(" water"));
 }
 
+TEST(ExportObjects, ARoomSpriteIsATexturedQuadStandingOnItsVertex) {
+    scratch_dir dir;
+    levelgen::gen_level lv = textured_level(6, 1); // two pages
+    // Sprite texture 1: page 1, pixels (32, 64) to (47, 95); x, y, width and height repeat them.
+    levelgen::gen_record t(16, 0);
+    put16(t, 0, 1);
+    t[2] = 32, t[3] = 64;
+    put16(t, 4, 15 * 256);
+    put16(t, 6, 31 * 256);
+    put16(t, 8, 32), put16(t, 10, 64), put16(t, 12, 47),
+        put16(t, 14, 95); // left, top, right, bottom
+    lv.sprite_textures.at(1) = t;
+    for (auto& room : lv.rooms)
+        room.sprites.clear();
+    levelgen::gen_record sprite(4, 0);
+    put16(sprite, 0, 4); // vertex 4
+    put16(sprite, 2, 1);
+    lv.rooms.at(1).sprites = {sprite};
+    const std::string level = write_level(dir, "level.tr4", lv);
+    const run_result r = export_level({level, dir.file("out"), "--model"});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_NE(r.output.find(" 1 room sprite\n"), std::string::npos) << r.output;
+
+    const tinygltf::Model m = load_glb(dir.file("out/level.glb"));
+    std::map<std::string, std::size_t> by_name;
+    for (std::size_t n = 0; n < m.nodes.size(); ++n)
+        by_name[m.nodes[n].name] = n;
+    const tinygltf::Node& room = m.nodes.at(by_name.at("room 1"));
+    const tinygltf::Node& node = m.nodes.at(by_name.at("room 1 sprite 0"));
+    EXPECT_EQ(std::count(room.children.begin(), room.children.end(),
+                         static_cast<int>(by_name.at("room 1 sprite 0"))),
+              1);
+    // Room position plus vertex, in level units.
+    const levelgen::gen_vertex& v = lv.rooms[1].vertices.at(4);
+    ASSERT_EQ(node.translation.size(), 3u);
+    EXPECT_EQ((room.translation[0] + node.translation[0]) * 1024, lv.rooms[1].pos_x + v.x);
+    EXPECT_EQ(-node.translation[1] * 1024, v.y);
+    EXPECT_EQ(-(room.translation[2] + node.translation[2]) * 1024, lv.rooms[1].pos_z + v.z);
+    // 16 x 32 pixels at 8 units each, standing on the vertex, facing -z of the level; the
+    // pixel rectangle of page 1, alpha-tested and seen from both sides.
+    const float white[3] = {1, 1, 1};
+    auto corner = [&](float x, float y, float u, float w) {
+        const float uv[2] = {u / 256, w / 256};
+        return corner_text(x / 1024, y / 1024, 0, uv, white);
+    };
+    const std::string c0 = corner(-64, 256, 32, 64), c1 = corner(64, 256, 48, 64),
+                      c2 = corner(64, 0, 48, 96), c3 = corner(-64, 0, 32, 96);
+    const std::string tail = " page32-001 MASK two-sided";
+    EXPECT_EQ(triangles_read_back(m, node),
+              (std::multiset<std::string>{c0 + c2 + c1 + tail, c0 + c3 + c2 + tail}));
+}
+
 // ---- The reference validator ------------------------------------------------------------------
 
 TEST(Export, ValidatorFindsNoErrorOrWarning) {
