@@ -596,19 +596,23 @@ matrix3 turn(int axis, double turns) {
     return m;
 }
 
-/// A joint's rotation read straight from the frame words at `at` (versions 6 and 7): two words
-/// for three angles (1024ths) or one word for one axis (4096ths); applied y, then x, then z. The
-/// result is in glTF's axes (y and z turned): diag(1, -1, -1) M diag(1, -1, -1).
-matrix3 frame_rotation(const std::vector<std::int16_t>& frames, std::size_t& at) {
-    const auto w = static_cast<std::uint16_t>(frames.at(at++));
+/// A joint's rotation read straight from the frame words at `at`: two words for three angles
+/// (1024ths) or, versions 3-7, one word for one axis (versions 6-7 in 4096ths, 3-5 in
+/// 1024ths); versions 1-2 always two words, stored second word first. Applied y, then x, then
+/// z. The result is in glTF's axes (y and z turned): diag(1, -1, -1) M diag(1, -1, -1).
+matrix3 frame_rotation(const std::vector<std::int16_t>& frames, std::size_t& at, int version) {
+    auto w = static_cast<std::uint16_t>(frames.at(at++));
     double angle[3] = {0, 0, 0};
-    if ((w >> 14) == 0) {
-        const auto w2 = static_cast<std::uint16_t>(frames.at(at++));
+    if (version <= 2 || (w >> 14) == 0) {
+        auto w2 = static_cast<std::uint16_t>(frames.at(at++));
+        if (version <= 2)
+            std::swap(w, w2);
         angle[0] = ((w >> 4) & 1023) / 1024.0;
         angle[1] = (((w & 15) << 6) | (w2 >> 10)) / 1024.0;
         angle[2] = (w2 & 1023) / 1024.0;
     } else {
-        angle[(w >> 14) - 1] = (w & 4095) / 4096.0;
+        const unsigned unit = version >= 6 ? 4096 : 1024;
+        angle[(w >> 14) - 1] = (w & (unit - 1)) / double(unit);
     }
     matrix3 m = times(times(turn(1, angle[1]), turn(0, angle[0])), turn(2, angle[2]));
     for (int i = 0; i < 3; ++i)
@@ -622,6 +626,69 @@ matrix3 quaternion_matrix(const float* q) {
     return {{{1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)},
              {2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)},
              {2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)}}};
+}
+
+/// The joints of a moveable file (skin order) and each joint's parent node.
+struct skin_tree {
+    std::vector<int> joint;
+    std::map<int, int> parent;
+};
+
+skin_tree skin_of(const tinygltf::Model& m, std::size_t meshes) {
+    skin_tree t;
+    EXPECT_EQ(m.skins.size(), 1u);
+    for (std::size_t n = 0; n < m.nodes.size(); ++n)
+        for (int c : m.nodes[n].children)
+            t.parent[c] = static_cast<int>(n);
+    t.joint = m.skins.at(0).joints;
+    EXPECT_EQ(t.joint.size(), meshes);
+    for (std::size_t i = 0; i < t.joint.size(); ++i)
+        EXPECT_EQ(m.nodes.at(static_cast<std::size_t>(t.joint[i])).name,
+                  "mesh " + std::to_string(i));
+    return t;
+}
+
+/// Every sampler of an animation against the level's frame words at its first and last
+/// keyframe: the times, the root's offset and every joint's rotation, read with this file's
+/// own reader. `index` is the level's animation index; `meshes` the moveable's mesh count.
+template <class Record>
+void expect_keyframes_from_frames(const tinygltf::Model& m, const tinygltf::Animation& a,
+                                  const skin_tree& skin, const Ttrlevel& l, const Record& record,
+                                  std::size_t meshes) {
+    SCOPED_TRACE(a.name);
+    const int version = l.version;
+    const std::size_t keyframes = (record.last_frame - record.first_frame) / record.frame_rate + 1u;
+    // Versions 1-2: a mesh-count word after the offset, and a size from the mesh count.
+    const std::size_t size = version <= 2 ? 10 + 2 * meshes : record.frame_size;
+    EXPECT_EQ(a.channels.size(), meshes + 1);
+    for (const tinygltf::AnimationChannel& c : a.channels) {
+        const tinygltf::AnimationSampler& s = a.samplers.at(static_cast<std::size_t>(c.sampler));
+        const std::vector<float> time = floats_of(m, s.input), out = floats_of(m, s.output);
+        ASSERT_EQ(time.size(), keyframes);
+        EXPECT_FLOAT_EQ(time.back(), float((keyframes - 1) * record.frame_rate / 30.0));
+        const auto joint_number = static_cast<std::size_t>(
+            std::find(skin.joint.begin(), skin.joint.end(), c.target_node) - skin.joint.begin());
+        ASSERT_LT(joint_number, meshes);
+        for (const std::size_t k : {std::size_t{0}, keyframes - 1}) {
+            std::size_t at = record.frame_offset / 2 + k * size + 6;
+            if (c.target_path == "translation") {
+                EXPECT_EQ(joint_number, 0u);
+                EXPECT_FLOAT_EQ(out.at(3 * k), l.frames.at(at) / 1024.0f);
+                EXPECT_FLOAT_EQ(out.at(3 * k + 1), -l.frames.at(at + 1) / 1024.0f);
+                EXPECT_FLOAT_EQ(out.at(3 * k + 2), -l.frames.at(at + 2) / 1024.0f);
+                continue;
+            }
+            EXPECT_EQ(c.target_path, "rotation");
+            at += version <= 2 ? 4 : 3;
+            matrix3 want{};
+            for (std::size_t j = 0; j <= joint_number; ++j)
+                want = frame_rotation(l.frames, at, version);
+            const matrix3 got = quaternion_matrix(&out.at(4 * k));
+            for (int i = 0; i < 3; ++i)
+                for (int j = 0; j < 3; ++j)
+                    EXPECT_NEAR(got[i][j], want[i][j], 1e-5) << "keyframe " << k;
+        }
+    }
 }
 
 TEST(ExportObjects, JointsAndKeyframesAreTheMeshTreeAndTheFrameWords) {
@@ -638,55 +705,70 @@ TEST(ExportObjects, JointsAndKeyframesAreTheMeshTreeAndTheFrameWords) {
     const tmoveable lever =
         l.moveables.back(); // object 4: base, arm on it, knob on the arm, flag on the base
     const tinygltf::Model m = load_glb(dir.file("out/objects/moveable-4.glb"));
-    ASSERT_EQ(m.skins.size(), 1u);
-    ASSERT_EQ(m.skins[0].joints.size(), lever.num_meshes);
-    std::map<int, int> parent;
-    for (std::size_t n = 0; n < m.nodes.size(); ++n)
-        for (int c : m.nodes[n].children)
-            parent[c] = static_cast<int>(n);
-    const std::vector<int>& joint = m.skins[0].joints;
-    for (std::size_t i = 0; i < joint.size(); ++i)
-        EXPECT_EQ(m.nodes.at(joint[i]).name, "mesh " + std::to_string(i));
-    EXPECT_EQ(parent.at(joint[1]), joint[0]);
-    EXPECT_EQ(parent.at(joint[2]), joint[1]);
-    EXPECT_EQ(parent.at(joint[3]), joint[0]); // popped back to the base
+    const skin_tree skin = skin_of(m, lever.num_meshes);
+    const std::vector<int>& joint = skin.joint;
+    EXPECT_EQ(skin.parent.at(joint[1]), joint[0]);
+    EXPECT_EQ(skin.parent.at(joint[2]), joint[1]);
+    EXPECT_EQ(skin.parent.at(joint[3]), joint[0]); // popped back to the base
     const std::vector<double> flag_at = {160 / 1024.0, 128 / 1024.0, 0.0};
     EXPECT_EQ(m.nodes.at(joint[3]).translation, flag_at);
 
     ASSERT_EQ(m.animations.size(), 2u);
-    for (const tinygltf::Animation& a : m.animations) {
-        SCOPED_TRACE(a.name);
-        const std::size_t index = a.name == "animation 3" ? 3 : 4;
-        ASSERT_EQ(a.name, "animation " + std::to_string(index));
-        const tanimation& record = l.animations[index];
-        const std::size_t keyframes =
-            (record.last_frame - record.first_frame) / record.frame_rate + 1u;
-        for (const tinygltf::AnimationChannel& c : a.channels) {
-            const tinygltf::AnimationSampler& s =
-                a.samplers.at(static_cast<std::size_t>(c.sampler));
-            const std::vector<float> time = floats_of(m, s.input), out = floats_of(m, s.output);
-            ASSERT_EQ(time.size(), keyframes);
-            EXPECT_FLOAT_EQ(time.back(), float((keyframes - 1) * record.frame_rate / 30.0));
-            const int joint_number = static_cast<int>(
-                std::find(joint.begin(), joint.end(), c.target_node) - joint.begin());
-            for (const std::size_t k : {std::size_t{0}, keyframes - 1}) {
-                std::size_t at = record.frame_offset / 2 + k * record.frame_size + 6;
-                if (c.target_path == "translation") {
-                    EXPECT_EQ(joint_number, 0);
-                    EXPECT_FLOAT_EQ(out.at(3 * k + 1), -l.frames.at(at + 1) / 1024.0f);
-                    EXPECT_FLOAT_EQ(out.at(3 * k + 2), -l.frames.at(at + 2) / 1024.0f);
-                    continue;
-                }
-                at += 3;
-                matrix3 want{};
-                for (int j = 0; j <= joint_number; ++j)
-                    want = frame_rotation(l.frames, at);
-                const matrix3 got = quaternion_matrix(&out.at(4 * k));
-                for (int i = 0; i < 3; ++i)
-                    for (int j = 0; j < 3; ++j)
-                        EXPECT_NEAR(got[i][j], want[i][j], 1e-5) << "keyframe " << k;
-            }
+    EXPECT_EQ(m.animations[0].name, "animation 3");
+    EXPECT_EQ(m.animations[1].name, "animation 4");
+    for (std::size_t a = 0; a < 2; ++a)
+        expect_keyframes_from_frames(m, m.animations[a], skin, l, l.animations.at(3 + a),
+                                     lever.num_meshes);
+}
+
+// Versions 1-5 hold their meshes and frames in their own forms: the generated levels carry a
+// moveable of three meshes (the arm on the base pushed, the flag on the base popped) with two
+// animations, and a static mesh, shaded and with faces of one colour.
+TEST(ExportObjects, OlderVersionsObjectsReadInTheirOwnForms) {
+    const std::pair<int, const char*> versions[] = {
+        {1, "level.phd"}, {2, "level.tub"}, {3, "level.tr2"}, {4, "level.trg"}, {5, "level.tr4"}};
+    for (const auto& [version, name] : versions) {
+        SCOPED_TRACE("version " + std::to_string(version));
+        scratch_dir dir;
+        const std::string level = write_level(dir, name, textured_level(version, 1));
+        const run_result r = export_level({level, dir.file("out"), "--model", "--objects"});
+        ASSERT_EQ(r.status, 0) << r.output;
+        EXPECT_NE(r.output.find("objects: 1 moveable with 2 animations of 5 keyframes, 1 static "
+                                "mesh\n"),
+                  std::string::npos)
+            << r.output;
+        EXPECT_NE(r.output.find("; 1 item, 1 static instance, "), std::string::npos) << r.output;
+        Ttrlevel l;
+        ASSERT_EQ(l.load(level), 0);
+        ASSERT_EQ(l.version, version);
+        const tinygltf::Model m = load_glb(dir.file("out/objects/moveable-7.glb"));
+        const skin_tree skin = skin_of(m, 3);
+        EXPECT_EQ(skin.parent.at(skin.joint.at(1)), skin.joint[0]);
+        EXPECT_EQ(skin.parent.at(skin.joint.at(2)), skin.joint[0]); // popped back to the base
+        EXPECT_EQ(m.nodes.at(static_cast<std::size_t>(skin.joint[2])).translation,
+                  (std::vector<double>{160 / 1024.0, 128 / 1024.0, 0.0}));
+        ASSERT_EQ(m.animations.size(), 2u);
+        for (std::size_t a = 0; a < 2; ++a) {
+            EXPECT_EQ(m.animations[a].name, "animation " + std::to_string(a));
+            expect_keyframes_from_frames(m, m.animations[a], skin, l, l.animations_old.at(a), 3);
         }
+        // The faces of one colour are drawn untextured: the arm's two ends, the pyramid's
+        // four sides; the rest through the object textures.
+        const auto untextured = [](const std::multiset<std::string>& triangles) {
+            return std::count_if(triangles.begin(), triangles.end(), [](const std::string& t) {
+                return t.find(" none ") != std::string::npos;
+            });
+        };
+        std::multiset<std::string> triangles;
+        for (const tinygltf::Node& node : m.nodes)
+            for (const std::string& t : triangles_read_back(m, node))
+                triangles.insert(t);
+        EXPECT_EQ(triangles.size(), 36u);
+        EXPECT_EQ(untextured(triangles), 4);
+        const tinygltf::Model s = load_glb(dir.file("out/objects/static-5.glb"));
+        triangles = triangles_read_back(s, s.nodes.at(0));
+        EXPECT_EQ(triangles.size(), 6u);
+        EXPECT_EQ(untextured(triangles), 4);
     }
 }
 

@@ -260,6 +260,13 @@ gen_level make_example_level(int version, std::uint32_t seed);
 /// by portals, labelled texture pages (256 x 256, in both depths, and three pages in the third
 /// chunk), items, meshes with animations, and WAVE samples; every index in it is in range.
 gen_level bundled_example_level();
+/// Replaces the level's object sections (mesh data and pointers, mesh trees, animations, frames,
+/// moveables, static meshes) with a small set that reads, in the forms of the level's version:
+/// object 7 a moveable of three meshes (a base, an arm on it and a flag on the base again) with
+/// two animations of two and three keyframes, static mesh 5 (a pyramid); the first item shows
+/// the moveable and the first room's first static instance the static mesh. Versions 1-5 give
+/// the arm and the pyramid shades and faces of one colour.
+void set_small_objects(gen_level& level);
 /// A large, realistic TRC level for measurements: 64 textiles (16 MiB of 32-bit and 8 MiB of
 /// 16-bit texels), a 1 MiB third chunk, 250 rooms of 3 layers with about 1000 layer vertices
 /// and 1500 faces each (positions repeated within and across layers), 500,000 floor-data words,

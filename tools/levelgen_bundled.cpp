@@ -539,21 +539,29 @@ struct mesh_builder {
     vertex_table vertices;
     std::vector<std::array<std::uint16_t, 5>> rectangles; // corners, texture
     std::vector<std::array<std::uint16_t, 4>> triangles;
+    // Versions 1-5: faces of one colour (a palette index), after the textured ones.
+    std::vector<std::array<std::uint16_t, 5>> coloured_rectangles;
+    std::vector<std::array<std::uint16_t, 4>> coloured_triangles;
 
-    void add(const quad& q, int texture) {
+    void add(const quad& q, int texture, bool coloured = false) {
         const auto c = q.corners();
         const vec n = normal_of(c[0], c[1], c[2]);
-        rectangles.push_back({vertices.add(c[0], n), vertices.add(c[1], n), vertices.add(c[2], n),
-                              vertices.add(c[3], n), u16(texture)});
+        (coloured ? coloured_rectangles : rectangles)
+            .push_back({vertices.add(c[0], n), vertices.add(c[1], n), vertices.add(c[2], n),
+                        vertices.add(c[3], n), u16(texture)});
     }
-    void add(vec c0, vec c1, vec c2, int texture) {
+    void add(vec c0, vec c1, vec c2, int texture, bool coloured = false) {
         const vec n = normal_of(c0, c1, c2);
-        triangles.push_back(
-            {vertices.add(c0, n), vertices.add(c1, n), vertices.add(c2, n), u16(texture)});
+        (coloured ? coloured_triangles : triangles)
+            .push_back(
+                {vertices.add(c0, n), vertices.add(c1, n), vertices.add(c2, n), u16(texture)});
     }
 
-    /// Appends the mesh: centre, radius, vertices, normals, rectangles and triangles.
-    void write(std::vector<std::uint16_t>& data) const {
+    /// Appends the mesh: centre, radius, vertices, normals (or, `shaded`, a shade a vertex from
+    /// its normal: bright above, dark below), rectangles and triangles; in versions 1-5 without
+    /// effects words and followed by the coloured faces.
+    void write(std::vector<std::uint16_t>& data, int version = version_trc,
+               bool shaded = false) const {
         vec lo = vertices.positions.front(), hi = lo;
         for (const vec& v : vertices.positions) {
             lo = {std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z)};
@@ -575,60 +583,75 @@ struct mesh_builder {
         for (const vec& v : vertices.positions)
             for (int c : {v.x, v.y, v.z})
                 data.push_back(u16(c));
-        data.push_back(u16(static_cast<int>(vertices.normals.size())));
+        const int n_normals = static_cast<int>(vertices.normals.size());
+        data.push_back(u16(shaded ? -n_normals : n_normals));
         for (const vec& n : vertices.normals) {
             const double length = std::sqrt(1.0 * n.x * n.x + 1.0 * n.y * n.y + 1.0 * n.z * n.z);
+            if (shaded) {
+                data.push_back(u16(static_cast<int>(std::lround(4096 + n.y * 3072 / length))));
+                continue;
+            }
             for (int c : {n.x, n.y, n.z})
                 data.push_back(u16(static_cast<int>(std::lround(c * 16384 / length))));
         }
-        data.push_back(u16(static_cast<int>(rectangles.size())));
-        for (const auto& f : rectangles) {
-            data.insert(data.end(), f.begin(), f.end());
-            data.push_back(0); // effects
-        }
-        data.push_back(u16(static_cast<int>(triangles.size())));
-        for (const auto& f : triangles) {
-            data.insert(data.end(), f.begin(), f.end());
-            data.push_back(0);
+        const bool older = version < version_tr4;
+        const auto faces = [&](const auto& list, bool effects) {
+            data.push_back(u16(static_cast<int>(list.size())));
+            for (const auto& f : list) {
+                data.insert(data.end(), f.begin(), f.end());
+                if (effects)
+                    data.push_back(0);
+            }
+        };
+        faces(rectangles, !older);
+        faces(triangles, !older);
+        if (older) {
+            faces(coloured_rectangles, false);
+            faces(coloured_triangles, false);
         }
     }
 };
 
-/// A box standing on y = 0, `h` high, with one texture a face (top, bottom, +x, -x, +z, -z).
-mesh_builder box_mesh(int hx, int h, int hz, std::array<int, 6> textures) {
+/// A box standing on y = 0, `h` high, with one texture a face (top, bottom, +x, -x, +z, -z);
+/// the faces of the bits set in `coloured` are of one colour, the texture word their colour.
+mesh_builder box_mesh(int hx, int h, int hz, std::array<int, 6> textures, unsigned coloured = 0) {
     mesh_builder m;
-    m.add(level_quad(-hx, -hz, hx, hz, -h, true), textures[0]);
-    m.add(level_quad(-hx, -hz, hx, hz, 0, false), textures[1]);
-    m.add(upright(-1, 0, hx, -hz, hz, 0, -h), textures[2]);
-    m.add(upright(1, 0, -hx, -hz, hz, 0, -h), textures[3]);
-    m.add(upright(0, -1, hz, -hx, hx, 0, -h), textures[4]);
-    m.add(upright(0, 1, -hz, -hx, hx, 0, -h), textures[5]);
+    const quad faces[] = {
+        level_quad(-hx, -hz, hx, hz, -h, true), level_quad(-hx, -hz, hx, hz, 0, false),
+        upright(-1, 0, hx, -hz, hz, 0, -h),     upright(1, 0, -hx, -hz, hz, 0, -h),
+        upright(0, -1, hz, -hx, hx, 0, -h),     upright(0, 1, -hz, -hx, hx, 0, -h)};
+    for (std::size_t i = 0; i < std::size(faces); ++i)
+        m.add(faces[i], textures[i], (coloured >> i & 1) != 0);
     return m;
 }
 
-/// A four-sided pyramid on y = 0: a square base and four triangles meeting `h` above its middle.
-mesh_builder pyramid_mesh(int half, int h, int base_texture, int side_texture) {
+/// A four-sided pyramid on y = 0: a square base and four triangles meeting `h` above its middle
+/// (of one colour, `side_texture` their colour, when `coloured_sides`).
+mesh_builder pyramid_mesh(int half, int h, int base_texture, int side_texture,
+                          bool coloured_sides = false) {
     mesh_builder m;
     m.add(level_quad(-half, -half, half, half, 0, false), base_texture);
     constexpr int dirs[4][2] = {{-1, 0}, {1, 0}, {0, -1}, {0, 1}};
     for (const auto& [dx, dz] : dirs) {
         const auto c = upright(dx, dz, -(dx + dz) * half, -half, half, 0, 0).corners();
-        m.add({0, -h, 0}, c[2], c[3], side_texture);
+        m.add({0, -h, 0}, c[2], c[3], side_texture, coloured_sides);
     }
     return m;
 }
 
 // ---- Animations ----------------------------------------------------------------------------
 
+/// An animation record; versions 1-5 hold no lateral speed and acceleration.
 gen_record animation(int frame_offset, int frame_size, int state, int first_frame, int last_frame,
                      int next, int next_frame, int state_changes, int first_state_change,
-                     int commands, int first_command, int frame_rate = 1) {
+                     int commands, int first_command, int frame_rate = 1,
+                     int version = version_trc) {
     byte_writer w;
     w.u32(static_cast<std::uint32_t>(frame_offset));
     w.u8(u8(frame_rate));
     w.u8(u8(frame_size));
     w.u16(u16(state));
-    w.fill(16, 0); // speeds and accelerations
+    w.fill(version >= version_tr4 ? 16 : 8, 0); // speeds and accelerations
     for (int v : {first_frame, last_frame, next, next_frame, state_changes, first_state_change,
                   commands, first_command})
         w.u16(u16(v));
@@ -970,6 +993,84 @@ gen_level bundled_example_level() {
     }
     lv.sample_data = sample_list.take();
     return lv;
+}
+
+void set_small_objects(gen_level& lv) {
+    const int v = lv.version;
+    const bool legacy = v <= 2, older = v < version_tr4;
+    // A base (lit by its normals), an arm (shaded, its ends of one colour) and a flag; a
+    // pyramid with sides of one colour (shaded) for the static mesh.
+    const mesh_builder meshes[] = {
+        box_mesh(192, 128, 192, {0, 1, 2, 3, 2, 3}),
+        box_mesh(32, 512, 32, {0x21, 0x42, 1, 1, 2, 2}, older ? 3u : 0u),
+        box_mesh(128, 96, 16, {3, 3, 0, 0, 1, 1}),
+        pyramid_mesh(256, 384, 2, 0x63, older),
+    };
+    lv.mesh_data.clear();
+    lv.mesh_pointers.clear();
+    for (std::size_t i = 0; i < std::size(meshes); ++i) {
+        lv.mesh_pointers.push_back(static_cast<std::int32_t>(lv.mesh_data.size() * 2));
+        meshes[i].write(lv.mesh_data, v, i % 2 == 1);
+        if (lv.mesh_data.size() % 2 != 0)
+            lv.mesh_data.push_back(0); // each mesh on a 4-byte boundary
+    }
+    // The arm on the base (pushed), the flag on the base again (popped).
+    lv.mesh_trees = {2, 0, -128, 0, 1, 160, -128, 0};
+
+    // Two animations: two keyframes a tick apart, three keyframes two ticks apart. The base
+    // turns about all three axes (two words), the arm about x and the flag about z (one word
+    // each; versions 1-2: two words for every rotation, stored second word first).
+    const int unit = v >= version_tr4 ? 4096 : 1024;
+    const int size = legacy ? 10 + 2 * 3 : 9 + 2 + 1 + 1;
+    lv.frames.clear();
+    lv.animations.clear();
+    for (int a = 0; a < 2; ++a) {
+        const int keyframes = 2 + a, rate = 1 + a;
+        lv.animations.push_back(animation(static_cast<int>(lv.frames.size()) * 2, legacy ? 0 : size,
+                                          a, 0, (keyframes - 1) * rate, a, 0, 0, 0, 0, 0, rate, v));
+        for (int k = 0; k < keyframes; ++k) {
+            for (int w : {-192, 192, -768, 0, -192, 192, 0, -32 * k, 16 * k + 8 * a})
+                lv.frames.push_back(i16(w));
+            if (legacy)
+                lv.frames.push_back(3); // the mesh count
+            // The base's angles in 1024ths of a turn.
+            const int x = 16 * k + 8 * a, y = 64 * k + 32 * a, z = 1000 - 40 * k;
+            const auto three_axes = [&](int ax, int ay, int az) {
+                const int w = ax << 4 | ay >> 6, w2 = (ay & 0x3F) << 10 | az;
+                for (int word : legacy ? std::array{w2, w} : std::array{w, w2})
+                    lv.frames.push_back(i16(word));
+            };
+            three_axes(x, y, z);
+            const int arm = unit - 3 * unit / 32 * (k + a), flag = unit / 16 * k;
+            if (legacy) {
+                three_axes(arm * 1024 / unit % 1024, 0, 0);
+                three_axes(0, 0, flag * 1024 / unit);
+            } else {
+                lv.frames.push_back(i16(0x4000 | (arm & (unit - 1))));
+                lv.frames.push_back(i16(0xC000 | flag));
+            }
+        }
+    }
+    constexpr int object = 7, static_id = 5;
+    lv.moveables = {moveable(object, 3, 0, 0, 0, 0)};
+    lv.static_meshes = {static_mesh(static_id, 3, {-256, 256, -384, 0, -256, 256})};
+
+    // An item of the moveable and an instance of the static mesh in the first room.
+    if (!lv.rooms.empty()) {
+        gen_room& room = lv.rooms.front();
+        const vec at{room.pos_x + 1024, room.y_bottom, room.pos_z + 1024};
+        if (!lv.items.empty()) {
+            lv.items.front() = item(object, 0, at, 0x4000);
+            if (legacy)
+                lv.items.front()[19] = lv.items.front()[21] = 0; // not in the 22-byte form
+        }
+        if (!room.static_instances.empty()) {
+            gen_record s = static_instance(at + vec{1024, 0, 0}, 0x2000, static_id);
+            if (legacy)
+                s.erase(s.begin() + 16, s.begin() + 18); // no second intensity
+            room.static_instances.front() = s;
+        }
+    }
 }
 
 } // namespace levelgen

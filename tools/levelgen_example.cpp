@@ -422,6 +422,9 @@ gen_level make_example_level(int version, std::uint32_t seed) {
     for (std::size_t i = 0, offset = 0; i < lv.sample_infos.size();
          ++i, offset += r.count(400, 600))
         lv.sample_indices.push_back(static_cast<std::int32_t>(offset));
+    // Objects that read in the older versions' own forms (the newer ones keep random bytes).
+    if (old)
+        set_small_objects(lv);
     return lv;
 }
 
