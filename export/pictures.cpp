@@ -1,28 +1,13 @@
-// Page decoding and PNG encoding (stb_image_write, with its own deterministic deflate).
+// Page decoding; the PNG encoding is in png_file.cpp.
 #include "export/pictures.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <functional>
-#include <new>
 
 #include "level/trunit2.h"
 #include "storage/parallel.h"
-
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#define STB_IMAGE_WRITE_STATIC
-#define STBI_WRITE_NO_STDIO
-#include "stb/stb_image_write.h"
-
-namespace {
-// Set once, before any page is encoded (on any thread).
-[[maybe_unused]] const bool png_settings_fixed = [] {
-    stbi_write_png_compression_level = 8;
-    stbi_write_force_png_filter = -1;
-    return true;
-}();
-} // namespace
 
 namespace quarlix::exporting {
 
@@ -36,12 +21,6 @@ rgba_picture blank(std::uint32_t height) {
     p.height = height;
     p.rgba.resize(std::size_t{page_side} * height * 4);
     return p;
-}
-
-void append_to(void* context, void* data, int size) {
-    auto* out = static_cast<std::vector<std::uint8_t>*>(context);
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    out->insert(out->end(), bytes, bytes + size);
 }
 
 /// Whole pages of one buffer; a remainder is noted, not exported.
@@ -97,18 +76,6 @@ rgba_picture picture_from_indices(std::span<const std::uint8_t> texels, std::uin
         p.rgba[4 * i + 3] = index == 0 ? 0 : 255;
     }
     return p;
-}
-
-std::vector<std::uint8_t> encode_png(const rgba_picture& picture) {
-    // Fixed settings (the library's own deflate, level 8, the filter chosen per row): the
-    // bytes do not depend on the platform. Only ever read while encoding.
-    std::vector<std::uint8_t> out;
-    if (stbi_write_png_to_func(append_to, &out, static_cast<int>(picture.width),
-                               static_cast<int>(picture.height), 4, picture.rgba.data(),
-                               static_cast<int>(picture.width * 4)) == 0) {
-        throw std::bad_alloc();
-    }
-    return out;
 }
 
 std::vector<level_page> level_pages(const Ttrlevel& level, std::vector<std::string>& notes) {

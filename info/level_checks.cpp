@@ -2,8 +2,9 @@
 #include "info/level_checks.h"
 
 #include <algorithm>
+#include <charconv>
+#include <concepts>
 #include <iterator>
-#include <map>
 #include <string_view>
 #include <tuple>
 
@@ -14,29 +15,51 @@ namespace quarlix::info {
 
 namespace {
 
-std::string num(std::uint64_t n) { return std::to_string(n); }
+/// A count or index as the checks write it: unsigned, so that a negative count read from a
+/// file shows as the 64-bit value it becomes when compared.
+constexpr std::uint64_t num(std::uint64_t n) { return n; }
+
+/// Appends one piece of a problem's text: text as it is, a number in decimal.
+void append(std::string& text, std::string_view piece) { text += piece; }
+template <class Number>
+    requires std::same_as<Number, std::uint64_t> || std::same_as<Number, std::int64_t>
+void append(std::string& text, Number n) {
+    char digits[24];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
 
 /// Finds where the loader found a table.
 class table_places {
   public:
     explicit table_places(std::span<const ttable_place> places) {
+        by_table_.reserve(places.size());
         for (const ttable_place& p : places) {
-            by_table_.emplace(key(p.table, p.room, p.layer), &p);
+            by_table_.push_back({key(p.table, p.room, p.layer), &p});
         }
+        // The first place noted for a table is the one found.
+        std::stable_sort(by_table_.begin(), by_table_.end(),
+                         [](const entry& a, const entry& b) { return a.first < b.first; });
     }
     const ttable_place* find(ttable_key table, std::int32_t room, std::int32_t layer) const {
-        const auto it = by_table_.find(key(table, room, layer));
-        return it == by_table_.end() ? nullptr : it->second;
+        const place_key wanted = key(table, room, layer);
+        const auto it = std::lower_bound(
+            by_table_.begin(), by_table_.end(), wanted,
+            [](const entry& e, const place_key& k) { return e.first < k; });
+        return it == by_table_.end() || it->first != wanted ? nullptr : it->second;
     }
 
   private:
     using place_key = std::tuple<ttable_kind, const tsection*, std::int32_t, std::int32_t>;
+    using entry = std::pair<place_key, const ttable_place*>;
     static place_key key(ttable_key table, std::int32_t room, std::int32_t layer) {
         return {table.kind, table.section, room, layer};
     }
-    std::map<place_key, const ttable_place*> by_table_;
+    std::vector<entry> by_table_;
 };
 
+/// The checks. Each problem's place and message are written into two buffers that every
+/// problem reuses, and the problem list copies them only for a problem that it lists: a level
+/// with millions of problems of a few kinds costs no allocation for each.
 class checker {
   public:
     checker(const Ttrlevel& level, std::span<const ttable_place> places, problem_list& found)
@@ -49,117 +72,137 @@ class checker {
     }
 
   private:
-    /// Adds a problem, with no place.
-    void add(std::string where, std::string message) {
-        found_.add(problem{std::move(where), std::move(message), {}, std::nullopt});
+    /// Sets the place of the next problem from its pieces.
+    template <class... Pieces> void where(const Pieces&... pieces) {
+        where_.clear();
+        (append(where_, pieces), ...);
+    }
+    /// Sets the message of the next problem from its pieces.
+    template <class... Pieces> void say(const Pieces&... pieces) {
+        message_.clear();
+        (append(message_, pieces), ...);
     }
 
-    /// Adds a problem at record `index` of a table of elements of `element` bytes, in `room`
-    /// and `layer` for the tables of rooms and layers.
-    void add(std::string where, std::string message, ttable_key table, std::size_t index,
-             std::size_t element, std::int32_t room = -1, std::int32_t layer = -1) {
-        problem p{std::move(where), std::move(message), {}, std::nullopt};
+    /// Adds the problem set by where() and say(), with no place.
+    void add() { found_.add(where_, message_, {}, std::nullopt); }
+
+    /// Adds the problem set by where() and say(), at record `index` of a table of elements of
+    /// `element` bytes, in `room` and `layer` for the tables of rooms and layers.
+    void add(ttable_key table, std::size_t index, std::size_t element, std::int32_t room = -1,
+             std::int32_t layer = -1) {
         if (const ttable_place* at = places_.find(table, room, layer)) {
-            p.space = at->space;
-            p.offset = at->offset + index * element;
+            found_.add(where_, message_, at->space, at->offset + index * element);
+        } else {
+            add();
         }
-        found_.add(std::move(p));
     }
 
-    /// Adds a problem at record `index` of a section after the rooms.
-    void add(std::string where, std::string message, const tsection& section, std::size_t index) {
-        add(std::move(where), std::move(message), ttable_key(section), index,
-            section.element_size(l_.version));
+    /// Adds the problem set by where() and say(), at record `index` of a section after the
+    /// rooms.
+    void add(const tsection& section, std::size_t index) {
+        add(ttable_key(section), index, section.element_size(l_.version));
     }
 
     bool room_missing(std::int64_t room) const { return room < 0 || room >= l_.num_rooms; }
-    std::string rooms_text() const { return num(l_.num_rooms) + " rooms"; }
 
     void rooms() {
         const bool trc = l_.version == level_trc;
         for (std::size_t r = 0; r < l_.rooms.size(); ++r) {
             const troom& room = l_.rooms[r];
-            const std::string at = "room " + num(r);
             const auto room_index = static_cast<std::int32_t>(r);
             for (std::size_t p = 0; p < room.num_portals; ++p) {
                 const tportal& portal = room.portals[p];
                 if (room_missing(portal.room)) {
-                    add(at + " portal " + num(p),
-                        "leads to room " + num(portal.room) + ", beyond the " + rooms_text(),
-                        ttable_kind::room_portals, p, sizeof(tportal), room_index);
+                    where("room ", num(r), " portal ", num(p));
+                    say("leads to room ", num(portal.room), ", beyond the ", num(l_.num_rooms),
+                        " rooms");
+                    add(ttable_kind::room_portals, p, sizeof(tportal), room_index);
                 }
             }
             const std::size_t sectors = std::size_t{room.num_z_sectors} * room.num_x_sectors;
             for (std::size_t s = 0; s < sectors; ++s) {
-                sector(room.sectors[s], at + " sector " + num(s), room_index, s);
+                sector(room.sectors[s], room_index, s);
             }
             if (trc) {
-                layer_faces(room, at, room_index);
+                layer_faces(room, room_index);
             } else {
-                faces(room.rectangles, room.num_rectangles, room.num_vertices, at, "rectangle",
+                faces(room.rectangles, room.num_rectangles, room.num_vertices, "rectangle",
                       ttable_kind::room_rectangles, room_index, -1);
-                faces(room.triangles, room.num_triangles, room.num_vertices, at, "triangle",
+                faces(room.triangles, room.num_triangles, room.num_vertices, "triangle",
                       ttable_kind::room_triangles, room_index, -1);
             }
             const std::int16_t alternate = room_alternate(room, l_.version);
             if (alternate != -1 && room_missing(alternate)) {
-                add(at, "its alternate room " + num(static_cast<std::uint16_t>(alternate)) +
-                            " is beyond the " + rooms_text());
+                where("room ", num(r));
+                say("its alternate room ", num(static_cast<std::uint16_t>(alternate)),
+                    " is beyond the ", num(l_.num_rooms), " rooms");
+                add();
             }
         }
     }
 
-    void sector(const tsector& s, const std::string& where, std::int32_t room, std::size_t index) {
-        const auto at = [&](const std::string& message) {
-            add(where, message, ttable_kind::room_sectors, index, sizeof(tsector), room);
+    void sector(const tsector& s, std::int32_t room, std::size_t index) {
+        const auto at = [&](const auto&... message) {
+            where("room ", num(static_cast<std::uint64_t>(room)), " sector ", num(index));
+            say(message...);
+            add(ttable_kind::room_sectors, index, sizeof(tsector), room);
         };
         if (s.room_below != no_room_8 && room_missing(s.room_below)) {
-            at("the room below, " + num(s.room_below) + ", is beyond the " + rooms_text());
+            at("the room below, ", num(s.room_below), ", is beyond the ", num(l_.num_rooms),
+               " rooms");
         }
         if (s.room_above != no_room_8 && room_missing(s.room_above)) {
-            at("the room above, " + num(s.room_above) + ", is beyond the " + rooms_text());
+            at("the room above, ", num(s.room_above), ", is beyond the ", num(l_.num_rooms),
+               " rooms");
         }
         const auto box = sector_box(s.box_field, l_.version);
         if (box && *box >= l_.num_boxes) {
-            at("box " + num(*box) + " is beyond the " + num(l_.num_boxes) + " boxes");
+            at("box ", num(*box), " is beyond the ", num(l_.num_boxes), " boxes");
         }
         if (s.floor_data_index >= l_.num_floor_data) {
-            at("floor-data index " + num(s.floor_data_index) + " is beyond the " +
-               num(l_.num_floor_data) + " floor-data words");
+            at("floor-data index ", num(s.floor_data_index), " is beyond the ",
+               num(l_.num_floor_data), " floor-data words");
         }
     }
 
     /// Faces of one table: corners against `vertices`, texture against the object textures.
+    /// Layer faces (`layer` 0 or more) are placed in their room's layer.
     template <class Table>
-    void faces(const Table& rows, std::size_t count, std::size_t vertices, const std::string& at,
-               const char* kind, ttable_kind table, std::int32_t room, std::int32_t layer) {
+    void faces(const Table& rows, std::size_t count, std::size_t vertices, const char* kind,
+               ttable_kind table, std::int32_t room, std::int32_t layer) {
         const bool layer_face = layer >= 0;
         const std::size_t element = sizeof(rows[0]);
+        const auto at = [&](std::size_t i) {
+            if (layer_face) {
+                where("room ", num(static_cast<std::uint64_t>(room)), " layer ",
+                      num(static_cast<std::uint64_t>(layer)), " ", kind, " ", num(i));
+            } else {
+                where("room ", num(static_cast<std::uint64_t>(room)), " ", kind, " ", num(i));
+            }
+            add(table, i, element, room, layer);
+        };
         for (std::size_t i = 0; i < count; ++i) {
             const auto& face = rows[i];
-            const std::string where = at + " " + kind + " " + num(i);
             for (std::size_t c = 0; c < std::size(face.corners); ++c) {
                 if (face.corners[c] >= vertices) {
-                    add(where,
-                        "corner " + num(c) + " is vertex " + num(face.corners[c]) +
-                            ", beyond the " + num(vertices) + " vertices",
-                        table, i, element, room, layer);
+                    say("corner ", num(c), " is vertex ", num(face.corners[c]), ", beyond the ",
+                        num(vertices), " vertices");
+                    at(i);
                     break;
                 }
             }
             const std::uint16_t texture = face_texture_index(face.texture, layer_face);
             if (texture >= l_.num_object_textures) {
-                add(where,
-                    "object texture " + num(texture) + " is beyond the " +
-                        num(l_.num_object_textures) + " object textures",
-                    table, i, element, room, layer);
+                say("object texture ", num(texture), " is beyond the ",
+                    num(l_.num_object_textures), " object textures");
+                at(i);
             }
         }
     }
 
     /// TRC rooms: the faces of each layer against that layer's vertices, and the layers'
     /// face counts against the totals in the room header.
-    void layer_faces(const troom& room, const std::string& at, std::int32_t room_index) {
+    void layer_faces(const troom& room, std::int32_t room_index) {
         const ttr5_layers& layers = room.layers;
         std::uint64_t rectangles = 0, triangles = 0;
         for (std::size_t k = 0; k < room.layer_headers.size(); ++k) {
@@ -169,21 +212,25 @@ class checker {
                 k >= layers.triangle_blocks.size()) {
                 continue;
             }
-            const std::string layer = at + " layer " + num(k);
             const std::size_t vertices = layers.vertex_blocks[k].count;
             const auto layer_index = static_cast<std::int32_t>(k);
             faces(layers.rectangle_blocks[k].rectangles, layers.rectangle_blocks[k].count, vertices,
-                  layer, "rectangle", ttable_kind::layer_rectangles, room_index, layer_index);
+                  "rectangle", ttable_kind::layer_rectangles, room_index, layer_index);
             faces(layers.triangle_blocks[k].triangles, layers.triangle_blocks[k].count, vertices,
-                  layer, "triangle", ttable_kind::layer_triangles, room_index, layer_index);
+                  "triangle", ttable_kind::layer_triangles, room_index, layer_index);
         }
+        const auto r = static_cast<std::uint64_t>(room_index);
         if (rectangles != room.trc_num_rectangles) {
-            add(at, "its layers hold " + num(rectangles) + " rectangles, its header says " +
-                        num(room.trc_num_rectangles));
+            where("room ", num(r));
+            say("its layers hold ", num(rectangles), " rectangles, its header says ",
+                num(room.trc_num_rectangles));
+            add();
         }
         if (triangles != room.trc_num_triangles) {
-            add(at, "its layers hold " + num(triangles) + " triangles, its header says " +
-                        num(room.trc_num_triangles));
+            where("room ", num(r));
+            say("its layers hold ", num(triangles), " triangles, its header says ",
+                num(room.trc_num_triangles));
+            add();
         }
     }
 
@@ -191,46 +238,48 @@ class checker {
         const std::uint64_t mesh_bytes = 2 * std::uint64_t(l_.num_mesh_data);
         for (std::size_t i = 0; i < l_.mesh_pointers.size(); ++i) {
             const std::int32_t p = l_.mesh_pointers[i];
-            const std::string where = "mesh pointer " + num(i);
             if (p < 0 || std::uint64_t(p) >= mesh_bytes) {
-                add(where,
-                    "byte offset " + std::to_string(p) + " is outside the " + num(mesh_bytes) +
-                        " bytes of mesh data",
-                    section_mesh_pointers, i);
+                where("mesh pointer ", num(i));
+                say("byte offset ", std::int64_t{p}, " is outside the ", num(mesh_bytes),
+                    " bytes of mesh data");
+                add(section_mesh_pointers, i);
             } else if (p % 4 != 0) {
                 // Meshes start on 4-byte boundaries; readers that skip to the next one lose
                 // their place in a mesh that does not.
-                add(where, "byte offset " + num(std::uint64_t(p)) + " is not on a 4-byte boundary",
-                    section_mesh_pointers, i);
+                where("mesh pointer ", num(i));
+                say("byte offset ", num(std::uint64_t(p)), " is not on a 4-byte boundary");
+                add(section_mesh_pointers, i);
             }
         }
         for (std::size_t i = 0; i < l_.moveables.size(); ++i) {
             const tmoveable& m = l_.moveables[i];
-            const auto at = [&](const std::string& message) {
-                add("moveable " + num(i), message, section_moveables, i);
+            const auto at = [&](const auto&... message) {
+                where("moveable ", num(i));
+                say(message...);
+                add(section_moveables, i);
             };
             if (m.num_meshes > 0 &&
                 std::uint64_t{m.first_mesh} + m.num_meshes > std::uint64_t(l_.num_mesh_pointers)) {
-                at("meshes " + num(m.first_mesh) + " to " + num(m.first_mesh + m.num_meshes - 1u) +
-                   " run past the " + num(l_.num_mesh_pointers) + " mesh pointers");
+                at("meshes ", num(m.first_mesh), " to ", num(m.first_mesh + m.num_meshes - 1u),
+                   " run past the ", num(l_.num_mesh_pointers), " mesh pointers");
             }
             if (m.num_meshes > 1 && std::uint64_t{m.mesh_tree} + 4u * (m.num_meshes - 1u) >
                                         std::uint64_t(l_.num_mesh_trees)) {
-                at("its mesh tree from word " + num(m.mesh_tree) + " runs past the " +
-                   num(l_.num_mesh_trees) + " mesh-tree words");
+                at("its mesh tree from word ", num(m.mesh_tree), " runs past the ",
+                   num(l_.num_mesh_trees), " mesh-tree words");
             }
             if (m.animation != no_animation && m.animation >= l_.num_animations) {
-                at("animation " + num(m.animation) + " is beyond the " + num(l_.num_animations) +
+                at("animation ", num(m.animation), " is beyond the ", num(l_.num_animations),
                    " animations");
             }
         }
         for (std::size_t i = 0; i < l_.static_meshes.size(); ++i) {
             const tstatic_mesh& s = l_.static_meshes[i];
             if (s.mesh >= l_.num_mesh_pointers) {
-                add("static mesh " + num(i),
-                    "mesh " + num(s.mesh) + " is beyond the " + num(l_.num_mesh_pointers) +
-                        " mesh pointers",
-                    section_static_meshes, i);
+                where("static mesh ", num(i));
+                say("mesh ", num(s.mesh), " is beyond the ", num(l_.num_mesh_pointers),
+                    " mesh pointers");
+                add(section_static_meshes, i);
             }
         }
         for (std::int32_t i = 0; i < l_.num_animations; ++i) {
@@ -240,28 +289,28 @@ class checker {
             const tstate_change& s = l_.state_changes[i];
             if (s.num_dispatches > 0 && std::uint64_t{s.first_dispatch} + s.num_dispatches >
                                             std::uint64_t(l_.num_anim_dispatches)) {
-                add("state change " + num(i),
-                    "dispatches " + num(s.first_dispatch) + " to " +
-                        num(s.first_dispatch + s.num_dispatches - 1u) + " run past the " +
-                        num(l_.num_anim_dispatches) + " animation dispatches",
-                    section_state_changes, i);
+                where("state change ", num(i));
+                say("dispatches ", num(s.first_dispatch), " to ",
+                    num(s.first_dispatch + s.num_dispatches - 1u), " run past the ",
+                    num(l_.num_anim_dispatches), " animation dispatches");
+                add(section_state_changes, i);
             }
         }
         const std::size_t pages = l_.num_textiles;
         for (std::size_t i = 0; i < l_.object_textures.size(); ++i) {
             const std::uint16_t page = texture_page(l_.object_textures[i]);
             if (page >= pages) {
-                add("object texture " + num(i),
-                    "page " + num(page) + " is beyond the " + num(pages) + " texture pages",
-                    section_object_textures, i);
+                where("object texture ", num(i));
+                say("page ", num(page), " is beyond the ", num(pages), " texture pages");
+                add(section_object_textures, i);
             }
         }
         for (std::size_t i = 0; i < l_.sprite_textures.size(); ++i) {
             const tsprite_texture& t = l_.sprite_textures[i];
             if (t.page >= pages) {
-                add("sprite texture " + num(i),
-                    "page " + num(t.page) + " is beyond the " + num(pages) + " texture pages",
-                    section_sprite_textures, i);
+                where("sprite texture ", num(i));
+                say("page ", num(t.page), " is beyond the ", num(pages), " texture pages");
+                add(section_sprite_textures, i);
             }
         }
     }
@@ -277,37 +326,38 @@ class checker {
     }
 
     template <class Animation> void animation(const Animation& a, std::size_t i) {
-        const auto at = [&](const std::string& message) {
-            add("animation " + num(i), message, section_animations, i);
+        const auto at = [&](const auto&... message) {
+            where("animation ", num(i));
+            say(message...);
+            add(section_animations, i);
         };
         const std::uint64_t frame_bytes = 2 * std::uint64_t(l_.num_frames);
         if (a.frame_offset >= frame_bytes) {
-            at("frame offset " + num(a.frame_offset) + " is beyond the " + num(frame_bytes) +
+            at("frame offset ", num(a.frame_offset), " is beyond the ", num(frame_bytes),
                " bytes of frames");
         }
         if (a.num_state_changes > 0 && std::uint64_t{a.first_state_change} + a.num_state_changes >
                                            std::uint64_t(l_.num_state_changes)) {
-            at("state changes " + num(a.first_state_change) + " to " +
-               num(a.first_state_change + a.num_state_changes - 1u) + " run past the " +
-               num(l_.num_state_changes) + " state changes");
+            at("state changes ", num(a.first_state_change), " to ",
+               num(a.first_state_change + a.num_state_changes - 1u), " run past the ",
+               num(l_.num_state_changes), " state changes");
         }
         if (a.num_commands > 0 && a.first_command >= l_.num_anim_commands) {
-            at("commands start at word " + num(a.first_command) + ", beyond the " +
-               num(l_.num_anim_commands) + " command words");
+            at("commands start at word ", num(a.first_command), ", beyond the ",
+               num(l_.num_anim_commands), " command words");
         }
         if (a.next_animation >= l_.num_animations) {
-            at("next animation " + num(a.next_animation) + " is beyond the " +
-               num(l_.num_animations) + " animations");
+            at("next animation ", num(a.next_animation), " is beyond the ", num(l_.num_animations),
+               " animations");
         }
     }
 
     /// Record `index` of a table whose records stand in a room.
-    void in_room(const std::string& kind, std::size_t index, std::int64_t room,
-                 const tsection& section) {
+    void in_room(const char* kind, std::size_t index, std::int64_t room, const tsection& section) {
         if (room_missing(room)) {
-            add(kind + " " + num(index),
-                "is in room " + std::to_string(room) + ", beyond the " + rooms_text(), section,
-                index);
+            where(kind, " ", num(index));
+            say("is in room ", room, ", beyond the ", num(l_.num_rooms), " rooms");
+            add(section, index);
         }
     }
 
@@ -330,10 +380,10 @@ class checker {
         for (std::size_t i = 0; i < l_.sound_sources.size(); ++i) {
             const std::uint16_t sound = l_.sound_sources[i].sound;
             if (sound >= map_entries) {
-                add("sound source " + num(i),
-                    "sound " + num(sound) + " is beyond the " + num(map_entries) +
-                        " entries of the sound map",
-                    section_sound_sources, i);
+                where("sound source ", num(i));
+                say("sound ", num(sound), " is beyond the ", num(map_entries),
+                    " entries of the sound map");
+                add(section_sound_sources, i);
             }
         }
         if (l_.version >= level_tr4) {
@@ -347,21 +397,19 @@ class checker {
         for (std::size_t i = 0; i < map_entries; ++i) {
             const std::int16_t entry = sound_map_entry(l_, i);
             if (entry != -1 && (entry < 0 || entry >= l_.num_sample_infos)) {
-                add("sound map entry " + num(i),
-                    "sample info " + std::to_string(entry) + " is beyond the " +
-                        num(l_.num_sample_infos) + " sample infos",
-                    ttable_kind::sound_map, i, 2);
+                where("sound map entry ", num(i));
+                say("sample info ", std::int64_t{entry}, " is beyond the ",
+                    num(l_.num_sample_infos), " sample infos");
+                add(ttable_kind::sound_map, i, 2);
             }
         }
         const sample_list list = read_sample_list(l_.sample_data.span());
         if (!list.complete) {
             // The sample data is everything after the level data, at the end of the file.
-            problem p{"sample data",
-                      "sample " + num(list.samples.size()) + " of the " + num(list.declared) +
-                          " declared runs past the end of the file",
-                      {},
-                      std::nullopt};
-            found_.add(std::move(p));
+            where("sample data");
+            say("sample ", num(list.samples.size()), " of the ", num(list.declared),
+                " declared runs past the end of the file");
+            add();
         }
         const std::size_t samples = list.samples.size();
         for (std::size_t i = 0; i < l_.sample_infos.size(); ++i) {
@@ -369,10 +417,10 @@ class checker {
             const std::uint64_t end =
                 std::uint64_t{s.first_sample} + std::max<std::uint16_t>(sample_count(s), 1);
             if (end > samples) {
-                add("sample info " + num(i),
-                    "samples " + num(s.first_sample) + " to " + num(end - 1) + " run past the " +
-                        num(samples) + " samples of the sample list",
-                    section_sample_infos, i);
+                where("sample info ", num(i));
+                say("samples ", num(s.first_sample), " to ", num(end - 1), " run past the ",
+                    num(samples), " samples of the sample list");
+                add(section_sample_infos, i);
             }
         }
     }
@@ -380,7 +428,33 @@ class checker {
     const Ttrlevel& l_;
     table_places places_;
     problem_list& found_;
+    std::string where_, message_;
 };
+
+/// Appends the kind of the problem at `where` with `message`: both with every run of digits
+/// written as "N".
+void append_kind(std::string& kind, std::string_view where, std::string_view message) {
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto add = [&](std::string_view text) {
+        std::size_t from = 0;
+        for (std::size_t i = 0; i < text.size();) {
+            if (!digit(text[i])) {
+                ++i;
+                continue;
+            }
+            kind.append(text.substr(from, i - from));
+            kind += 'N';
+            while (i < text.size() && digit(text[i])) {
+                ++i;
+            }
+            from = i;
+        }
+        kind.append(text.substr(from));
+    };
+    add(where);
+    kind += ": ";
+    add(message);
+}
 
 } // namespace
 
@@ -388,11 +462,30 @@ problem_list::problem_list(std::size_t per_kind, std::function<void(const proble
     : per_kind_(per_kind), on_listed_(std::move(on_listed)) {}
 
 void problem_list::add(problem p) {
-    ++total_;
-    auto [kind, added] = kinds_.try_emplace(problem_kind(p), kind_count{kinds_.size(), 0});
-    if (++kind->second.count > per_kind_) {
-        return;
+    if (counted_as_listed(p.where, p.message)) {
+        list(std::move(p));
     }
+}
+
+void problem_list::add(std::string_view where, std::string_view message, std::string_view space,
+                       std::optional<std::size_t> offset) {
+    if (counted_as_listed(where, message)) {
+        list(problem{std::string(where), std::string(message), std::string(space), offset});
+    }
+}
+
+bool problem_list::counted_as_listed(std::string_view where, std::string_view message) {
+    ++total_;
+    kind_.clear();
+    append_kind(kind_, where, message);
+    auto kind = kinds_.find(kind_);
+    if (kind == kinds_.end()) {
+        kind = kinds_.emplace(kind_, kind_count{kinds_.size(), 0}).first;
+    }
+    return ++kind->second.count <= per_kind_;
+}
+
+void problem_list::list(problem p) {
     if (on_listed_) {
         on_listed_(p);
     } else {
@@ -418,24 +511,7 @@ std::vector<problem_list::unlisted_kind> problem_list::unlisted() const {
 
 std::string problem_kind(const problem& p) {
     std::string kind;
-    kind.reserve(p.where.size() + 2 + p.message.size());
-    static constexpr const char* digits = "0123456789";
-    const auto add = [&](const std::string& text) {
-        std::size_t from = 0;
-        for (std::size_t at = text.find_first_of(digits); at != std::string::npos;
-             at = text.find_first_of(digits, from)) {
-            kind.append(text, from, at - from);
-            kind += 'N';
-            from = text.find_first_not_of(digits, at);
-            if (from == std::string::npos) {
-                return;
-            }
-        }
-        kind.append(text, from, std::string::npos);
-    };
-    add(p.where);
-    kind += ": ";
-    add(p.message);
+    append_kind(kind, p.where, p.message);
     return kind;
 }
 

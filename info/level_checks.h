@@ -7,6 +7,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -37,6 +38,10 @@ class problem_list {
                           std::function<void(const problem&)> on_listed = {});
 
     void add(problem p);
+    /// The same from text in place: the problem is made (its text copied) only when it is
+    /// listed.
+    void add(std::string_view where, std::string_view message, std::string_view space,
+             std::optional<std::size_t> offset);
 
     /// Every problem found, listed or not.
     std::uint64_t total() const { return total_; }
@@ -53,6 +58,10 @@ class problem_list {
     std::vector<unlisted_kind> unlisted() const;
 
   private:
+    /// Counts a problem under its kind: true when it is one to list.
+    bool counted_as_listed(std::string_view where, std::string_view message);
+    void list(problem p);
+
     std::size_t per_kind_;
     std::function<void(const problem&)> on_listed_;
     std::uint64_t total_ = 0;
@@ -62,6 +71,7 @@ class problem_list {
         std::uint64_t count;
     };
     std::unordered_map<std::string, kind_count> kinds_;
+    std::string kind_; // the kind of the problem being added
 };
 
 /// The kind of a problem: its place and message with every run of digits written as "N".

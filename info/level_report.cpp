@@ -25,6 +25,17 @@ std::string hex_word(std::uint32_t word) {
     return text;
 }
 
+/// A value's JSON text as dump() writes it, numbers without setting up a serializer.
+std::string text_of(const json& v) {
+    if (v.is_number_unsigned()) {
+        return std::to_string(v.get<std::uint64_t>());
+    }
+    if (v.is_number_integer()) {
+        return std::to_string(v.get<std::int64_t>());
+    }
+    return v.dump();
+}
+
 std::string format_name(std::int32_t version) {
     return version == level_tr4 ? "TR4" : version == level_trc ? "TRC" : "older";
 }
@@ -112,8 +123,8 @@ std::string bytes_text(std::uint64_t n) { return plural(n, "byte", "bytes"); }
 
 std::string room_text(const json& r) {
     std::ostringstream text;
-    text << "x " << r["x"] << ", z " << r["z"] << ", y " << r["y_top"] << " to " << r["y_bottom"]
-         << "; sectors " << r["sectors_z"] << " x " << r["sectors_x"] << "; "
+    text << "x " << text_of(r["x"]) << ", z " << text_of(r["z"]) << ", y " << text_of(r["y_top"]) << " to " << text_of(r["y_bottom"])
+         << "; sectors " << text_of(r["sectors_z"]) << " x " << text_of(r["sectors_x"]) << "; "
          << plural(r["vertices"], "vertex", "vertices") << ", "
          << plural(r["rectangles"], "rectangle", "rectangles") << ", "
          << plural(r["triangles"], "triangle", "triangles");
@@ -125,7 +136,7 @@ std::string room_text(const json& r) {
         text << " none";
     }
     for (const auto& p : r["portals"]) {
-        text << ' ' << p;
+        text << ' ' << text_of(p);
     }
     text << "; " << plural(r["lights"], "light", "lights") << ", "
          << plural(r["static_instances"], "static instance", "static instances");
@@ -133,7 +144,7 @@ std::string room_text(const json& r) {
         text << "; water";
     }
     if (r["alternate_room"] != -1) {
-        text << "; alternate room " << r["alternate_room"];
+        text << "; alternate room " << text_of(r["alternate_room"]);
     }
     return text.str();
 }
@@ -151,7 +162,7 @@ std::vector<row> head_rows(const json& s) {
     };
     add("file", s["file"].get<std::string>());
     add("file size", bytes_text(s["file_size"]));
-    add("version", s["version"].dump() + " (" + s["format"].get<std::string>() + ")");
+    add("version", text_of(s["version"]) + " (" + s["format"].get<std::string>() + ")");
     std::string recognised = "first word " + s["first_word"].get<std::string>();
     if (!s["name_test"].is_null()) {
         recognised += ", name test " + s["name_test_for"].get<std::string>() +
@@ -160,15 +171,15 @@ std::vector<row> head_rows(const json& s) {
     add("recognised by", recognised);
     add("container", s["container"].get<bool>() ? "yes, a \"ZLIB\" container unwrapped" : "no");
     const json& t = s["textiles"];
-    add("textiles", "room " + t["room"].dump() + ", object " + t["object"].dump() + ", bump " +
-                        t["bump"].dump() + "; " + plural(t["pages"], "page", "pages"));
+    add("textiles", "room " + text_of(t["room"]) + ", object " + text_of(t["object"]) + ", bump " +
+                        text_of(t["bump"]) + "; " + plural(t["pages"], "page", "pages"));
     for (const auto& c : s["chunks"]) {
         add("chunk " + c["name"].get<std::string>(),
-            bytes_text(c["unpacked"]) + ", " + c["packed"].dump() + " packed");
+            bytes_text(c["unpacked"]) + ", " + text_of(c["packed"]) + " packed");
     }
     add("marked",
         s["marked"].get<bool>() ? "yes, the conversion marker and a hidden sound map" : "no");
-    add("rooms", s["counts"]["rooms"].dump());
+    add("rooms", text_of(s["counts"]["rooms"]));
     return rows;
 }
 
@@ -177,29 +188,29 @@ std::vector<row> tail_rows(const json& s) {
     std::vector<row> rows;
     for (const auto& [name, section] : s["sections"].items()) {
         rows.push_back({"section " + name,
-                        section["count"].dump() + " (" + bytes_text(section["bytes"]) + ")"});
+                        text_of(section["count"]) + " (" + bytes_text(section["bytes"]) + ")"});
     }
     const json& samples = s["samples"];
-    std::string sample_text = samples["count"].is_null() ? "-" : samples["count"].dump();
+    std::string sample_text = samples["count"].is_null() ? "-" : text_of(samples["count"]);
     if (samples["count"] != samples["declared"]) {
-        sample_text += " of the " + samples["declared"].dump() + " declared";
+        sample_text += " of the " + text_of(samples["declared"]) + " declared";
     }
     rows.push_back(
         {"samples", sample_text + " (" + bytes_text(samples["bytes"]) + " of sample data)"});
     const json& objects = s["objects"];
     for (const auto& m : objects["moveables"]) {
-        rows.push_back({"moveable " + m["index"].dump(),
-                        "object " + m["object_id"].dump() + "; " +
+        rows.push_back({"moveable " + text_of(m["index"]),
+                        "object " + text_of(m["object_id"]) + "; " +
                             plural(m["meshes"], "mesh", "meshes") + ", " +
                             plural(m["animations"], "animation", "animations") + ", " +
                             plural(m["keyframes"], "keyframe", "keyframes")});
     }
     for (const auto& m : objects["static_meshes"]) {
-        rows.push_back({"static mesh " + m["index"].dump(),
-                        "id " + m["id"].dump() + "; mesh " + m["mesh"].dump()});
+        rows.push_back({"static mesh " + text_of(m["index"]),
+                        "id " + text_of(m["id"]) + "; mesh " + text_of(m["mesh"])});
     }
     for (const auto& i : objects["items"]) {
-        rows.push_back({"items of object " + i["object_id"].dump(), i["count"].dump()});
+        rows.push_back({"items of object " + text_of(i["object_id"]), text_of(i["count"])});
     }
     return rows;
 }
@@ -282,8 +293,8 @@ void room_rows(const level_summary& left, const level_summary& right, std::size_
     for (const auto& [key, lv] : l.items()) {
         const json& rv = (ri++).value();
         if (key != "index") {
-            f(side_by_side_row{label + " " + key, lv.is_null() ? "-" : lv.dump(),
-                               rv.is_null() ? "-" : rv.dump()});
+            f(side_by_side_row{label + " " + key, lv.is_null() ? "-" : text_of(lv),
+                               rv.is_null() ? "-" : text_of(rv)});
         }
     }
 }
@@ -423,28 +434,60 @@ void json_writer::next_element() {
     open_.back().empty = false;
 }
 
+namespace {
+
+/// True when dump() writes the text between quotes as it is: printable ASCII without quotes or
+/// backslashes.
+bool plain_text(std::string_view text) {
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\'; });
+}
+
+} // namespace
+
 void json_writer::key(std::string_view name) {
     next_element();
-    out_ << json(name).dump() << ": ";
+    if (plain_text(name)) {
+        out_ << '"' << name << "\": ";
+    } else {
+        out_ << json(name).dump(-1, ' ', false, json::error_handler_t::replace) << ": ";
+    }
     after_key_ = true;
 }
 
 void json_writer::value(const json& v) {
+    // Objects and arrays element by element, which lays them out as dump() would.
+    if (v.is_object()) {
+        begin_object();
+        for (auto it = v.begin(); it != v.end(); ++it) {
+            key(it.key());
+            value(*it);
+        }
+        end();
+        return;
+    }
+    if (v.is_array()) {
+        begin_array();
+        for (const json& element : v) {
+            value(element);
+        }
+        end();
+        return;
+    }
     if (!after_key_ && !open_.empty()) {
         next_element();
     }
     after_key_ = false;
-    const std::string text = v.dump(2, ' ', false, json::error_handler_t::replace);
-    // Nested lines move in by the depth of the containers open around the value; a dumped
-    // string never holds a raw line break.
-    const std::string indent(2 * open_.size(), ' ');
-    std::size_t from = 0;
-    for (std::size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', from)) {
-        out_.write(text.data() + from, static_cast<std::streamsize>(at + 1 - from));
-        out_ << indent;
-        from = at + 1;
+    if (v.is_number_unsigned()) {
+        out_ << v.get<std::uint64_t>();
+    } else if (v.is_number_integer()) {
+        out_ << v.get<std::int64_t>();
+    } else if (v.is_string() && plain_text(v.get_ref<const std::string&>())) {
+        out_ << '"' << v.get_ref<const std::string&>() << '"';
+    } else {
+        // A dumped scalar never holds a line break.
+        out_ << v.dump(2, ' ', false, json::error_handler_t::replace);
     }
-    out_.write(text.data() + from, static_cast<std::streamsize>(text.size() - from));
 }
 
 void write_summary(json_writer& out, const level_summary& summary) {

@@ -48,7 +48,9 @@ unsigned max_threads() noexcept {
     if (n != 0) {
         return n;
     }
-    return std::max(1u, std::thread::hardware_concurrency());
+    // Asked once: the answer is read from the system on every call.
+    static const unsigned hardware = std::max(1u, std::thread::hardware_concurrency());
+    return hardware;
 }
 
 void set_max_threads(unsigned n) noexcept { thread_limit.store(n); }
@@ -72,7 +74,12 @@ void run_jobs(std::span<const std::function<void()>> jobs, std::span<const std::
             }
         }
     };
-    const std::size_t wanted = std::min<std::size_t>(max_threads(), jobs.size());
+    std::uint64_t besides_costliest = 0;
+    for (std::size_t k = 1; k < order.size() && costs.size() == jobs.size(); ++k) {
+        besides_costliest += std::min(costs[order[k]], small_work); // cannot overflow
+    }
+    const bool small = costs.size() == jobs.size() && besides_costliest < small_work;
+    const std::size_t wanted = small ? 1 : std::min<std::size_t>(max_threads(), jobs.size());
     if (wanted > 1) {
         prepare_threads();
     }

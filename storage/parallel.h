@@ -9,12 +9,16 @@
 namespace quarlix {
 
 /// Runs every job, up to max_threads() at a time, and returns when all have ended. The jobs
-/// start costliest first (costs[i] is job i's; without costs, in their order), so that the
-/// longest one never starts last and leaves the other threads idle while it runs. The first
-/// job (in order) that threw has its exception rethrown, so the result does not depend on how
-/// many run at once or in which order they started.
+/// start costliest first (costs[i] is job i's, in bytes of work; without costs, in their
+/// order), so that the longest one never starts last and leaves the other threads idle while it
+/// runs. When the jobs besides the costliest come to less than small_work, the caller's thread
+/// runs them all. The first job (in order) that threw has its exception rethrown, so the result
+/// does not depend on how many run at once or in which order they started.
 void run_jobs(std::span<const std::function<void()>> jobs,
               std::span<const std::uint64_t> costs = {});
+
+/// Work that costs less than starting a thread for it: inflating or deflating this many bytes.
+inline constexpr std::uint64_t small_work = std::uint64_t{64} << 10;
 
 /// Threads that run_jobs may use; 1 runs the jobs one after the other on the caller's thread.
 unsigned max_threads() noexcept;

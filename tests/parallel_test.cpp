@@ -3,9 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "level/trunit2.h"
@@ -76,6 +79,39 @@ TEST(Parallel, TheCostliestJobsStartFirstAndFailuresStayInJobOrder) {
         EXPECT_STREQ(e.what(), "job 0");
     }
     EXPECT_EQ(started, (std::vector<int>{1, 3, 2, 0}));
+}
+
+TEST(Parallel, SmallWorkStaysOnTheCallersThread) {
+    thread_limit limit(4);
+    // Less than small_work besides the costliest job: all run on the caller's thread.
+    std::vector<std::thread::id> ran_on(3);
+    const std::function<void()> small[] = {
+        [&] { ran_on[0] = std::this_thread::get_id(); },
+        [&] { ran_on[1] = std::this_thread::get_id(); },
+        [&] { ran_on[2] = std::this_thread::get_id(); },
+    };
+    const std::uint64_t small_costs[] = {small_work / 2, UINT64_MAX, small_work / 2 - 1};
+    run_jobs(small, small_costs);
+    EXPECT_EQ(std::count(ran_on.begin(), ran_on.end(), std::this_thread::get_id()), 3);
+
+    // As much as small_work: the costliest job can wait for the others, which another thread
+    // runs (on one thread it would wait out its time).
+    std::atomic<int> others{0};
+    bool others_ran = false;
+    const std::function<void()> larger[] = {
+        [&] { ++others; },
+        [&] {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (others.load() < 2 && std::chrono::steady_clock::now() < until) {
+                std::this_thread::yield();
+            }
+            others_ran = others.load() == 2;
+        },
+        [&] { ++others; },
+    };
+    const std::uint64_t larger_costs[] = {small_work / 2, UINT64_MAX, small_work / 2};
+    run_jobs(larger, larger_costs);
+    EXPECT_TRUE(others_ran);
 }
 
 TEST(Parallel, OneThreadAndManyWriteTheSameFiles) {
