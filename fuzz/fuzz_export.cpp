@@ -12,15 +12,10 @@
 
 #include <nlohmann/json.hpp>
 
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#include "stb/stb_image.h"
-
 #include "export/model.h"
 #include "export/pictures.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/png_read.h"
 #include "level/samples.h"
 
 using namespace quarlix;
@@ -30,14 +25,9 @@ namespace {
 
 /// The picture's PNG decodes to the picture.
 void png_holds(const rgba_picture& picture, const std::vector<std::uint8_t>& png) {
-    int width = 0, height = 0, channels = 0;
-    stbi_uc* decoded = stbi_load_from_memory(png.data(), static_cast<int>(png.size()), &width,
-                                             &height, &channels, 4);
-    const bool same = decoded != nullptr && static_cast<std::uint32_t>(width) == picture.width &&
-                      static_cast<std::uint32_t>(height) == picture.height &&
-                      std::memcmp(decoded, picture.rgba.data(), picture.rgba.size()) == 0;
-    stbi_image_free(decoded);
-    if (!same) {
+    std::uint32_t width = 0, height = 0;
+    const std::vector<std::uint8_t> decoded = fuzz::decode_png(png, width, height);
+    if (width != picture.width || height != picture.height || decoded != picture.rgba) {
         fuzz::fail("a PNG does not decode to its picture");
     }
 }
@@ -120,20 +110,27 @@ void export_level(const Ttrlevel& level) {
     model_holds(level, pages);
 }
 
-/// The bytes after the first as a row or two of texels of the pixel form that the first names
-/// (PNG encoding costs much more than the rest, so one picture an input).
+/// The bytes after the first as a row or two of texels of the pixel form that the first names,
+/// and the first 1 to 32 columns of them (as the first also says) as a PNG. Encoding costs far
+/// more than the rest, so one small picture an input; its width varies the rows' stride.
 void texels(std::span<const std::uint8_t> bytes) {
     if (bytes.size() < 1 + 768 + page_side * 4) {
         return;
     }
     const int form = bytes[0] % 3;
+    const std::uint32_t width = 1 + bytes[0] / 3 % 32;
     bytes = bytes.subspan(1);
     const std::size_t texel = form == 0 ? 4 : form == 1 ? 2 : 1;
     const auto height =
         static_cast<std::uint32_t>(std::min<std::size_t>(bytes.size() / (page_side * texel), 2));
-    const rgba_picture p = form == 0   ? picture_from_bgra(bytes, height)
-                           : form == 1 ? picture_from_argb1555(bytes, height)
-                                       : picture_from_indices(bytes, height, bytes.first<768>());
+    const rgba_picture rows = form == 0   ? picture_from_bgra(bytes, height)
+                              : form == 1 ? picture_from_argb1555(bytes, height)
+                                          : picture_from_indices(bytes, height, bytes.first<768>());
+    rgba_picture p{width, height, {}};
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const auto row = rows.rgba.begin() + std::ptrdiff_t{y} * page_side * 4;
+        p.rgba.insert(p.rgba.end(), row, row + std::ptrdiff_t{width} * 4);
+    }
     png_holds(p, encode_png(p));
 }
 

@@ -2,11 +2,13 @@
 #include "info/level_checks.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <concepts>
 #include <iterator>
 #include <string_view>
 #include <tuple>
+#include <type_traits>
 
 #include "level/samples.h"
 #include "level/sections.h"
@@ -19,14 +21,66 @@ namespace {
 /// file shows as the 64-bit value it becomes when compared.
 constexpr std::uint64_t num(std::uint64_t n) { return n; }
 
-/// Appends one piece of a problem's text: text as it is, a number in decimal.
-void append(std::string& text, std::string_view piece) { text += piece; }
-template <class Number>
-    requires std::same_as<Number, std::uint64_t> || std::same_as<Number, std::int64_t>
-void append(std::string& text, Number n) {
-    char digits[24];
-    text.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
-}
+/// A problem's place or message as it is given: string literals and numbers, written out only
+/// when the text is wanted.
+class text_pieces {
+  public:
+    template <class... Pieces> void set(const Pieces&... pieces) {
+        static_assert(sizeof...(Pieces) <= max_pieces);
+        size_ = 0;
+        (add(pieces), ...);
+    }
+
+    void write(std::string& text) const {
+        text.clear();
+        for (std::size_t i = 0; i < size_; ++i) {
+            const piece& p = pieces_[i];
+            if (p.literal != nullptr) {
+                text += p.literal;
+            } else {
+                char digits[24];
+                const auto end = p.is_signed
+                                     ? std::to_chars(digits, digits + sizeof digits,
+                                                     static_cast<std::int64_t>(p.number))
+                                     : std::to_chars(digits, digits + sizeof digits, p.number);
+                text.append(digits, end.ptr);
+            }
+        }
+    }
+
+    /// True when the text of `other` has the kind of this one: the same literals in the same
+    /// places (literals are never changed, so the same address is the same text), and numbers
+    /// of the same signs between them. Only numbers differ, and each is a run of digits.
+    bool same_kind(const text_pieces& other) const {
+        if (size_ != other.size_) {
+            return false;
+        }
+        for (std::size_t i = 0; i < size_; ++i) {
+            const piece &a = pieces_[i], &b = other.pieces_[i];
+            if (a.literal != b.literal || (a.literal == nullptr && a.sign() != b.sign())) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+  private:
+    static constexpr std::size_t max_pieces = 8;
+    struct piece {
+        const char* literal; // null for a number
+        std::uint64_t number;
+        bool is_signed;
+        int sign() const { return is_signed && static_cast<std::int64_t>(number) < 0 ? -1 : 1; }
+    };
+    void add(const char* literal) { pieces_[size_++] = {literal, 0, false}; }
+    template <class Number>
+        requires std::same_as<Number, std::uint64_t> || std::same_as<Number, std::int64_t>
+    void add(Number n) {
+        pieces_[size_++] = {nullptr, static_cast<std::uint64_t>(n), std::is_signed_v<Number>};
+    }
+    std::array<piece, max_pieces> pieces_{};
+    std::size_t size_ = 0;
+};
 
 /// Finds where the loader found a table.
 class table_places {
@@ -57,9 +111,10 @@ class table_places {
     std::vector<entry> by_table_;
 };
 
-/// The checks. Each problem's place and message are written into two buffers that every
-/// problem reuses, and the problem list copies them only for a problem that it lists: a level
-/// with millions of problems of a few kinds costs no allocation for each.
+/// The checks. A problem's place and message are kept as their pieces; the text is written
+/// (into buffers that every problem reuses) when the problem list needs it: for a kind not met
+/// recently, or for a problem that it lists. A level with millions of problems of a few kinds
+/// thus costs neither an allocation nor a written text for each.
 class checker {
   public:
     checker(const Ttrlevel& level, std::span<const ttable_place> places, problem_list& found)
@@ -72,35 +127,69 @@ class checker {
     }
 
   private:
-    /// Sets the place of the next problem from its pieces.
-    template <class... Pieces> void where(const Pieces&... pieces) {
-        where_.clear();
-        (append(where_, pieces), ...);
-    }
+    /// Sets the place of the next problem from its pieces: literals and num() values.
+    template <class... Pieces> void where(const Pieces&... pieces) { where_.set(pieces...); }
     /// Sets the message of the next problem from its pieces.
-    template <class... Pieces> void say(const Pieces&... pieces) {
-        message_.clear();
-        (append(message_, pieces), ...);
-    }
+    template <class... Pieces> void say(const Pieces&... pieces) { message_.set(pieces...); }
 
     /// Adds the problem set by where() and say(), with no place.
-    void add() { found_.add(where_, message_, {}, std::nullopt); }
+    void add() { add(place{}); }
 
     /// Adds the problem set by where() and say(), at record `index` of a table of elements of
     /// `element` bytes, in `room` and `layer` for the tables of rooms and layers.
     void add(ttable_key table, std::size_t index, std::size_t element, std::int32_t room = -1,
              std::int32_t layer = -1) {
-        if (const ttable_place* at = places_.find(table, room, layer)) {
-            found_.add(where_, message_, at->space, at->offset + index * element);
-        } else {
-            add();
-        }
+        add(place{table, index * element, room, layer});
     }
 
     /// Adds the problem set by where() and say(), at record `index` of a section after the
     /// rooms.
     void add(const tsection& section, std::size_t index) {
         add(ttable_key(section), index, section.element_size(l_.version));
+    }
+
+    /// Where a problem lies: `from` bytes into a table (none: no place). Looked up only for a
+    /// problem that is listed.
+    struct place {
+        std::optional<ttable_key> table;
+        std::size_t from = 0;
+        std::int32_t room = -1, layer = -1;
+    };
+
+    void add(const place& at) {
+        const auto text = [&] {
+            where_.write(where_text_);
+            message_.write(message_text_);
+        };
+        const ttable_place* found_at = nullptr;
+        const auto find = [&] {
+            if (at.table) {
+                found_at = places_.find(*at.table, at.room, at.layer);
+            }
+        };
+        const auto space = [&] {
+            return found_at != nullptr ? found_at->space : std::string_view();
+        };
+        const auto offset = [&] {
+            return found_at != nullptr ? std::optional<std::size_t>(found_at->offset + at.from)
+                                       : std::nullopt;
+        };
+        for (recent_kind& recent : recent_) {
+            if (recent.kind && recent.where.same_kind(where_) &&
+                recent.message.same_kind(message_)) {
+                found_.add_again(recent.kind, [&] {
+                    text();
+                    find();
+                    return problem{where_text_, message_text_, std::string(space()), offset()};
+                });
+                return;
+            }
+        }
+        text();
+        find();
+        recent_[next_recent_] = {where_, message_,
+                                 found_.add(where_text_, message_text_, space(), offset())};
+        next_recent_ = (next_recent_ + 1) % recent_.size();
     }
 
     bool room_missing(std::int64_t room) const { return room < 0 || room >= l_.num_rooms; }
@@ -428,7 +517,16 @@ class checker {
     const Ttrlevel& l_;
     table_places places_;
     problem_list& found_;
-    std::string where_, message_;
+    text_pieces where_, message_;
+    std::string where_text_, message_text_;
+    /// The kinds of the last problems added, for the problems after them: most come in runs of
+    /// one kind.
+    struct recent_kind {
+        text_pieces where, message;
+        problem_list::kind_ref kind;
+    };
+    std::array<recent_kind, 8> recent_{};
+    std::size_t next_recent_ = 0;
 };
 
 /// Appends the kind of the problem at `where` with `message`: both with every run of digits
@@ -462,19 +560,22 @@ problem_list::problem_list(std::size_t per_kind, std::function<void(const proble
     : per_kind_(per_kind), on_listed_(std::move(on_listed)) {}
 
 void problem_list::add(problem p) {
-    if (counted_as_listed(p.where, p.message)) {
+    if (count(p.where, p.message).count <= per_kind_) {
         list(std::move(p));
     }
 }
 
-void problem_list::add(std::string_view where, std::string_view message, std::string_view space,
-                       std::optional<std::size_t> offset) {
-    if (counted_as_listed(where, message)) {
+problem_list::kind_ref problem_list::add(std::string_view where, std::string_view message,
+                                         std::string_view space,
+                                         std::optional<std::size_t> offset) {
+    kind_count& kind = count(where, message);
+    if (kind.count <= per_kind_) {
         list(problem{std::string(where), std::string(message), std::string(space), offset});
     }
+    return kind_ref(&kind);
 }
 
-bool problem_list::counted_as_listed(std::string_view where, std::string_view message) {
+problem_list::kind_count& problem_list::count(std::string_view where, std::string_view message) {
     ++total_;
     kind_.clear();
     append_kind(kind_, where, message);
@@ -482,7 +583,8 @@ bool problem_list::counted_as_listed(std::string_view where, std::string_view me
     if (kind == kinds_.end()) {
         kind = kinds_.emplace(kind_, kind_count{kinds_.size(), 0}).first;
     }
-    return ++kind->second.count <= per_kind_;
+    ++kind->second.count;
+    return kind->second;
 }
 
 void problem_list::list(problem p) {

@@ -38,10 +38,36 @@ class problem_list {
                           std::function<void(const problem&)> on_listed = {});
 
     void add(problem p);
-    /// The same from text in place: the problem is made (its text copied) only when it is
-    /// listed.
-    void add(std::string_view where, std::string_view message, std::string_view space,
-             std::optional<std::size_t> offset);
+
+  private:
+    struct kind_count {
+        std::size_t order;
+        std::uint64_t count;
+    };
+
+  public:
+    /// A kind that the list counts, for adding more problems of it with add_again.
+    class kind_ref {
+      public:
+        kind_ref() = default;
+        explicit operator bool() const { return kind_ != nullptr; }
+
+      private:
+        friend problem_list;
+        explicit kind_ref(kind_count* kind) : kind_(kind) {}
+        kind_count* kind_ = nullptr;
+    };
+    /// The same from text in place, copied only when the problem is listed; returns its kind.
+    kind_ref add(std::string_view where, std::string_view message, std::string_view space,
+                 std::optional<std::size_t> offset);
+    /// Adds a problem of a kind that add() returned, its kind not looked for again; `make()`
+    /// gives the problem, and is called only when it is listed.
+    template <class Make> void add_again(kind_ref kind, Make&& make) {
+        ++total_;
+        if (++kind.kind_->count <= per_kind_) {
+            list(make());
+        }
+    }
 
     /// Every problem found, listed or not.
     std::uint64_t total() const { return total_; }
@@ -58,18 +84,14 @@ class problem_list {
     std::vector<unlisted_kind> unlisted() const;
 
   private:
-    /// Counts a problem under its kind: true when it is one to list.
-    bool counted_as_listed(std::string_view where, std::string_view message);
+    /// Counts a problem under its kind, which it returns.
+    kind_count& count(std::string_view where, std::string_view message);
     void list(problem p);
 
     std::size_t per_kind_;
     std::function<void(const problem&)> on_listed_;
     std::uint64_t total_ = 0;
     std::vector<problem> listed_;
-    struct kind_count {
-        std::size_t order;
-        std::uint64_t count;
-    };
     std::unordered_map<std::string, kind_count> kinds_;
     std::string kind_; // the kind of the problem being added
 };

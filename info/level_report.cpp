@@ -396,11 +396,25 @@ json room_json(const room_facts& r, std::size_t index) {
                 {"alternate_room", r.alternate_room}};
 }
 
-json problem_json(const problem& p) {
-    return json{{"where", p.where},
-                {"message", p.message},
-                {"offset", p.offset ? json(*p.offset) : json(nullptr)},
-                {"offset_in", p.offset ? json(p.space) : json(nullptr)}};
+void write_problem(json_writer& out, const problem& p) {
+    out.begin_object();
+    out.key("where");
+    out.text(p.where);
+    out.key("message");
+    out.text(p.message);
+    out.key("offset");
+    if (p.offset) {
+        out.number(*p.offset);
+    } else {
+        out.null();
+    }
+    out.key("offset_in");
+    if (p.offset) {
+        out.text(p.space);
+    } else {
+        out.null();
+    }
+    out.end();
 }
 
 std::string problem_line(const problem& p) {
@@ -474,20 +488,44 @@ void json_writer::value(const json& v) {
         end();
         return;
     }
+    if (v.is_number_unsigned()) {
+        number(v.get<std::uint64_t>());
+    } else if (v.is_number_integer()) {
+        next_value();
+        out_ << v.get<std::int64_t>();
+    } else if (v.is_string()) {
+        text(v.get_ref<const std::string&>());
+    } else {
+        // A dumped scalar never holds a line break.
+        next_value();
+        out_ << v.dump(2, ' ', false, json::error_handler_t::replace);
+    }
+}
+
+void json_writer::text(std::string_view s) {
+    next_value();
+    if (plain_text(s)) {
+        out_ << '"' << s << '"';
+    } else {
+        out_ << json(s).dump(-1, ' ', false, json::error_handler_t::replace);
+    }
+}
+
+void json_writer::number(std::uint64_t n) {
+    next_value();
+    out_ << n;
+}
+
+void json_writer::null() {
+    next_value();
+    out_ << "null";
+}
+
+void json_writer::next_value() {
     if (!after_key_ && !open_.empty()) {
         next_element();
     }
     after_key_ = false;
-    if (v.is_number_unsigned()) {
-        out_ << v.get<std::uint64_t>();
-    } else if (v.is_number_integer()) {
-        out_ << v.get<std::int64_t>();
-    } else if (v.is_string() && plain_text(v.get_ref<const std::string&>())) {
-        out_ << '"' << v.get_ref<const std::string&>() << '"';
-    } else {
-        // A dumped scalar never holds a line break.
-        out_ << v.dump(2, ' ', false, json::error_handler_t::replace);
-    }
 }
 
 void write_summary(json_writer& out, const level_summary& summary) {
@@ -510,7 +548,7 @@ void write_summary(json_writer& out, const level_summary& summary) {
 problem_list stream_problems(json_writer& out, std::size_t per_kind) {
     out.key("problems");
     out.begin_array();
-    return problem_list(per_kind, [&out](const problem& p) { out.value(problem_json(p)); });
+    return problem_list(per_kind, [&out](const problem& p) { write_problem(out, p); });
 }
 
 void finish_problems(json_writer& out, const problem_list& problems) {

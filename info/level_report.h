@@ -49,8 +49,6 @@ struct level_summary {
 level_summary describe_level(const Ttrlevel& level, const file_facts& file);
 /// One room as the schema's object.
 json room_json(const room_facts& room, std::size_t index);
-/// One problem as an element of the schema's "problems" array.
-json problem_json(const problem& p);
 /// "room 2 sector 3 (level-data offset 1234): ..." for one problem.
 std::string problem_line(const problem& p);
 
@@ -67,6 +65,10 @@ class json_writer {
     /// The key of the next value, in an object.
     void key(std::string_view name);
     void value(const json& v);
+    /// Scalars, without making a json value of them first.
+    void text(std::string_view s);
+    void number(std::uint64_t n);
+    void null();
 
   private:
     struct open_container {
@@ -75,6 +77,8 @@ class json_writer {
     };
     void begin(char open);
     void next_element();
+    /// Before a value: a new element's line unless the value follows its key.
+    void next_value();
     std::ostream& out_;
     std::vector<open_container> open_;
     bool after_key_ = false;
@@ -82,6 +86,8 @@ class json_writer {
 
 /// The summary's keys from "file" to "samples", in an object that `out` has begun.
 void write_summary(json_writer& out, const level_summary& summary);
+/// One problem as an element of the schema's "problems" array.
+void write_problem(json_writer& out, const problem& p);
 /// The "problems" key and array, its elements written by the returned list's checks as they
 /// are found (up to `per_kind` of a kind); then finish_problems adds "problems_unlisted" when
 /// a kind passed the bound.
