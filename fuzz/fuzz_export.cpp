@@ -10,11 +10,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "export/model.h"
 #include "export/pictures.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/json_read.h"
 #include "fuzz/png_read.h"
 #include "level/samples.h"
 
@@ -52,29 +51,20 @@ void model_holds(const Ttrlevel& level, page_store& pages) {
     if (json_length % 4 != 0 || 20 + std::uint64_t{json_length} > bytes.size()) {
         fuzz::fail("the model's JSON chunk runs past the file");
     }
-    nlohmann::json gltf;
-    try {
-        gltf = nlohmann::json::parse(bytes.begin() + 20, bytes.begin() + 20 + json_length);
-    } catch (const nlohmann::json::exception& e) {
-        fuzz::fail(std::string("the model's JSON does not parse: ") + e.what());
+    const fuzz::model_json_facts gltf = fuzz::read_model_json(
+        {reinterpret_cast<const char*>(bytes.data()) + 20, json_length});
+    if (!gltf.error.empty()) {
+        fuzz::fail("the model's JSON does not parse: " + gltf.error);
     }
-    // Every room is a node named for it; items, instances and sprites are nodes besides.
-    std::size_t room_nodes = 0;
-    for (const auto& node : gltf["nodes"]) {
-        const std::string name = node.value("name", "");
-        room_nodes += name.size() > 5 && name.compare(0, 5, "room ") == 0 &&
-                      name.find_first_not_of("0123456789", 5) == std::string::npos;
-    }
-    if (room_nodes != level.rooms.size() || summary.rooms != level.rooms.size()) {
+    if (gltf.room_nodes != level.rooms.size() || summary.rooms != level.rooms.size()) {
         fuzz::fail("the model's nodes are not the rooms");
     }
     const std::size_t bin_at = 20 + json_length;
-    const bool has_bin = gltf.contains("buffers");
+    const bool has_bin = gltf.buffer_bytes.has_value();
     if (has_bin != (bin_at < bytes.size()) ||
-        (has_bin &&
-         (bin_at + 8 > bytes.size() ||
-          bin_at + 8 + std::uint64_t{u32_at(bytes, bin_at)} != bytes.size() ||
-          gltf["buffers"][0]["byteLength"].get<std::uint64_t>() > u32_at(bytes, bin_at)))) {
+        (has_bin && (bin_at + 8 > bytes.size() ||
+                     bin_at + 8 + std::uint64_t{u32_at(bytes, bin_at)} != bytes.size() ||
+                     *gltf.buffer_bytes > u32_at(bytes, bin_at)))) {
         fuzz::fail("the model's binary chunk does not hold its buffer");
     }
     std::size_t faces = 0;

@@ -31,7 +31,7 @@ for target in "${targets[@]}"; do
     echo "fuzz: $target for ${seconds} s"
     status=0
     "build/fuzz/fuzz/fuzz_$target" -max_total_time="$seconds" -rss_limit_mb=512 \
-        -malloc_limit_mb=512 -max_len="$max_len" -timeout=10 -print_final_stats=1 \
+        -malloc_limit_mb=512 -max_len="$max_len" -timeout=10 -print_final_stats=1 -reload=0 \
         -artifact_prefix="build/fuzz/artifacts/$target-" \
         "$corpus" "build/fuzz/fuzz/seeds/$target" "fuzz/regression/$target" > "$log" 2>&1 || status=$?
     runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)"

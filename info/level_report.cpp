@@ -57,11 +57,17 @@ const char* name_test_of(std::int32_t version) {
     }
 }
 
+/// Adds a key that the object does not hold yet, without comparing it with every key before it
+/// as operator[] does.
+void add_new_key(json& object, std::string_view key, json value) {
+    object.get_ref<json::object_t&>().json::object_t::Container::emplace_back(key, std::move(value));
+}
+
 /// The counts of the model, keyed by their names without "num_".
 json counts_of(const Ttrlevel& l) {
     json counts{{"rooms", l.num_rooms}};
     for (const tsection* section : all_sections) {
-        counts[std::string(section->key())] = l.*section->count;
+        add_new_key(counts, section->key(), l.*section->count);
     }
     return counts;
 }
@@ -246,32 +252,39 @@ struct side_by_side_row {
 };
 
 std::vector<side_by_side_row> merged(const std::vector<row>& a, const std::vector<row>& b) {
-    std::vector<std::string> labels;
-    std::map<std::string, std::string> left_values, right_values;
+    // Labels are unique on each side, and mostly in the same order on both: the label after
+    // the last one placed is looked at first.
+    struct entry {
+        const std::string* label;
+        const std::string *left, *right;
+    };
+    std::vector<entry> entries;
+    entries.reserve(a.size() + b.size());
     for (const row& r : a) {
-        labels.push_back(r.label);
-        left_values[r.label] = r.value;
+        entries.push_back({&r.label, &r.value, nullptr});
     }
     std::size_t after = 0;
     for (const row& r : b) {
-        right_values[r.label] = r.value;
-        const auto at = std::find(labels.begin(), labels.end(), r.label);
-        if (at != labels.end()) {
-            after = static_cast<std::size_t>(at - labels.begin()) + 1;
+        auto at = entries.begin() + static_cast<std::ptrdiff_t>(after);
+        if (at == entries.end() || *at->label != r.label) {
+            at = std::find_if(entries.begin(), entries.end(),
+                              [&](const entry& e) { return *e.label == r.label; });
+        }
+        if (at != entries.end()) {
+            at->right = &r.value;
+            after = static_cast<std::size_t>(at - entries.begin()) + 1;
         } else {
-            labels.insert(labels.begin() + static_cast<std::ptrdiff_t>(after), r.label);
+            entries.insert(entries.begin() + static_cast<std::ptrdiff_t>(after),
+                           {&r.label, nullptr, &r.value});
             ++after;
         }
     }
-    const auto value = [](const std::map<std::string, std::string>& values,
-                          const std::string& label) {
-        const auto it = values.find(label);
-        return it == values.end() ? std::string("(none)") : it->second;
-    };
+    static const std::string none = "(none)";
     std::vector<side_by_side_row> rows;
-    for (std::string& label : labels) {
-        std::string l = value(left_values, label), r = value(right_values, label);
-        rows.push_back({std::move(label), std::move(l), std::move(r)});
+    rows.reserve(entries.size());
+    for (const entry& e : entries) {
+        rows.push_back({*e.label, e.left != nullptr ? *e.left : none,
+                        e.right != nullptr ? *e.right : none});
     }
     return rows;
 }
@@ -360,11 +373,12 @@ level_summary describe_level(const Ttrlevel& l, const file_facts& file) {
     json sections = json::object();
     for (const tsection* section : all_sections) {
         const auto n = static_cast<std::uint64_t>(l.*section->count);
-        sections[std::string(section->key())] =
-            json{{"count", n}, {"bytes", n * section->element_size(l.version)}};
+        add_new_key(sections, section->key(),
+                    json{{"count", n}, {"bytes", n * section->element_size(l.version)}});
         if (section == &section_demo_data) {
             const std::size_t entries = sound_map_entries(l.version);
-            sections["sound_map"] = json{{"count", entries}, {"bytes", sound_map_bytes(l.version)}};
+            add_new_key(sections, "sound_map",
+                        json{{"count", entries}, {"bytes", sound_map_bytes(l.version)}});
         }
     }
     summary.tail["sections"] = std::move(sections);
