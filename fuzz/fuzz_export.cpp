@@ -51,8 +51,8 @@ void model_holds(const Ttrlevel& level, page_store& pages) {
     if (json_length % 4 != 0 || 20 + std::uint64_t{json_length} > bytes.size()) {
         fuzz::fail("the model's JSON chunk runs past the file");
     }
-    const fuzz::model_json_facts gltf = fuzz::read_model_json(
-        {reinterpret_cast<const char*>(bytes.data()) + 20, json_length});
+    const fuzz::model_json_facts gltf =
+        fuzz::read_model_json({reinterpret_cast<const char*>(bytes.data()) + 20, json_length});
     if (!gltf.error.empty()) {
         fuzz::fail("the model's JSON does not parse: " + gltf.error);
     }

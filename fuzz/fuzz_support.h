@@ -143,12 +143,14 @@ inline std::vector<std::uint8_t> tr4_file_around(std::span<const std::uint8_t> l
         u32(2 + 5 * blocks + raw.size() + 4);
         file.insert(file.end(), {0x78, 0x01}); // deflate, no compression
         for (std::size_t b = 0; b < blocks; ++b) {
-            const auto part = raw.subspan(b * 65535, std::min<std::size_t>(raw.size() - b * 65535, 65535));
+            const auto part =
+                raw.subspan(b * 65535, std::min<std::size_t>(raw.size() - b * 65535, 65535));
             const auto length = static_cast<std::uint16_t>(part.size());
             file.insert(file.end(),
                         {static_cast<std::uint8_t>(b + 1 == blocks ? 1 : 0), // last block?
                          static_cast<std::uint8_t>(length), static_cast<std::uint8_t>(length >> 8),
-                         static_cast<std::uint8_t>(~length), static_cast<std::uint8_t>(~length >> 8)});
+                         static_cast<std::uint8_t>(~length),
+                         static_cast<std::uint8_t>(~length >> 8)});
             file.insert(file.end(), part.begin(), part.end());
         }
         u32(adler32(adler32(0, nullptr, 0), raw.data(), static_cast<uInt>(raw.size())), true);

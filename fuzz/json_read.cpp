@@ -36,7 +36,8 @@ class facts_reader : public nlohmann::json_sax<json> {
         }
         return true;
     }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception& e) override {
+    bool parse_error(std::size_t, const std::string&,
+                     const nlohmann::detail::exception& e) override {
         facts_.error = e.what();
         return false;
     }

@@ -74,7 +74,7 @@ class text_pieces {
     };
     void add(const char* literal) { pieces_[size_++] = {literal, 0, false}; }
     template <class Number>
-        requires std::same_as<Number, std::uint64_t> || std::same_as<Number, std::int64_t>
+    requires std::same_as<Number, std::uint64_t> || std::same_as<Number, std::int64_t>
     void add(Number n) {
         pieces_[size_++] = {nullptr, static_cast<std::uint64_t>(n), std::is_signed_v<Number>};
     }
@@ -96,9 +96,9 @@ class table_places {
     }
     const ttable_place* find(ttable_key table, std::int32_t room, std::int32_t layer) const {
         const place_key wanted = key(table, room, layer);
-        const auto it = std::lower_bound(
-            by_table_.begin(), by_table_.end(), wanted,
-            [](const entry& e, const place_key& k) { return e.first < k; });
+        const auto it =
+            std::lower_bound(by_table_.begin(), by_table_.end(), wanted,
+                             [](const entry& e, const place_key& k) { return e.first < k; });
         return it == by_table_.end() || it->first != wanted ? nullptr : it->second;
     }
 
@@ -282,8 +282,8 @@ class checker {
             }
             const std::uint16_t texture = face_texture_index(face.texture, layer_face);
             if (texture >= l_.num_object_textures) {
-                say("object texture ", num(texture), " is beyond the ",
-                    num(l_.num_object_textures), " object textures");
+                say("object texture ", num(texture), " is beyond the ", num(l_.num_object_textures),
+                    " object textures");
                 at(i);
             }
         }

@@ -60,7 +60,8 @@ const char* name_test_of(std::int32_t version) {
 /// Adds a key that the object does not hold yet, without comparing it with every key before it
 /// as operator[] does.
 void add_new_key(json& object, std::string_view key, json value) {
-    object.get_ref<json::object_t&>().json::object_t::Container::emplace_back(key, std::move(value));
+    object.get_ref<json::object_t&>().json::object_t::Container::emplace_back(key,
+                                                                              std::move(value));
 }
 
 /// The counts of the model, keyed by their names without "num_".
@@ -129,9 +130,9 @@ std::string bytes_text(std::uint64_t n) { return plural(n, "byte", "bytes"); }
 
 std::string room_text(const json& r) {
     std::ostringstream text;
-    text << "x " << text_of(r["x"]) << ", z " << text_of(r["z"]) << ", y " << text_of(r["y_top"]) << " to " << text_of(r["y_bottom"])
-         << "; sectors " << text_of(r["sectors_z"]) << " x " << text_of(r["sectors_x"]) << "; "
-         << plural(r["vertices"], "vertex", "vertices") << ", "
+    text << "x " << text_of(r["x"]) << ", z " << text_of(r["z"]) << ", y " << text_of(r["y_top"])
+         << " to " << text_of(r["y_bottom"]) << "; sectors " << text_of(r["sectors_z"]) << " x "
+         << text_of(r["sectors_x"]) << "; " << plural(r["vertices"], "vertex", "vertices") << ", "
          << plural(r["rectangles"], "rectangle", "rectangles") << ", "
          << plural(r["triangles"], "triangle", "triangles");
     if (!r["layers"].is_null()) {
@@ -283,8 +284,8 @@ std::vector<side_by_side_row> merged(const std::vector<row>& a, const std::vecto
     std::vector<side_by_side_row> rows;
     rows.reserve(entries.size());
     for (const entry& e : entries) {
-        rows.push_back({*e.label, e.left != nullptr ? *e.left : none,
-                        e.right != nullptr ? *e.right : none});
+        rows.push_back(
+            {*e.label, e.left != nullptr ? *e.left : none, e.right != nullptr ? *e.right : none});
     }
     return rows;
 }
