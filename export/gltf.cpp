@@ -54,13 +54,18 @@ gltf_document::gltf_document(const Ttrlevel& level, page_store& pages, image_pla
 std::size_t gltf_document::view(const void* data, std::size_t size, int target) {
     static constexpr std::uint8_t zeros[4] = {};
     const std::uint64_t offset = (bin_size_ + 3) / 4 * 4;
-    json v = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
-    if (target != 0) {
-        v["target"] = target;
+    json v;
+    if (makes(gltf_sink::views)) {
+        v = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
+        if (target != 0) {
+            v["target"] = target;
+        }
     }
     if (sink_ != nullptr) {
         sink_->bin(zeros, static_cast<std::size_t>(offset - bin_size_));
-        sink_->view(v);
+        if (makes(gltf_sink::views)) {
+            sink_->view(v);
+        }
         sink_->bin(data, size);
     } else {
         const auto* bytes = static_cast<const std::uint8_t*>(data);
@@ -74,7 +79,9 @@ std::size_t gltf_document::view(const void* data, std::size_t size, int target) 
 
 std::size_t gltf_document::accessor(json a) {
     if (sink_ != nullptr) {
-        sink_->accessor(a);
+        if (makes(gltf_sink::accessors)) {
+            sink_->accessor(a);
+        }
     } else {
         accessors_.push_back(std::move(a));
     }
@@ -92,12 +99,14 @@ std::size_t gltf_document::node(json n) {
 
 std::size_t gltf_document::floats(const std::vector<float>& values, int width, const char* type,
                                   bool bounds, bool vertex_data) {
+    const std::size_t view_index =
+        view(values.data(), values.size() * 4, vertex_data ? gl_array_buffer : 0);
+    if (!makes(gltf_sink::accessors)) {
+        return accessor(json());
+    }
     const std::size_t count = values.size() / static_cast<std::size_t>(width);
     json a = {
-        {"bufferView", view(values.data(), values.size() * 4, vertex_data ? gl_array_buffer : 0)},
-        {"componentType", gl_float},
-        {"count", count},
-        {"type", type}};
+        {"bufferView", view_index}, {"componentType", gl_float}, {"count", count}, {"type", type}};
     if (bounds) {
         std::vector<float> lo(values.begin(), values.begin() + width);
         std::vector<float> hi = lo;
@@ -113,11 +122,14 @@ std::size_t gltf_document::floats(const std::vector<float>& values, int width, c
 }
 
 std::size_t gltf_document::indices(const std::vector<std::uint32_t>& values) {
-    return accessor(
-        {{"bufferView", view(values.data(), values.size() * 4, gl_element_array_buffer)},
-         {"componentType", gl_unsigned_int},
-         {"count", values.size()},
-         {"type", "SCALAR"}});
+    const std::size_t view_index = view(values.data(), values.size() * 4, gl_element_array_buffer);
+    if (!makes(gltf_sink::accessors)) {
+        return accessor(json());
+    }
+    return accessor({{"bufferView", view_index},
+                     {"componentType", gl_unsigned_int},
+                     {"count", values.size()},
+                     {"type", "SCALAR"}});
 }
 
 material_key gltf_document::face_material(std::uint16_t texture_word, bool layer_face,
@@ -198,38 +210,55 @@ void gltf_document::add_face(primitive_map& primitives, const material_key& key,
 }
 
 std::size_t gltf_document::mesh(const std::string& name, const primitive_map& primitives) {
+    // The accessors, views and materials are made in the same order whether or not the mesh's
+    // own JSON is wanted: their numbers and the binary chunk do not depend on the sink.
+    const bool made = makes(gltf_sink::meshes);
     json list = json::array();
     for (const auto& [key, p] : primitives) {
-        json attributes = {{"POSITION", floats(p.positions, 3, "VEC3", true)},
-                           {"COLOR_0", floats(p.colours, 3, "VEC3", false)}};
+        json attributes = json::object();
+        const auto attribute = [&](const char* name, std::size_t accessor_index) {
+            if (made) {
+                attributes[name] = accessor_index;
+            }
+        };
+        attribute("POSITION", floats(p.positions, 3, "VEC3", true));
+        attribute("COLOR_0", floats(p.colours, 3, "VEC3", false));
         if (key.lit) {
-            attributes["NORMAL"] = floats(p.normals, 3, "VEC3", false);
+            attribute("NORMAL", floats(p.normals, 3, "VEC3", false));
         }
         if (key.page >= 0) {
-            attributes["TEXCOORD_0"] = floats(p.uvs, 2, "VEC2", false);
+            attribute("TEXCOORD_0", floats(p.uvs, 2, "VEC2", false));
         }
         if (!p.joints.empty()) {
-            attributes["JOINTS_0"] = accessor(
-                {{"bufferView", view(p.joints.data(), p.joints.size() * 2, gl_array_buffer)},
-                 {"componentType", gl_unsigned_short},
-                 {"count", p.joints.size() / 4},
-                 {"type", "VEC4"}});
+            const std::size_t view_index =
+                view(p.joints.data(), p.joints.size() * 2, gl_array_buffer);
+            attribute("JOINTS_0", accessor(makes(gltf_sink::accessors)
+                                               ? json{{"bufferView", view_index},
+                                                      {"componentType", gl_unsigned_short},
+                                                      {"count", p.joints.size() / 4},
+                                                      {"type", "VEC4"}}
+                                               : json()));
             std::vector<float> weights(p.joints.size(), 0.0f);
             for (std::size_t i = 0; i < weights.size(); i += 4) {
                 weights[i] = 1.0f;
             }
-            attributes["WEIGHTS_0"] = floats(weights, 4, "VEC4", false);
+            attribute("WEIGHTS_0", floats(weights, 4, "VEC4", false));
         }
-        list.push_back({{"attributes", attributes},
-                        {"indices", indices(p.indices)},
-                        {"material", material(key)},
-                        {"mode", 4}});
+        const std::size_t indices_index = indices(p.indices);
+        const std::size_t material_index = material(key);
+        if (made) {
+            list.push_back({{"attributes", std::move(attributes)},
+                            {"indices", indices_index},
+                            {"material", material_index},
+                            {"mode", 4}});
+        }
     }
-    json m = {{"name", name}, {"primitives", list}};
     if (sink_ != nullptr) {
-        sink_->mesh(m);
+        if (made) {
+            sink_->mesh(json{{"name", name}, {"primitives", std::move(list)}});
+        }
     } else {
-        meshes.push_back(std::move(m));
+        meshes.push_back({{"name", name}, {"primitives", std::move(list)}});
     }
     return mesh_count_++;
 }

@@ -69,7 +69,10 @@ page_form model_page_form(const Ttrlevel& level, const page_store& pages);
 /// Where a streamed document's parts go as they are made, in file order.
 class gltf_sink {
   public:
+    /// The parts whose elements a sink takes (or-ed): the document makes no JSON for the others.
+    enum part_bits : unsigned { views = 1, accessors = 2, meshes = 4, nodes = 8 };
     virtual ~gltf_sink() = default;
+    virtual unsigned parts() const { return 0; }
     /// Bytes of the binary chunk (padding included), in order.
     virtual void bin(const void* /*data*/, std::size_t /*size*/) {}
     virtual void view(const json& /*view*/) {}
@@ -131,6 +134,8 @@ class gltf_document {
   private:
     std::size_t material(const material_key& key);
     std::size_t accessor(json a);
+    /// True when the JSON of these parts goes anywhere (a document held whole keeps them all).
+    bool makes(unsigned parts) const { return sink_ == nullptr || (sink_->parts() & parts) != 0; }
 
     const Ttrlevel& level_;
     page_store& pages_;

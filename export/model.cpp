@@ -422,6 +422,7 @@ enum class part { accessors, views, meshes, nodes };
 /// The length of each part's elements, comma-separated, counted in one walk.
 class part_lengths : public gltf_sink {
   public:
+    unsigned parts() const override { return views | accessors | meshes | nodes; }
     void view(const json& v) override { element(part::views, v); }
     void accessor(const json& a) override { element(part::accessors, a); }
     void mesh(const json& m) override { element(part::meshes, m); }
@@ -440,6 +441,12 @@ class part_lengths : public gltf_sink {
 class part_text : public gltf_sink {
   public:
     part_text(text_sink& sink, part wanted) : sink_(sink), wanted_(wanted) {}
+    unsigned parts() const override {
+        return wanted_ == part::views       ? views
+               : wanted_ == part::accessors ? accessors
+               : wanted_ == part::meshes    ? meshes
+                                            : nodes;
+    }
     void view(const json& v) override { element(part::views, v); }
     void accessor(const json& a) override { element(part::accessors, a); }
     void mesh(const json& m) override { element(part::meshes, m); }
