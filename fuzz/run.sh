@@ -6,7 +6,8 @@
 # memory, no allocation above 512 MiB) sit far below what amplification costs: inputs inflate to
 # at most 64 MiB in the targets. Inputs are small (FUZZ_MAX_LEN bytes, 16 KiB by default) so
 # that every target runs thousands of them a second; the heavy generated cases (thousands of
-# rooms, millions of problems) are run by the regression tests under ctest instead.
+# rooms, millions of problems) are run by the regression tests under ctest instead. One process
+# fills each corpus, so it is not reread while the fuzzer runs (-reload=0).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-35}"
