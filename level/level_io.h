@@ -18,10 +18,35 @@
 
 namespace quarlix {
 
+/// A field's name in messages, kept in two parts: the place it belongs to ("room 5 ") and its
+/// own name. The walks pass one with every field they read or write, and only a message joins
+/// the parts, so a field costs no string of its own.
+class field_name {
+  public:
+    constexpr field_name() noexcept = default;
+    constexpr field_name(const char* name) noexcept : name_(name) {}
+    constexpr field_name(std::string_view name) noexcept : name_(name) {}
+    field_name(const std::string& name) noexcept : name_(name) {}
+    constexpr field_name(std::string_view place, std::string_view name) noexcept
+        : place_(place), name_(name) {}
+
+    std::string str() const { return std::string(place_).append(name_); }
+
+  private:
+    std::string_view place_, name_;
+};
+
+/// The place that the names of a room's fields start with: `at + "pos_x"` names a field there
+/// without joining the two.
+struct field_place {
+    std::string text; // "room 5 "
+    field_name operator+(std::string_view name) const noexcept { return {text, name}; }
+};
+
 /// Raises ERangeError unless a size or count fits the 32-bit field it is written to.
-inline void check_u32(std::uint64_t v, std::string_view field) {
+inline void check_u32(std::uint64_t v, const field_name& field) {
     if (v > UINT32_MAX) {
-        throw ERangeError(std::string(field) + ": " + std::to_string(v) +
+        throw ERangeError(field.str() + ": " + std::to_string(v) +
                           " does not fit its 32-bit field");
     }
 }
@@ -29,15 +54,14 @@ inline void check_u32(std::uint64_t v, std::string_view field) {
 /// Raises ERangeError unless a count that a save writes fits its field (at most field_max)
 /// and names no more records than are held: the file would say one thing and hold another.
 inline void check_saved_count(std::int64_t count, std::uint64_t held, std::uint64_t field_max,
-                              std::string_view field) {
+                              const field_name& field) {
     if (count < 0 || static_cast<std::uint64_t>(count) > field_max) {
-        throw ERangeError(std::string(field) + ": count " + std::to_string(count) +
-                          " does not fit its " + (field_max > UINT16_MAX ? "32" : "16") +
-                          "-bit field");
+        throw ERangeError(field.str() + ": count " + std::to_string(count) + " does not fit its " +
+                          (field_max > UINT16_MAX ? "32" : "16") + "-bit field");
     }
     if (static_cast<std::uint64_t>(count) > held) {
-        throw ERangeError(std::string(field) + ": count " + std::to_string(count) +
-                          " exceeds the " + std::to_string(held) + " records held");
+        throw ERangeError(field.str() + ": count " + std::to_string(count) + " exceeds the " +
+                          std::to_string(held) + " records held");
     }
 }
 
@@ -74,19 +98,19 @@ class level_loader {
     /// Moves to an offset, clamped to the end.
     void seek(std::size_t to) noexcept { pos_ = to > data_.size() ? data_.size() : to; }
 
-    void bytes(void* dst, std::size_t n, std::string_view field) {
+    void bytes(void* dst, std::size_t n, const field_name& field) {
         need(n, field);
         if (n != 0) {
             std::memcpy(dst, data_.data() + pos_, n);
         }
         pos_ += n;
     }
-    template <class T> void value(T& v, std::string_view field) {
+    template <class T> void value(T& v, const field_name& field) {
         static_assert(std::is_trivially_copyable_v<T>);
         bytes(&v, sizeof v, field);
     }
     /// The next n bytes in place, after checking that they are there.
-    std::span<const std::uint8_t> take(std::uint64_t n, std::string_view field) {
+    std::span<const std::uint8_t> take(std::uint64_t n, const field_name& field) {
         need(n, field);
         const auto part = data_.subspan(pos_, static_cast<std::size_t>(n));
         pos_ += part.size();
@@ -99,12 +123,12 @@ class level_loader {
         return part;
     }
     /// Reads n bytes and drops them.
-    void skip(std::size_t n, std::string_view field) {
+    void skip(std::size_t n, const field_name& field) {
         need(n, field);
         pos_ += n;
     }
     /// Fails unless n more bytes are there; n is 64 bits so count x size cannot wrap.
-    void need(std::uint64_t n, std::string_view field) const {
+    void need(std::uint64_t n, const field_name& field) const {
         if (n > left()) {
             fail(pos_, field,
                  std::to_string(n) + " bytes needed, " + std::to_string(left()) + " left");
@@ -112,7 +136,7 @@ class level_loader {
     }
     /// Fails when a count exceeds the capacity of the table it goes into.
     void capacity(std::uint64_t count, std::uint64_t cap, std::size_t at,
-                  std::string_view field) const {
+                  const field_name& field) const {
         if (count > cap) {
             fail(at, field,
                  std::to_string(count) + " records exceed the capacity of " + std::to_string(cap));
@@ -121,7 +145,7 @@ class level_loader {
     /// A 16-bit count then that many records into a room table, sized to the count once the
     /// count is checked against the table's capacity and the bytes left.
     template <class C, class T, std::size_t N>
-    void table(C& count, troom_table<T, N>& rows, std::string_view field, ttable_key key) {
+    void table(C& count, troom_table<T, N>& rows, const field_name& field, ttable_key key) {
         const std::size_t at = pos_;
         value(count, field);
         capacity(count, N, at, field);
@@ -129,7 +153,7 @@ class level_loader {
     }
     /// count records into a room table sized to them, after checking that they are all there.
     template <class T, std::size_t N>
-    void rows_into(troom_table<T, N>& rows, std::uint64_t count, std::string_view field,
+    void rows_into(troom_table<T, N>& rows, std::uint64_t count, const field_name& field,
                    ttable_key key) {
         note(key);
         need(count * sizeof(T), field);
@@ -139,15 +163,15 @@ class level_loader {
     }
     /// count records straight into rows, after checking that they are all there.
     template <class T>
-    void rows_into(T* rows, std::uint64_t count, std::string_view field, ttable_key key) {
+    void rows_into(T* rows, std::uint64_t count, const field_name& field, ttable_key key) {
         static_assert(std::is_trivially_copyable_v<T>);
         note(key);
         need(count * sizeof(T), field);
         bytes(rows, static_cast<std::size_t>(count) * sizeof(T), field);
     }
 
-    [[noreturn]] void fail(std::size_t at, std::string_view field, const std::string& why) const {
-        throw ELevelFormatError(std::string(field) + " at " + std::string(space_) + " " +
+    [[noreturn]] void fail(std::size_t at, const field_name& field, const std::string& why) const {
+        throw ELevelFormatError(field.str() + " at " + std::string(space_) + " " +
                                 std::to_string(at) + ": " + why);
     }
 
@@ -178,14 +202,14 @@ class level_saver {
     void note(ttable_key) const noexcept {}
     void in_room(std::int32_t) noexcept {}
 
-    void bytes(const void* src, std::size_t n, std::string_view = {}) {
+    void bytes(const void* src, std::size_t n, const field_name& = {}) {
         if (out_ != nullptr) {
             const auto* p = static_cast<const std::uint8_t*>(src);
             out_->insert(out_->end(), p, p + n);
         }
         size_ += n;
     }
-    template <class T> void value(const T& v, std::string_view = {}) {
+    template <class T> void value(const T& v, const field_name& = {}) {
         static_assert(std::is_trivially_copyable_v<T>);
         bytes(&v, sizeof v);
     }
@@ -196,7 +220,7 @@ class level_saver {
         size_ += n;
     }
     template <class C, class T, std::size_t N>
-    void table(const C& count, const troom_table<T, N>& rows, std::string_view, ttable_key) {
+    void table(const C& count, const troom_table<T, N>& rows, const field_name&, ttable_key) {
         value(count);
         rows_from(rows, count);
     }
@@ -213,7 +237,7 @@ class level_saver {
     }
     /// Overwrites the 32-bit field written earlier at `at` with a size or offset; one that
     /// does not fit 32 bits raises ERangeError instead of being cut.
-    void patch_u32(std::size_t at, std::uint64_t v, std::string_view field) {
+    void patch_u32(std::size_t at, std::uint64_t v, const field_name& field) {
         check_u32(v, field);
         if (out_ != nullptr) {
             const auto word = static_cast<std::uint32_t>(v);

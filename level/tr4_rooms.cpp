@@ -29,7 +29,7 @@ std::uint32_t data_words(const troom& r) {
            2u;
 }
 
-template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const std::string& at) {
+template <class Io> void walk_room(Io& io, troom& r, std::int32_t version, const field_place& at) {
     if constexpr (!Io::loading) {
         r.num_data_words = data_words(r);
     }
@@ -118,7 +118,7 @@ template <class Io> void walk_tr4_rooms(Io& io, Ttrlevel& l) {
     }
     for (std::size_t i = 0; i < l.rooms.size(); ++i) {
         io.in_room(static_cast<std::int32_t>(i));
-        walk_room(io, l.rooms[i], io.version, "room " + std::to_string(i) + " ");
+        walk_room(io, l.rooms[i], io.version, field_place{"room " + std::to_string(i) + " "});
     }
     io.in_room(-1);
 }

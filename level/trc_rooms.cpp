@@ -17,7 +17,7 @@ constexpr std::size_t kept_header_bytes = sizeof(tlayer_header) - offsetof(tlaye
 
 /// The TRC lights: 85 bytes each, then three filler bytes. Lights that the room does not
 /// hold in this form are written as zeros.
-template <class Io> void walk_trc_lights(Io& io, troom& r, const std::string& at) {
+template <class Io> void walk_trc_lights(Io& io, troom& r, const field_place& at) {
     if constexpr (Io::loading) {
         io.need(std::uint64_t{r.num_lights} * 88, at + "lights");
         r.trc_lights.resize(r.num_lights);
@@ -43,7 +43,7 @@ struct room_reads {
 /// Fails unless the room, having read from `room_at` to here, may read `more` bytes. Bytes that
 /// are not there at all are left to the reads themselves, which name what was cut short.
 void claim(const level_loader& io, const room_reads& reads, std::size_t room_at, std::uint64_t more,
-           const std::string& field) {
+           const field_name& field) {
     const std::uint64_t read = io.position() - room_at;
     if (more <= io.left() && read + more > reads.bytes_left) {
         io.fail(io.position(), field,
@@ -55,12 +55,12 @@ void claim(const level_loader& io, const room_reads& reads, std::size_t room_at,
 
 /// Reads the layers as stored: every header, every layer's faces, then every layer's vertices.
 /// `reads` is what remains of what all rooms together may read; the room began at `room_at`.
-void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t count_at,
+void read_layers(level_loader& io, troom& r, const field_place& at, std::size_t count_at,
                  room_reads& reads, std::size_t room_at) {
     r.num_vertices = r.num_rectangles = r.num_triangles = r.num_sprites = 0;
     const std::uint32_t count = r.num_layers;
     io.need(std::uint64_t{count} * sizeof(tlayer_header),
-            at + std::to_string(count) + " layer headers");
+            at.text + std::to_string(count) + " layer headers");
     if (count > reads.layers_left) {
         io.fail(count_at, at + "layer count",
                 std::to_string(count) + " layers exceed the " + std::to_string(reads.layers_left) +
@@ -68,7 +68,7 @@ void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t 
     }
     reads.layers_left -= count;
     claim(io, reads, room_at, std::uint64_t{count} * sizeof(tlayer_header),
-          at + std::to_string(count) + " layer headers");
+          at.text + std::to_string(count) + " layer headers");
     r.layer_headers.assign(count, tlayer_header{});
     r.layers.vertex_blocks.assign(count, tlayer_vertex_block{});
     r.layers.rectangle_blocks.assign(count, tlayer_rectangle_block{});
@@ -79,7 +79,7 @@ void read_layers(level_loader& io, troom& r, const std::string& at, std::size_t 
     std::uint64_t rectangles = 0;
     std::uint64_t triangles = 0;
     for (std::uint32_t k = 0; k < count; ++k) {
-        const std::string layer = at + "layer " + std::to_string(k) + " ";
+        const field_place layer{at.text + "layer " + std::to_string(k) + " "};
         tlayer_header& h = r.layer_headers[k];
         const std::size_t header_at = io.position();
         io.value(h.num_vertices, layer + "vertex count");
@@ -134,7 +134,7 @@ struct patches {
     std::size_t layers = 0, vertices = 0, faces = 0, vertices_size = 0, data = 0;
 };
 
-template <class Io> void walk_trc_room(Io& io, troom& r, const std::string& at, room_reads& reads) {
+template <class Io> void walk_trc_room(Io& io, troom& r, const field_place& at, room_reads& reads) {
     constexpr bool loading = Io::loading;
     const std::size_t room_at = io.position();
     patches p;
@@ -313,7 +313,7 @@ template <class Io> void walk_trc_rooms(Io& io, Ttrlevel& l, trc_frame& frame) {
     }
     for (std::size_t i = 0; i < l.rooms.size(); ++i) {
         io.in_room(static_cast<std::int32_t>(i));
-        walk_trc_room(io, l.rooms[i], "TRC room " + std::to_string(i) + " ", reads);
+        walk_trc_room(io, l.rooms[i], field_place{"TRC room " + std::to_string(i) + " "}, reads);
     }
     io.in_room(-1);
 }

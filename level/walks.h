@@ -85,7 +85,7 @@ inline void size_rooms(level_loader& io, Ttrlevel& l, std::uint16_t count, std::
 }
 
 /// Bytes that the file holds but the model does not: skipped on load, written as `byte`.
-template <class Io> void filler(Io& io, std::uint8_t byte, std::size_t n, std::string_view field) {
+template <class Io> void filler(Io& io, std::uint8_t byte, std::size_t n, const field_name& field) {
     if constexpr (Io::loading) {
         io.skip(n, field);
     } else {
