@@ -7,6 +7,7 @@
 
 #include "level/records.h"
 #include "level/trunit2.h"
+#include "storage/errors.h"
 
 namespace quarlix::exporting {
 
@@ -55,7 +56,7 @@ std::size_t gltf_document::view(const void* data, std::size_t size, int target) 
     static constexpr std::uint8_t zeros[4] = {};
     const std::uint64_t offset = (bin_size_ + 3) / 4 * 4;
     json v;
-    if (makes(gltf_sink::views)) {
+    if (makes(gltf_part::views)) {
         v = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
         if (target != 0) {
             v["target"] = target;
@@ -63,7 +64,7 @@ std::size_t gltf_document::view(const void* data, std::size_t size, int target) 
     }
     if (sink_ != nullptr) {
         sink_->bin(zeros, static_cast<std::size_t>(offset - bin_size_));
-        if (makes(gltf_sink::views)) {
+        if (makes(gltf_part::views)) {
             sink_->view(v);
         }
         sink_->bin(data, size);
@@ -79,7 +80,7 @@ std::size_t gltf_document::view(const void* data, std::size_t size, int target) 
 
 std::size_t gltf_document::accessor(json a) {
     if (sink_ != nullptr) {
-        if (makes(gltf_sink::accessors)) {
+        if (makes(gltf_part::accessors)) {
             sink_->accessor(a);
         }
     } else {
@@ -97,39 +98,44 @@ std::size_t gltf_document::node(json n) {
     return node_count_++;
 }
 
-std::size_t gltf_document::floats(const std::vector<float>& values, int width, const char* type,
-                                  bool bounds, bool vertex_data) {
-    const std::size_t view_index =
-        view(values.data(), values.size() * 4, vertex_data ? gl_array_buffer : 0);
-    if (!makes(gltf_sink::accessors)) {
+std::size_t gltf_document::typed_accessor(std::size_t view_index, int component_type,
+                                          std::size_t count, const char* type,
+                                          std::span<const float> lo, std::span<const float> hi) {
+    if (!makes(gltf_part::accessors)) {
         return accessor(json());
     }
-    const std::size_t count = values.size() / static_cast<std::size_t>(width);
-    json a = {
-        {"bufferView", view_index}, {"componentType", gl_float}, {"count", count}, {"type", type}};
-    if (bounds) {
-        std::vector<float> lo(values.begin(), values.begin() + width);
-        std::vector<float> hi = lo;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const std::size_t c = i % static_cast<std::size_t>(width);
-            lo[c] = std::min(lo[c], values[i]);
-            hi[c] = std::max(hi[c], values[i]);
-        }
+    json a = {{"bufferView", view_index},
+              {"componentType", component_type},
+              {"count", count},
+              {"type", type}};
+    if (!lo.empty()) {
         a["min"] = json(std::vector<double>(lo.begin(), lo.end()));
         a["max"] = json(std::vector<double>(hi.begin(), hi.end()));
     }
     return accessor(std::move(a));
 }
 
+std::size_t gltf_document::floats(const std::vector<float>& values, int width, const char* type,
+                                  bool bounds, bool vertex_data) {
+    const std::size_t view_index =
+        view(values.data(), values.size() * 4, vertex_data ? gl_array_buffer : 0);
+    const std::size_t count = values.size() / static_cast<std::size_t>(width);
+    if (!bounds || !makes(gltf_part::accessors)) {
+        return typed_accessor(view_index, gl_float, count, type);
+    }
+    std::vector<float> lo(values.begin(), values.begin() + width);
+    std::vector<float> hi = lo;
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const std::size_t c = i % static_cast<std::size_t>(width);
+        lo[c] = std::min(lo[c], values[i]);
+        hi[c] = std::max(hi[c], values[i]);
+    }
+    return typed_accessor(view_index, gl_float, count, type, lo, hi);
+}
+
 std::size_t gltf_document::indices(const std::vector<std::uint32_t>& values) {
     const std::size_t view_index = view(values.data(), values.size() * 4, gl_element_array_buffer);
-    if (!makes(gltf_sink::accessors)) {
-        return accessor(json());
-    }
-    return accessor({{"bufferView", view_index},
-                     {"componentType", gl_unsigned_int},
-                     {"count", values.size()},
-                     {"type", "SCALAR"}});
+    return typed_accessor(view_index, gl_unsigned_int, values.size(), "SCALAR");
 }
 
 material_key gltf_document::face_material(std::uint16_t texture_word, bool layer_face,
@@ -212,7 +218,7 @@ void gltf_document::add_face(primitive_map& primitives, const material_key& key,
 std::size_t gltf_document::mesh(const std::string& name, const primitive_map& primitives) {
     // The accessors, views and materials are made in the same order whether or not the mesh's
     // own JSON is wanted: their numbers and the binary chunk do not depend on the sink.
-    const bool made = makes(gltf_sink::meshes);
+    const bool made = makes(gltf_part::meshes);
     json list = json::array();
     for (const auto& [key, p] : primitives) {
         json attributes = json::object();
@@ -232,12 +238,8 @@ std::size_t gltf_document::mesh(const std::string& name, const primitive_map& pr
         if (!p.joints.empty()) {
             const std::size_t view_index =
                 view(p.joints.data(), p.joints.size() * 2, gl_array_buffer);
-            attribute("JOINTS_0", accessor(makes(gltf_sink::accessors)
-                                               ? json{{"bufferView", view_index},
-                                                      {"componentType", gl_unsigned_short},
-                                                      {"count", p.joints.size() / 4},
-                                                      {"type", "VEC4"}}
-                                               : json()));
+            attribute("JOINTS_0",
+                      typed_accessor(view_index, gl_unsigned_short, p.joints.size() / 4, "VEC4"));
             std::vector<float> weights(p.joints.size(), 0.0f);
             for (std::size_t i = 0; i < weights.size(); i += 4) {
                 weights[i] = 1.0f;
@@ -314,7 +316,7 @@ std::size_t gltf_document::material(const material_key& key) {
     return materials_.size() - 1;
 }
 
-std::vector<std::uint8_t> gltf_document::finish(std::size_t scene) {
+std::vector<std::uint8_t> gltf_document::finish(std::size_t scene, std::uint64_t limit) {
     json gltf = {{"asset", {{"version", "2.0"}, {"generator", "quarlix-export 1.0"}}},
                  {"scene", scene},
                  {"scenes", scenes},
@@ -356,25 +358,33 @@ std::vector<std::uint8_t> gltf_document::finish(std::size_t scene) {
     text.resize((text.size() + 3) / 4 * 4, ' ');
     const std::size_t padded = (bin_.size() + 3) / 4 * 4;
     const std::size_t bin_chunk = bin_.empty() ? 0 : 8 + padded;
-    const auto total = static_cast<std::uint32_t>(12 + 8 + text.size() + bin_chunk);
-    std::vector<std::uint8_t> out;
-    out.reserve(total);
-    auto u32 = [&](std::uint32_t v) {
-        const std::uint8_t b[4] = {std::uint8_t(v), std::uint8_t(v >> 8), std::uint8_t(v >> 16),
-                                   std::uint8_t(v >> 24)};
-        out.insert(out.end(), b, b + 4);
+    const std::uint64_t total = 12 + 8 + text.size() + bin_chunk;
+    if (total > limit) {
+        throw ERangeError("a model would be " + std::to_string(total) + " bytes, more than the " +
+                          std::to_string(limit) +
+                          " that a binary glTF file's 32-bit lengths can state");
+    }
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(total), 0);
+    std::size_t at = 0;
+    const auto u32 = [&](std::uint64_t v) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            out[at++] = static_cast<std::uint8_t>(v >> shift);
+        }
+    };
+    const auto bytes = [&](const auto& from) {
+        std::copy(from.begin(), from.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+        at += from.size();
     };
     u32(0x46546C67u); // "glTF"
     u32(2);
     u32(total);
-    u32(static_cast<std::uint32_t>(text.size()));
+    u32(text.size());
     u32(0x4E4F534Au); // "JSON"
-    out.insert(out.end(), text.begin(), text.end());
+    bytes(text);
     if (!bin_.empty()) {
-        u32(static_cast<std::uint32_t>(padded));
+        u32(padded);
         u32(0x004E4942u); // "BIN"
-        out.insert(out.end(), bin_.begin(), bin_.end());
-        out.resize(out.size() + padded - bin_.size(), 0);
+        bytes(bin_);      // the padding after it is already zeros
     }
     return out;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,12 +67,19 @@ enum class image_place { embedded, texture_files };
 /// The pixel form whose pages the level's object textures refer to.
 page_form model_page_form(const Ttrlevel& level, const page_store& pages);
 
+/// The most bytes a binary glTF file may hold: its header and chunk lengths are 32-bit.
+inline constexpr std::uint64_t glb_size_limit = 0xFFFFFFFFu;
+
+/// The parts of a document's JSON that are made element by element.
+enum class gltf_part { accessors, views, meshes, nodes };
+
 /// Where a streamed document's parts go as they are made, in file order.
 class gltf_sink {
   public:
-    /// The parts whose elements a sink takes (or-ed): the document makes no JSON for the others.
-    enum part_bits : unsigned { views = 1, accessors = 2, meshes = 4, nodes = 8 };
+    static constexpr unsigned bit(gltf_part part) { return 1u << static_cast<unsigned>(part); }
     virtual ~gltf_sink() = default;
+    /// The parts whose elements this sink takes (their bits or-ed): the document makes no JSON
+    /// for the others.
     virtual unsigned parts() const { return 0; }
     /// Bytes of the binary chunk (padding included), in order.
     virtual void bin(const void* /*data*/, std::size_t /*size*/) {}
@@ -128,14 +136,22 @@ class gltf_document {
     const json& textures() const { return textures_; }
     const json& image_list() const { return images_; }
 
-    /// The whole file; `scene` is the default scene.
-    std::vector<std::uint8_t> finish(std::size_t scene);
+    /// The whole file; `scene` is the default scene. Throws ERangeError when it would be larger
+    /// than `limit` bytes.
+    std::vector<std::uint8_t> finish(std::size_t scene, std::uint64_t limit = glb_size_limit);
 
   private:
     std::size_t material(const material_key& key);
     std::size_t accessor(json a);
-    /// True when the JSON of these parts goes anywhere (a document held whole keeps them all).
-    bool makes(unsigned parts) const { return sink_ == nullptr || (sink_->parts() & parts) != 0; }
+    /// An accessor of `count` elements of `type` over a view, with `lo` and `hi` as its bounds
+    /// when given; its JSON is made only when it goes anywhere.
+    std::size_t typed_accessor(std::size_t view_index, int component_type, std::size_t count,
+                               const char* type, std::span<const float> lo = {},
+                               std::span<const float> hi = {});
+    /// True when the JSON of a part goes anywhere (a document held whole keeps every part).
+    bool makes(gltf_part part) const {
+        return sink_ == nullptr || (sink_->parts() & gltf_sink::bit(part)) != 0;
+    }
 
     const Ttrlevel& level_;
     page_store& pages_;

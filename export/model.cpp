@@ -417,12 +417,14 @@ class text_sink {
     std::uint64_t size_ = 0;
 };
 
-enum class part { accessors, views, meshes, nodes };
+using part = gltf_part;
 
 /// The length of each part's elements, comma-separated, counted in one walk.
 class part_lengths : public gltf_sink {
   public:
-    unsigned parts() const override { return views | accessors | meshes | nodes; }
+    unsigned parts() const override {
+        return bit(part::accessors) | bit(part::views) | bit(part::meshes) | bit(part::nodes);
+    }
     void view(const json& v) override { element(part::views, v); }
     void accessor(const json& a) override { element(part::accessors, a); }
     void mesh(const json& m) override { element(part::meshes, m); }
@@ -441,12 +443,7 @@ class part_lengths : public gltf_sink {
 class part_text : public gltf_sink {
   public:
     part_text(text_sink& sink, part wanted) : sink_(sink), wanted_(wanted) {}
-    unsigned parts() const override {
-        return wanted_ == part::views       ? views
-               : wanted_ == part::accessors ? accessors
-               : wanted_ == part::meshes    ? meshes
-                                            : nodes;
-    }
+    unsigned parts() const override { return bit(wanted_); }
     void view(const json& v) override { element(part::views, v); }
     void accessor(const json& a) override { element(part::accessors, a); }
     void mesh(const json& m) override { element(part::meshes, m); }

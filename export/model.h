@@ -30,9 +30,6 @@ struct model_summary {
     std::size_t unplaced = 0;   // items in no room, instances of no static mesh, sprites of nothing
 };
 
-/// The most bytes a binary glTF file may hold: its header and chunk lengths are 32-bit.
-inline constexpr std::uint64_t glb_size_limit = 0xFFFFFFFFu;
-
 /// A .glb file of the level's rooms, made while it is written: the constructor walks the rooms
 /// once to find every length (the summary is filled then), and write() walks them again, one
 /// room at a time, so that the memory taken is the level's, one room's and the pages'.

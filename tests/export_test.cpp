@@ -505,6 +505,15 @@ TEST(Export, AModelPastTheGlbLimitIsRefusedBeforeItIsWritten) {
                 std::to_string(whole.size() - 1) +
                 " that a binary glTF file's 32-bit lengths can state; level.glb is not written");
     }
+
+    // An object file is held whole and checked as it is finished.
+    exporting::gltf_document object(level, pages, exporting::image_place::texture_files);
+    object.floats({0, 1, 2}, 3, "VEC3", true);
+    object.scenes.push_back({{"nodes", exporting::json::array()}});
+    const std::vector<std::uint8_t> object_file = object.finish(0);
+    std::memcpy(&stated, object_file.data() + 8, 4);
+    EXPECT_EQ(stated, object_file.size());
+    EXPECT_THROW(object.finish(0, object_file.size() - 1), ERangeError);
 }
 
 // ---- Runs as the user sees them -------------------------------------------------------------
