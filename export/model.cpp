@@ -404,6 +404,7 @@ class text_sink {
         }
     }
     std::uint64_t size() const { return size_; }
+    bool writes() const { return out_ != nullptr; }
     /// Counts text of a known length, which a sink that writes cannot take.
     void skip(std::uint64_t length) {
         if (out_ != nullptr) {
@@ -419,24 +420,58 @@ class text_sink {
 
 using part = gltf_part;
 
-/// The length of each part's elements, comma-separated, counted in one walk.
+/// The length of each part's elements, comma-separated, counted in one walk; while the parts'
+/// text and the binary bytes stay within `keep_limit` bytes together, they are kept too, so that
+/// a small model is written without walking its rooms again.
 class part_lengths : public gltf_sink {
   public:
+    explicit part_lengths(std::uint64_t keep_limit) : keep_limit_(keep_limit) {}
     unsigned parts() const override {
         return bit(part::accessors) | bit(part::views) | bit(part::meshes) | bit(part::nodes);
+    }
+    void bin(const void* data, std::size_t size) override {
+        if (keep(size)) {
+            const auto* bytes = static_cast<const std::uint8_t*>(data);
+            bin_.insert(bin_.end(), bytes, bytes + size);
+        }
     }
     void view(const json& v) override { element(part::views, v); }
     void accessor(const json& a) override { element(part::accessors, a); }
     void mesh(const json& m) override { element(part::meshes, m); }
     void node(const json& n) override { element(part::nodes, n); }
     std::uint64_t of(part which) const { return lengths_[static_cast<int>(which)]; }
+    /// True when every part's text and the binary bytes were kept.
+    bool kept() const { return keeping_; }
+    const std::string& text(part which) const { return texts_[static_cast<int>(which)]; }
+    const std::vector<std::uint8_t>& bin_bytes() const { return bin_; }
 
   private:
     void element(part which, const json& value) {
         std::uint64_t& length = lengths_[static_cast<int>(which)];
-        length += (length == 0 ? 0 : 1) + value.dump().size();
+        const bool comma = length != 0;
+        const std::string text = value.dump();
+        length += (comma ? 1 : 0) + text.size();
+        if (keep(text.size() + 1)) {
+            std::string& kept = texts_[static_cast<int>(which)];
+            kept.append(comma ? "," : "").append(text);
+        }
+    }
+    /// Whether `more` bytes are kept; past the limit, what was kept is let go.
+    bool keep(std::uint64_t more) {
+        if (keeping_ && (kept_ += more) > keep_limit_) {
+            keeping_ = false;
+            for (std::string& text : texts_) {
+                std::string().swap(text);
+            }
+            std::vector<std::uint8_t>().swap(bin_);
+        }
+        return keeping_;
     }
     std::uint64_t lengths_[4] = {};
+    std::uint64_t keep_limit_, kept_ = 0;
+    bool keeping_ = true;
+    std::string texts_[4];
+    std::vector<std::uint8_t> bin_;
 };
 
 /// Puts one part's elements, comma-separated, as a walk meets them.
@@ -474,11 +509,11 @@ class bin_bytes : public gltf_sink {
     std::ostream& out_;
 };
 
-/// The JSON chunk's text (its keys sorted, as a JSON object's dump sorts them), each part
-/// that grows with the rooms made by a walk of its own, or only counted when `lengths` holds
-/// their lengths. `walked` is what a first walk left.
+/// The JSON chunk's text (its keys sorted, as a JSON object's dump sorts them). Each part that
+/// grows with the rooms is the text that `lengths` kept, or made by a walk of its own, or only
+/// counted when the sink writes nothing. `walked_once` is what the first walk left.
 void json_text(const level_objects& objects, page_store& pages, const glb_walk& walked_once,
-               text_sink& sink, const part_lengths* lengths) {
+               text_sink& sink, const part_lengths& lengths) {
     bool first = true;
     const auto key = [&](const char* name) {
         sink.put(first ? "{\"" : ",\"");
@@ -488,8 +523,10 @@ void json_text(const level_objects& objects, page_store& pages, const glb_walk& 
     };
     const auto walked = [&](part which) {
         sink.put("[");
-        if (lengths != nullptr) {
-            sink.skip(lengths->of(which));
+        if (lengths.kept()) {
+            sink.put(lengths.text(which));
+        } else if (!sink.writes()) {
+            sink.skip(lengths.of(which));
         } else {
             model_summary scratch;
             part_text text(sink, which);
@@ -557,15 +594,21 @@ std::uint64_t padded4(std::uint64_t n) { return (n + 3) / 4 * 4; }
 
 } // namespace
 
-glb_file::glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
-                   std::uint64_t limit)
-    : objects_(objects), pages_(pages) {
+/// What the first walk left, kept for writing.
+struct glb_file::first_walk {
+    explicit first_walk(std::uint64_t keep_limit) : lengths(keep_limit) {}
     part_lengths lengths;
-    const glb_walk walked = walk(objects, pages, lengths, summary);
+    glb_walk walked;
+};
+
+glb_file::glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
+                   std::uint64_t limit, std::uint64_t keep_limit)
+    : objects_(objects), pages_(pages), first_(std::make_unique<first_walk>(keep_limit)) {
+    first_->walked = walk(objects, pages, first_->lengths, summary);
     text_sink text(nullptr);
-    json_text(objects, pages, walked, text, &lengths);
+    json_text(objects, pages, first_->walked, text, first_->lengths);
     json_size_ = text.size();
-    bin_size_ = walked.bin_size;
+    bin_size_ = first_->walked.bin_size;
     size_ = 12 + 8 + padded4(json_size_) + (bin_size_ == 0 ? 0 : 8 + padded4(bin_size_));
     if (size_ > limit) {
         throw ERangeError("the model would be " + std::to_string(size_) + " bytes, more than the " +
@@ -575,23 +618,29 @@ glb_file::glb_file(const level_objects& objects, page_store& pages, model_summar
     }
 }
 
+glb_file::~glb_file() = default;
+
 void glb_file::write(std::ostream& out) {
     put_u32(out, 0x46546C67u); // "glTF"
     put_u32(out, 2);
     put_u32(out, static_cast<std::uint32_t>(size_));
     put_u32(out, static_cast<std::uint32_t>(padded4(json_size_)));
     put_u32(out, 0x4E4F534Au); // "JSON"
-    model_summary scratch;
-    gltf_sink count;
-    const glb_walk walked = walk(objects_, pages_, count, scratch);
     text_sink text(&out);
-    json_text(objects_, pages_, walked, text, nullptr);
+    json_text(objects_, pages_, first_->walked, text, first_->lengths);
     out.write("   ", static_cast<std::streamsize>(padded4(json_size_) - json_size_));
     if (bin_size_ != 0) {
         put_u32(out, static_cast<std::uint32_t>(padded4(bin_size_)));
         put_u32(out, 0x004E4942u); // "BIN"
-        bin_bytes bin(out);
-        walk(objects_, pages_, bin, scratch);
+        if (first_->lengths.kept()) {
+            const std::vector<std::uint8_t>& kept = first_->lengths.bin_bytes();
+            out.write(reinterpret_cast<const char*>(kept.data()),
+                      static_cast<std::streamsize>(kept.size()));
+        } else {
+            model_summary scratch;
+            bin_bytes bin(out);
+            walk(objects_, pages_, bin, scratch);
+        }
         out.write("\0\0\0", static_cast<std::streamsize>(padded4(bin_size_) - bin_size_));
     }
 }

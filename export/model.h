@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -31,22 +32,26 @@ struct model_summary {
 };
 
 /// A .glb file of the level's rooms, made while it is written: the constructor walks the rooms
-/// once to find every length (the summary is filled then), and write() walks them again, one
-/// room at a time, so that the memory taken is the level's, one room's and the pages'.
+/// once to find every length (the summary is filled then). A model whose parts take at most
+/// `keep_limit` bytes keeps them from that walk; a larger one is made again by write(), one room
+/// at a time, so that the memory taken is the level's, one room's and the pages'.
 /// A file that would pass `limit` bytes is refused before anything is written.
 class glb_file {
   public:
     /// Throws ERangeError when the file would be larger than `limit`.
     glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
-             std::uint64_t limit = glb_size_limit);
+             std::uint64_t limit = glb_size_limit, std::uint64_t keep_limit = 4u << 20);
+    ~glb_file();
     std::uint64_t size() const { return size_; }
     void write(std::ostream& out);
     /// The whole file in memory.
     std::vector<std::uint8_t> bytes();
 
   private:
+    struct first_walk;
     const level_objects& objects_;
     page_store& pages_;
+    std::unique_ptr<first_walk> first_;
     std::uint64_t json_size_ = 0, bin_size_ = 0, size_ = 0;
 };
 
