@@ -4,9 +4,13 @@
 #include "info/level_report.h"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
+#include <concepts>
 #include <cstdio>
 #include <map>
 #include <set>
+#include <span>
 #include <sstream>
 #include <utility>
 
@@ -128,32 +132,143 @@ std::string plural(std::uint64_t n, const std::string& one, const std::string& m
 
 std::string bytes_text(std::uint64_t n) { return plural(n, "byte", "bytes"); }
 
-std::string room_text(const json& r) {
-    std::ostringstream text;
-    text << "x " << text_of(r["x"]) << ", z " << text_of(r["z"]) << ", y " << text_of(r["y_top"])
-         << " to " << text_of(r["y_bottom"]) << "; sectors " << text_of(r["sectors_z"]) << " x "
-         << text_of(r["sectors_x"]) << "; " << plural(r["vertices"], "vertex", "vertices") << ", "
-         << plural(r["rectangles"], "rectangle", "rectangles") << ", "
-         << plural(r["triangles"], "triangle", "triangles");
-    if (!r["layers"].is_null()) {
-        text << ", " << plural(r["layers"], "layer", "layers");
+template <std::integral N> void append_number(std::string& text, N n) {
+    char digits[24];
+    text.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
+}
+
+void append_count(std::string& text, std::uint64_t n, std::string_view one,
+                  std::string_view many) {
+    append_number(text, n);
+    text += ' ';
+    text += n == 1 ? one : many;
+}
+
+/// One value of a room's object in the schema.
+struct room_value {
+    enum kind_t { number, absent, rooms, truth } kind = number;
+    std::int64_t n = 0; // a number, or a truth as 0 or 1
+    std::span<const std::uint16_t> list = {};
+};
+
+/// The keys of a room's object.
+constexpr std::size_t room_keys = 16;
+
+/// Calls f(key, value) for each key of a room's object, in the schema's order.
+template <class F> void room_fields(const room_facts& r, std::size_t index, F&& f) {
+    const auto n = [](std::int64_t v) { return room_value{room_value::number, v}; };
+    f("index", n(static_cast<std::int64_t>(index)));
+    f("x", n(r.x));
+    f("z", n(r.z));
+    f("y_bottom", n(r.y_bottom));
+    f("y_top", n(r.y_top));
+    f("sectors_z", n(r.sectors_z));
+    f("sectors_x", n(r.sectors_x));
+    f("vertices", n(r.vertices));
+    f("rectangles", n(r.rectangles));
+    f("triangles", n(r.triangles));
+    f("layers", r.layers ? n(*r.layers) : room_value{room_value::absent});
+    f("portals", room_value{room_value::rooms, 0, r.portals});
+    f("lights", n(r.lights));
+    f("static_instances", n(r.static_instances));
+    f("water", room_value{room_value::truth, r.water ? 1 : 0});
+    f("alternate_room", n(r.alternate_room));
+}
+
+/// A room's value as its JSON text without spaces, "-" when it has none.
+void append_value(std::string& text, const room_value& v) {
+    switch (v.kind) {
+    case room_value::number:
+        append_number(text, v.n);
+        break;
+    case room_value::absent:
+        text += '-';
+        break;
+    case room_value::rooms:
+        text += '[';
+        for (std::size_t i = 0; i < v.list.size(); ++i) {
+            if (i != 0) {
+                text += ',';
+            }
+            append_number(text, v.list[i]);
+        }
+        text += ']';
+        break;
+    case room_value::truth:
+        text += v.n != 0 ? "true" : "false";
+        break;
     }
-    text << "; portals to";
-    if (r["portals"].empty()) {
-        text << " none";
+}
+
+void write_room(json_writer& out, const room_facts& room, std::size_t index) {
+    out.begin_object();
+    room_fields(room, index, [&out](const char* key, const room_value& v) {
+        out.key(key);
+        switch (v.kind) {
+        case room_value::number:
+            out.integer(v.n);
+            break;
+        case room_value::absent:
+            out.null();
+            break;
+        case room_value::rooms:
+            out.begin_array();
+            for (const std::uint16_t p : v.list) {
+                out.number(p);
+            }
+            out.end();
+            break;
+        case room_value::truth:
+            out.boolean(v.n != 0);
+            break;
+        }
+    });
+    out.end();
+}
+
+/// A room's line of the report, after its label.
+void room_text(const room_facts& r, std::string& text) {
+    text.assign("x ");
+    append_number(text, r.x);
+    text += ", z ";
+    append_number(text, r.z);
+    text += ", y ";
+    append_number(text, r.y_top);
+    text += " to ";
+    append_number(text, r.y_bottom);
+    text += "; sectors ";
+    append_number(text, r.sectors_z);
+    text += " x ";
+    append_number(text, r.sectors_x);
+    text += "; ";
+    append_count(text, r.vertices, "vertex", "vertices");
+    text += ", ";
+    append_count(text, r.rectangles, "rectangle", "rectangles");
+    text += ", ";
+    append_count(text, r.triangles, "triangle", "triangles");
+    if (r.layers) {
+        text += ", ";
+        append_count(text, *r.layers, "layer", "layers");
     }
-    for (const auto& p : r["portals"]) {
-        text << ' ' << text_of(p);
+    text += "; portals to";
+    if (r.portals.empty()) {
+        text += " none";
     }
-    text << "; " << plural(r["lights"], "light", "lights") << ", "
-         << plural(r["static_instances"], "static instance", "static instances");
-    if (r["water"].get<bool>()) {
-        text << "; water";
+    for (const std::uint16_t p : r.portals) {
+        text += ' ';
+        append_number(text, p);
     }
-    if (r["alternate_room"] != -1) {
-        text << "; alternate room " << text_of(r["alternate_room"]);
+    text += "; ";
+    append_count(text, r.lights, "light", "lights");
+    text += ", ";
+    append_count(text, r.static_instances, "static instance", "static instances");
+    if (r.water) {
+        text += "; water";
     }
-    return text.str();
+    if (r.alternate_room != -1) {
+        text += "; alternate room ";
+        append_number(text, r.alternate_room);
+    }
 }
 
 /// One line of a report: a label and a value.
@@ -222,7 +337,10 @@ std::vector<row> tail_rows(const json& s) {
     return rows;
 }
 
-std::string room_label(std::size_t index) { return "room " + std::to_string(index); }
+void room_label(std::size_t index, std::string& label) {
+    label.assign("room ");
+    append_number(label, index);
+}
 
 /// A room that the other level lacks, in short.
 std::string room_in_short(const room_facts& room) {
@@ -230,8 +348,12 @@ std::string room_in_short(const room_facts& room) {
            plural(room.vertices, "vertex", "vertices");
 }
 
-std::string padded(const std::string& text, std::size_t width) {
-    return text + std::string(width > text.size() ? width - text.size() : 0, ' ');
+/// Writes `text` and spaces after it up to `width` characters.
+void put_padded(std::ostream& out, std::string_view text, std::size_t width) {
+    out << text;
+    for (std::size_t i = text.size(); i < width; ++i) {
+        out << ' ';
+    }
 }
 
 void print_problems(const problem_list& problems, std::ostream& out) {
@@ -249,7 +371,7 @@ void print_problems(const problem_list& problems, std::ostream& out) {
 /// Two sides' rows, one row a label: labels in the left's order, and a label only the right
 /// has after the label before it. For the short lists before and after the rooms.
 struct side_by_side_row {
-    std::string label, left, right;
+    std::string_view label, left, right;
 };
 
 std::vector<side_by_side_row> merged(const std::vector<row>& a, const std::vector<row>& b) {
@@ -290,27 +412,43 @@ std::vector<side_by_side_row> merged(const std::vector<row>& a, const std::vecto
     return rows;
 }
 
+/// The text of the rows of one room side by side, reused from room to room.
+struct room_row_text {
+    std::string label, left, right;
+};
+
 /// The rows of room `index` side by side: field by field when both levels hold it, else one
 /// row with "(none)" on the side that lacks it.
 template <class F>
-void room_rows(const level_summary& left, const level_summary& right, std::size_t index, F&& f) {
+void room_rows(const level_summary& left, const level_summary& right, std::size_t index,
+               room_row_text& t, F&& f) {
     const bool in_left = index < left.rooms.size(), in_right = index < right.rooms.size();
-    const std::string label = room_label(index);
+    room_label(index, t.label);
     if (!in_left || !in_right) {
-        f(side_by_side_row{label, in_left ? room_in_short(left.rooms[index]) : "(none)",
-                           in_right ? room_in_short(right.rooms[index]) : "(none)"});
+        t.left = in_left ? room_in_short(left.rooms[index]) : "(none)";
+        t.right = in_right ? room_in_short(right.rooms[index]) : "(none)";
+        f(side_by_side_row{t.label, t.left, t.right});
         return;
     }
-    const json l = room_json(left.rooms[index], index);
-    const json r = room_json(right.rooms[index], index);
-    auto ri = r.items().begin();
-    for (const auto& [key, lv] : l.items()) {
-        const json& rv = (ri++).value();
-        if (key != "index") {
-            f(side_by_side_row{label + " " + key, lv.is_null() ? "-" : text_of(lv),
-                               rv.is_null() ? "-" : text_of(rv)});
+    std::array<room_value, room_keys> right_values;
+    std::size_t n = 0;
+    room_fields(right.rooms[index], index,
+                [&](const char*, const room_value& v) { right_values[n++] = v; });
+    n = 0;
+    const std::size_t label_size = t.label.size();
+    room_fields(left.rooms[index], index, [&](const char* key, const room_value& v) {
+        const room_value& other = right_values[n++];
+        if (std::string_view(key) == "index") {
+            return;
         }
-    }
+        t.label.resize(label_size);
+        t.label.append(" ").append(key);
+        t.left.clear();
+        append_value(t.left, v);
+        t.right.clear();
+        append_value(t.right, other);
+        f(side_by_side_row{t.label, t.left, t.right});
+    });
 }
 
 } // namespace
@@ -390,25 +528,6 @@ level_summary describe_level(const Ttrlevel& l, const file_facts& file) {
                                    {"bytes", l.sample_data_size}};
     summary.tail["objects"] = objects_of(l);
     return summary;
-}
-
-json room_json(const room_facts& r, std::size_t index) {
-    return json{{"index", index},
-                {"x", r.x},
-                {"z", r.z},
-                {"y_bottom", r.y_bottom},
-                {"y_top", r.y_top},
-                {"sectors_z", r.sectors_z},
-                {"sectors_x", r.sectors_x},
-                {"vertices", r.vertices},
-                {"rectangles", r.rectangles},
-                {"triangles", r.triangles},
-                {"layers", r.layers ? json(*r.layers) : json(nullptr)},
-                {"portals", r.portals},
-                {"lights", r.lights},
-                {"static_instances", r.static_instances},
-                {"water", r.water},
-                {"alternate_room", r.alternate_room}};
 }
 
 void write_problem(json_writer& out, const problem& p) {
@@ -531,6 +650,16 @@ void json_writer::number(std::uint64_t n) {
     out_ << n;
 }
 
+void json_writer::integer(std::int64_t n) {
+    next_value();
+    out_ << n;
+}
+
+void json_writer::boolean(bool b) {
+    next_value();
+    out_ << (b ? "true" : "false");
+}
+
 void json_writer::null() {
     next_value();
     out_ << "null";
@@ -551,7 +680,7 @@ void write_summary(json_writer& out, const level_summary& summary) {
     out.key("rooms");
     out.begin_array();
     for (std::size_t i = 0; i < summary.rooms.size(); ++i) {
-        out.value(room_json(summary.rooms[i], i));
+        write_room(out, summary.rooms[i], i);
     }
     out.end();
     for (const auto& [key, value] : summary.tail.items()) {
@@ -583,7 +712,11 @@ void finish_problems(json_writer& out, const problem_list& problems) {
 void print_report(const level_summary& summary, const problem_list* problems, std::ostream& out) {
     const std::vector<row> head = head_rows(summary.head);
     const std::vector<row> tail = tail_rows(summary.tail);
-    std::size_t width = summary.rooms.empty() ? 0 : room_label(summary.rooms.size() - 1).size();
+    std::string label, text;
+    if (!summary.rooms.empty()) {
+        room_label(summary.rooms.size() - 1, label);
+    }
+    std::size_t width = label.size();
     for (const std::vector<row>* rows : {&head, &tail}) {
         for (const row& r : *rows) {
             width = std::max(width, r.label.size());
@@ -591,13 +724,18 @@ void print_report(const level_summary& summary, const problem_list* problems, st
     }
     width += 2;
     for (const row& r : head) {
-        out << padded(r.label, width) << r.value << '\n';
+        put_padded(out, r.label, width);
+        out << r.value << '\n';
     }
     for (std::size_t i = 0; i < summary.rooms.size(); ++i) {
-        out << padded(room_label(i), width) << room_text(room_json(summary.rooms[i], i)) << '\n';
+        room_label(i, label);
+        put_padded(out, label, width);
+        room_text(summary.rooms[i], text);
+        out << text << '\n';
     }
     for (const row& r : tail) {
-        out << padded(r.label, width) << r.value << '\n';
+        put_padded(out, r.label, width);
+        out << r.value << '\n';
     }
     if (problems != nullptr) {
         print_problems(*problems, out);
@@ -607,16 +745,19 @@ void print_report(const level_summary& summary, const problem_list* problems, st
 void print_difference(const level_summary& left, const problem_list* left_problems,
                       const level_summary& right, const problem_list* right_problems,
                       std::ostream& out) {
-    const std::vector<side_by_side_row> head = merged(head_rows(left.head), head_rows(right.head));
-    const std::vector<side_by_side_row> tail = merged(tail_rows(left.tail), tail_rows(right.tail));
+    const std::vector<row> left_head = head_rows(left.head), right_head = head_rows(right.head);
+    const std::vector<row> left_tail = tail_rows(left.tail), right_tail = tail_rows(right.tail);
+    const std::vector<side_by_side_row> head = merged(left_head, right_head);
+    const std::vector<side_by_side_row> tail = merged(left_tail, right_tail);
     // Rooms go in index order, each made again for the second pass rather than held: the
     // widths first, then the lines.
     const std::size_t rooms = std::max(left.rooms.size(), right.rooms.size());
+    room_row_text text;
     const auto each_row = [&](auto&& f) {
         for (const side_by_side_row& r : head)
             f(r);
         for (std::size_t i = 0; i < rooms; ++i)
-            room_rows(left, right, i, f);
+            room_rows(left, right, i, text, f);
         for (const side_by_side_row& r : tail)
             f(r);
     };
@@ -629,8 +770,10 @@ void print_difference(const level_summary& left, const problem_list* left_proble
     each_row([&](const side_by_side_row& r) {
         const bool same = r.left == r.right || r.label == "file";
         differ += same ? 0 : 1;
-        out << (same ? "  " : "* ") << padded(r.label, label_width + 2)
-            << padded(r.left, left_width + 2) << r.right << '\n';
+        out << (same ? "  " : "* ");
+        put_padded(out, r.label, label_width + 2);
+        put_padded(out, r.left, left_width + 2);
+        out << r.right << '\n';
     });
     out << plural(differ, "line differs", "lines differ") << '\n';
     const std::pair<const level_summary*, const problem_list*> sides[] = {{&left, left_problems},

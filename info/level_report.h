@@ -47,8 +47,6 @@ struct level_summary {
 };
 
 level_summary describe_level(const Ttrlevel& level, const file_facts& file);
-/// One room as the schema's object.
-json room_json(const room_facts& room, std::size_t index);
 /// "room 2 sector 3 (level-data offset 1234): ..." for one problem.
 std::string problem_line(const problem& p);
 
@@ -68,6 +66,8 @@ class json_writer {
     /// Scalars, without making a json value of them first.
     void text(std::string_view s);
     void number(std::uint64_t n);
+    void integer(std::int64_t n);
+    void boolean(bool b);
     void null();
 
   private:
