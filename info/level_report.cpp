@@ -137,8 +137,7 @@ template <std::integral N> void append_number(std::string& text, N n) {
     text.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
-void append_count(std::string& text, std::uint64_t n, std::string_view one,
-                  std::string_view many) {
+void append_count(std::string& text, std::uint64_t n, std::string_view one, std::string_view many) {
     append_number(text, n);
     text += ' ';
     text += n == 1 ? one : many;
