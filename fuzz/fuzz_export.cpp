@@ -2,7 +2,8 @@
 // container unwrapped first). Every page of a level that the bytes hold is a PNG that decodes to
 // the page's picture; every sample the sample list finds lies inside the sample data; the model's
 // header, chunk lengths and JSON agree with its size and summary, and a limit one byte below its
-// size refuses it. Bytes that hold no level are taken for texels of a pixel form.
+// size refuses it. Bytes that are neither a level file nor level data are taken for texels of a
+// pixel form.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -128,11 +129,13 @@ void texels(std::span<const std::uint8_t> bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     bool level = false;
-    fuzz::for_each_level(data, size, nullptr, [&level](const Ttrlevel& read, const std::string&) {
-        export_level(read);
-        level = true;
-    });
-    if (!level) {
+    const bool file = fuzz::for_each_level(data, size, nullptr,
+                                           [&level](const Ttrlevel& read, const std::string&) {
+                                               export_level(read);
+                                               level = true;
+                                           });
+    // A level file that does not load is refused, and no picture either.
+    if (!file && !level) {
         texels({data, size});
     }
     return 0;

@@ -166,16 +166,18 @@ inline std::vector<std::uint8_t> tr4_file_around(std::span<const std::uint8_t> l
 /// then loaded under each kind of name that gives another version (".tr4" reads as a name
 /// without any of the marks), and bytes that are no level file as the TR4 level data of a
 /// file. `places`, when given, holds where the loader found each table of the level that f gets.
-/// f(level, name) for each.
+/// f(level, name) for each. Returns false when the bytes are neither a container nor begin with
+/// a level's first word (whether or not they hold level data).
 template <class F>
-void for_each_level(const std::uint8_t* data, std::size_t size, std::vector<ttable_place>* places,
+bool for_each_level(const std::uint8_t* data, std::size_t size, std::vector<ttable_place>* places,
                     F&& f) {
     static constexpr const char* names[] = {"a.tr4", "a.trc", "a.tub", "a.trg", "a.bin"};
     std::span<const std::uint8_t> bytes(data, size);
     std::vector<std::uint8_t> unwrapped;
     if (!file_content(bytes, unwrapped)) {
-        return;
+        return true;
     }
+    const bool container = bytes.data() != data;
     std::uint32_t first_word = 0;
     if (bytes.size() >= 4) {
         std::memcpy(&first_word, bytes.data(), 4);
@@ -195,7 +197,9 @@ void for_each_level(const std::uint8_t* data, std::size_t size, std::vector<ttab
         if (auto level = load_or_refuse(tr4_file_around(bytes), "a.tr4", places)) {
             f(*level, "a.tr4");
         }
+        return container;
     }
+    return true;
 }
 
 /// Draws values from the input front to back; past the end every value is zero.
