@@ -29,15 +29,11 @@ std::string hex_word(std::uint32_t word) {
     return text;
 }
 
-/// A value's JSON text as dump() writes it, numbers without setting up a serializer.
-std::string text_of(const json& v) {
-    if (v.is_number_unsigned()) {
-        return std::to_string(v.get<std::uint64_t>());
-    }
-    if (v.is_number_integer()) {
-        return std::to_string(v.get<std::int64_t>());
-    }
-    return v.dump();
+/// Only the first words shared by two versions go on to the name test.
+bool shares_first_word(std::int32_t version) { return version != 5; }
+/// Whether the name test found its mark, for a version of a shared first word.
+bool name_test_passed(std::int32_t version) {
+    return version == 2 || version == 4 || version == level_trc;
 }
 
 std::string format_name(std::int32_t version) {
@@ -61,26 +57,10 @@ const char* name_test_of(std::int32_t version) {
     }
 }
 
-/// Adds a key that the object does not hold yet, without comparing it with every key before it
-/// as operator[] does.
-void add_new_key(json& object, std::string_view key, json value) {
-    object.get_ref<json::object_t&>().json::object_t::Container::emplace_back(key,
-                                                                              std::move(value));
-}
-
-/// The counts of the model, keyed by their names without "num_".
-json counts_of(const Ttrlevel& l) {
-    json counts{{"rooms", l.num_rooms}};
-    for (const tsection* section : all_sections) {
-        add_new_key(counts, section->key(), l.*section->count);
-    }
-    return counts;
-}
-
 /// The objects: each moveable with its meshes, animations (its own, as the moveables' first
 /// animations divide them) and the keyframes they declare; each static mesh; the items of
 /// each object id.
-json objects_of(const Ttrlevel& l) {
+void describe_objects(const Ttrlevel& l, level_summary& summary) {
     const std::size_t animations =
         l.version >= level_tr4 ? l.animations.size() : l.animations_old.size();
     std::vector<std::uint64_t> keyframes_before(animations + 1, 0);
@@ -88,22 +68,15 @@ json objects_of(const Ttrlevel& l) {
         keyframes_before[a + 1] = keyframes_before[a] + declared_keyframes(l, a).value_or(0);
     }
     const std::vector<animation_span> spans = moveable_animations(l);
-    json moveables = json::array();
+    summary.moveables.reserve(l.moveables.size());
     for (std::size_t i = 0; i < l.moveables.size(); ++i) {
-        const std::uint32_t object_id = l.moveables[i].object_id; // a copy: the field is packed
-        const std::uint16_t meshes = l.moveables[i].num_meshes;
-        moveables.push_back(
-            {{"index", i},
-             {"object_id", object_id},
-             {"meshes", meshes},
-             {"animations", spans[i].end - spans[i].first},
-             {"keyframes", keyframes_before[spans[i].end] - keyframes_before[spans[i].first]}});
+        summary.moveables.push_back(
+            {l.moveables[i].object_id, l.moveables[i].num_meshes, spans[i].end - spans[i].first,
+             keyframes_before[spans[i].end] - keyframes_before[spans[i].first]});
     }
-    json statics = json::array();
-    for (std::size_t i = 0; i < l.static_meshes.size(); ++i) {
-        const std::uint32_t id = l.static_meshes[i].id;
-        const std::uint16_t mesh = l.static_meshes[i].mesh;
-        statics.push_back({{"index", i}, {"id", id}, {"mesh", mesh}});
+    summary.static_meshes.reserve(l.static_meshes.size());
+    for (const auto& mesh : l.static_meshes) {
+        summary.static_meshes.push_back({mesh.id, mesh.mesh});
     }
     std::map<std::int16_t, std::uint64_t> per_object;
     if (l.version <= 2) {
@@ -113,17 +86,9 @@ json objects_of(const Ttrlevel& l) {
         for (const titem& item : l.items)
             ++per_object[std::int16_t{item.object_id}];
     }
-    json items = json::array();
     for (const auto& [object, count] : per_object) {
-        items.push_back({{"object_id", object}, {"count", count}});
+        summary.items.push_back({object, count});
     }
-    return json{{"moveables", std::move(moveables)},
-                {"static_meshes", std::move(statics)},
-                {"items", std::move(items)}};
-}
-
-json chunk(const char* name, std::uint32_t unpacked, std::uint32_t packed) {
-    return json{{"name", name}, {"unpacked", unpacked}, {"packed", packed}};
 }
 
 std::string plural(std::uint64_t n, const std::string& one, const std::string& many) {
@@ -275,63 +240,70 @@ struct row {
     std::string label, value;
 };
 
+std::string number_text(std::integral auto n) {
+    std::string text;
+    append_number(text, n);
+    return text;
+}
+
 /// The rows before the rooms: the file, its version and chunks, the room count.
-std::vector<row> head_rows(const json& s) {
+std::vector<row> head_rows(const level_summary& s) {
     std::vector<row> rows;
     const auto add = [&](std::string label, std::string value) {
         rows.push_back({std::move(label), std::move(value)});
     };
-    add("file", s["file"].get<std::string>());
-    add("file size", bytes_text(s["file_size"]));
-    add("version", text_of(s["version"]) + " (" + s["format"].get<std::string>() + ")");
-    std::string recognised = "first word " + s["first_word"].get<std::string>();
-    if (!s["name_test"].is_null()) {
-        recognised += ", name test " + s["name_test_for"].get<std::string>() +
-                      (s["name_test"].get<bool>() ? ": yes" : ": no");
+    add("file", s.file.name);
+    add("file size", bytes_text(s.file.size));
+    add("version", number_text(s.version) + " (" + format_name(s.version) + ")");
+    std::string recognised = "first word " + hex_word(s.first_word);
+    if (shares_first_word(s.version)) {
+        recognised += std::string(", name test ") + name_test_of(s.version) +
+                      (name_test_passed(s.version) ? ": yes" : ": no");
     }
     add("recognised by", recognised);
-    add("container", s["container"].get<bool>() ? "yes, a \"ZLIB\" container unwrapped" : "no");
-    const json& t = s["textiles"];
-    add("textiles", "room " + text_of(t["room"]) + ", object " + text_of(t["object"]) + ", bump " +
-                        text_of(t["bump"]) + "; " + plural(t["pages"], "page", "pages"));
-    for (const auto& c : s["chunks"]) {
-        add("chunk " + c["name"].get<std::string>(),
-            bytes_text(c["unpacked"]) + ", " + text_of(c["packed"]) + " packed");
+    add("container", s.file.container ? "yes, a \"ZLIB\" container unwrapped" : "no");
+    add("textiles", "room " + number_text(s.room_textiles) + ", object " +
+                        number_text(s.object_textiles) + ", bump " + number_text(s.bump_textiles) +
+                        "; " + plural(s.pages, "page", "pages"));
+    for (const chunk_facts& c : s.chunks) {
+        add(std::string("chunk ") + c.name,
+            bytes_text(c.unpacked) + ", " + number_text(c.packed) + " packed");
     }
-    add("marked",
-        s["marked"].get<bool>() ? "yes, the conversion marker and a hidden sound map" : "no");
-    add("rooms", text_of(s["counts"]["rooms"]));
+    add("marked", s.marked ? "yes, the conversion marker and a hidden sound map" : "no");
+    add("rooms", number_text(s.counted_rooms));
     return rows;
 }
 
-/// The rows after the rooms: the sections and the samples.
-std::vector<row> tail_rows(const json& s) {
+/// The rows after the rooms: the sections, the samples and the objects.
+std::vector<row> tail_rows(const level_summary& s) {
     std::vector<row> rows;
-    for (const auto& [name, section] : s["sections"].items()) {
-        rows.push_back({"section " + name,
-                        text_of(section["count"]) + " (" + bytes_text(section["bytes"]) + ")"});
+    rows.reserve(s.sections.size() + 1 + s.moveables.size() + s.static_meshes.size() +
+                 s.items.size());
+    for (const section_facts& section : s.sections) {
+        rows.push_back({"section " + std::string(section.key),
+                        number_text(section.count) + " (" + bytes_text(section.bytes) + ")"});
     }
-    const json& samples = s["samples"];
-    std::string sample_text = samples["count"].is_null() ? "-" : text_of(samples["count"]);
-    if (samples["count"] != samples["declared"]) {
-        sample_text += " of the " + text_of(samples["declared"]) + " declared";
+    std::string sample_text = s.samples ? number_text(*s.samples) : "-";
+    if (s.samples != s.declared_samples) {
+        sample_text += " of the " + number_text(*s.declared_samples) + " declared";
     }
     rows.push_back(
-        {"samples", sample_text + " (" + bytes_text(samples["bytes"]) + " of sample data)"});
-    const json& objects = s["objects"];
-    for (const auto& m : objects["moveables"]) {
-        rows.push_back({"moveable " + text_of(m["index"]),
-                        "object " + text_of(m["object_id"]) + "; " +
-                            plural(m["meshes"], "mesh", "meshes") + ", " +
-                            plural(m["animations"], "animation", "animations") + ", " +
-                            plural(m["keyframes"], "keyframe", "keyframes")});
+        {"samples", sample_text + " (" + bytes_text(s.sample_bytes) + " of sample data)"});
+    for (std::size_t i = 0; i < s.moveables.size(); ++i) {
+        const moveable_facts& m = s.moveables[i];
+        rows.push_back({"moveable " + number_text(i),
+                        "object " + number_text(m.object_id) + "; " +
+                            plural(m.meshes, "mesh", "meshes") + ", " +
+                            plural(m.animations, "animation", "animations") + ", " +
+                            plural(m.keyframes, "keyframe", "keyframes")});
     }
-    for (const auto& m : objects["static_meshes"]) {
-        rows.push_back({"static mesh " + text_of(m["index"]),
-                        "id " + text_of(m["id"]) + "; mesh " + text_of(m["mesh"])});
+    for (std::size_t i = 0; i < s.static_meshes.size(); ++i) {
+        rows.push_back({"static mesh " + number_text(i),
+                        "id " + number_text(s.static_meshes[i].id) + "; mesh " +
+                            number_text(s.static_meshes[i].mesh)});
     }
-    for (const auto& i : objects["items"]) {
-        rows.push_back({"items of object " + text_of(i["object_id"]), text_of(i["count"])});
+    for (const item_count& i : s.items) {
+        rows.push_back({"items of object " + number_text(i.object_id), number_text(i.count)});
     }
     return rows;
 }
@@ -454,36 +426,24 @@ void room_rows(const level_summary& left, const level_summary& right, std::size_
 
 level_summary describe_level(const Ttrlevel& l, const file_facts& file) {
     level_summary summary;
-    json& s = summary.head;
-    s["file"] = file.name;
-    s["file_size"] = file.size;
-    s["version"] = l.version;
-    s["format"] = format_name(l.version);
-    s["first_word"] = hex_word(l.magic);
-    // Only the first words shared by two versions go on to the name test.
-    const bool shared = l.version != 5;
-    s["name_test"] =
-        shared ? json(l.version == 2 || l.version == 4 || l.version == level_trc) : json(nullptr);
-    s["name_test_for"] = shared ? json(name_test_of(l.version)) : json(nullptr);
-    s["container"] = file.container;
-    s["textiles"] = json{{"room", l.num_room_textiles},
-                         {"object", l.num_object_textiles},
-                         {"bump", l.num_bump_textiles},
-                         {"pages", l.num_textiles}};
-    json chunks = json::array();
+    summary.file = file;
+    summary.version = l.version;
+    summary.first_word = l.magic;
+    summary.room_textiles = l.num_room_textiles;
+    summary.object_textiles = l.num_object_textiles;
+    summary.bump_textiles = l.num_bump_textiles;
+    summary.pages = l.num_textiles;
     if (l.version >= level_tr4) {
-        chunks.push_back(chunk("textiles32", l.textiles32_size, l.textiles32_packed_size));
-        chunks.push_back(chunk("textiles16", l.textiles16_size, l.textiles16_packed_size));
-        chunks.push_back(chunk("textiles_misc", l.textiles_misc_size, l.textiles_misc_packed_size));
+        summary.chunks = {{"textiles32", l.textiles32_size, l.textiles32_packed_size},
+                          {"textiles16", l.textiles16_size, l.textiles16_packed_size},
+                          {"textiles_misc", l.textiles_misc_size, l.textiles_misc_packed_size}};
     }
     if (l.version == level_tr4) {
-        chunks.push_back(
-            chunk("level_data", l.level_data_chunk_size, l.level_data_chunk_packed_size));
+        summary.chunks.push_back(
+            {"level_data", l.level_data_chunk_size, l.level_data_chunk_packed_size});
     }
-    s["chunks"] = std::move(chunks);
-    const bool marked = l.version == level_tr4 && has_conversion_marker(l);
-    s["marked"] = marked;
-    s["counts"] = counts_of(l);
+    summary.marked = l.version == level_tr4 && has_conversion_marker(l);
+    summary.counted_rooms = l.num_rooms;
     summary.rooms.reserve(l.rooms.size());
     for (const troom& r : l.rooms) {
         room_facts room;
@@ -508,24 +468,24 @@ level_summary describe_level(const Ttrlevel& l, const file_facts& file) {
         room.alternate_room = room_alternate(r, l.version);
         summary.rooms.push_back(std::move(room));
     }
-    json sections = json::object();
+    summary.sections.reserve(std::size(all_sections) + 1);
     for (const tsection* section : all_sections) {
-        const auto n = static_cast<std::uint64_t>(l.*section->count);
-        add_new_key(sections, section->key(),
-                    json{{"count", n}, {"bytes", n * section->element_size(l.version)}});
+        const std::int32_t declared = l.*section->count;
+        const auto n = static_cast<std::uint64_t>(declared);
+        summary.sections.push_back(
+            {section->key(), declared, true, n, n * section->element_size(l.version)});
         if (section == &section_demo_data) {
-            const std::size_t entries = sound_map_entries(l.version);
-            add_new_key(sections, "sound_map",
-                        json{{"count", entries}, {"bytes", sound_map_bytes(l.version)}});
+            summary.sections.push_back(
+                {"sound_map", 0, false, sound_map_entries(l.version), sound_map_bytes(l.version)});
         }
     }
-    summary.tail["sections"] = std::move(sections);
-    const bool listed = l.version >= level_tr4;
-    const sample_list list = read_sample_list(l.sample_data.span());
-    summary.tail["samples"] = json{{"count", listed ? json(list.samples.size()) : json(nullptr)},
-                                   {"declared", listed ? json(list.declared) : json(nullptr)},
-                                   {"bytes", l.sample_data_size}};
-    summary.tail["objects"] = objects_of(l);
+    if (l.version >= level_tr4) {
+        const sample_list list = read_sample_list(l.sample_data.span());
+        summary.samples = list.samples.size();
+        summary.declared_samples = list.declared;
+    }
+    summary.sample_bytes = l.sample_data_size;
+    describe_objects(l, summary);
     return summary;
 }
 
@@ -671,21 +631,134 @@ void json_writer::next_value() {
     after_key_ = false;
 }
 
-void write_summary(json_writer& out, const level_summary& summary) {
-    for (const auto& [key, value] : summary.head.items()) {
+void write_summary(json_writer& out, const level_summary& s) {
+    const auto text = [&out](const char* key, std::string_view value) {
         out.key(key);
-        out.value(value);
+        out.text(value);
+    };
+    const auto number = [&out](std::string_view key, std::int64_t value) {
+        out.key(key);
+        out.integer(value);
+    };
+    const auto count = [&out](std::string_view key, std::uint64_t value) {
+        out.key(key);
+        out.number(value);
+    };
+    const auto maybe = [&out](const char* key, std::optional<std::uint64_t> value) {
+        out.key(key);
+        if (value) {
+            out.number(*value);
+        } else {
+            out.null();
+        }
+    };
+    const auto truth = [&out](const char* key, bool value) {
+        out.key(key);
+        out.boolean(value);
+    };
+    text("file", s.file.name);
+    count("file_size", s.file.size);
+    number("version", s.version);
+    text("format", format_name(s.version));
+    text("first_word", hex_word(s.first_word));
+    const bool shared = shares_first_word(s.version);
+    out.key("name_test");
+    if (shared) {
+        out.boolean(name_test_passed(s.version));
+    } else {
+        out.null();
     }
-    out.key("rooms");
+    out.key("name_test_for");
+    if (shared) {
+        out.text(name_test_of(s.version));
+    } else {
+        out.null();
+    }
+    truth("container", s.file.container);
+    out.key("textiles");
+    out.begin_object();
+    count("room", s.room_textiles);
+    count("object", s.object_textiles);
+    count("bump", s.bump_textiles);
+    count("pages", s.pages);
+    out.end();
+    out.key("chunks");
     out.begin_array();
-    for (std::size_t i = 0; i < summary.rooms.size(); ++i) {
-        write_room(out, summary.rooms[i], i);
+    for (const chunk_facts& c : s.chunks) {
+        out.begin_object();
+        text("name", c.name);
+        count("unpacked", c.unpacked);
+        count("packed", c.packed);
+        out.end();
     }
     out.end();
-    for (const auto& [key, value] : summary.tail.items()) {
-        out.key(key);
-        out.value(value);
+    truth("marked", s.marked);
+    out.key("counts");
+    out.begin_object();
+    count("rooms", s.counted_rooms);
+    for (const section_facts& section : s.sections) {
+        if (section.counted) {
+            number(section.key, section.declared);
+        }
     }
+    out.end();
+    out.key("rooms");
+    out.begin_array();
+    for (std::size_t i = 0; i < s.rooms.size(); ++i) {
+        write_room(out, s.rooms[i], i);
+    }
+    out.end();
+    out.key("sections");
+    out.begin_object();
+    for (const section_facts& section : s.sections) {
+        out.key(section.key);
+        out.begin_object();
+        count("count", section.count);
+        count("bytes", section.bytes);
+        out.end();
+    }
+    out.end();
+    out.key("samples");
+    out.begin_object();
+    maybe("count", s.samples);
+    maybe("declared", s.declared_samples);
+    count("bytes", s.sample_bytes);
+    out.end();
+    out.key("objects");
+    out.begin_object();
+    out.key("moveables");
+    out.begin_array();
+    for (std::size_t i = 0; i < s.moveables.size(); ++i) {
+        const moveable_facts& m = s.moveables[i];
+        out.begin_object();
+        count("index", i);
+        count("object_id", m.object_id);
+        count("meshes", m.meshes);
+        count("animations", m.animations);
+        count("keyframes", m.keyframes);
+        out.end();
+    }
+    out.end();
+    out.key("static_meshes");
+    out.begin_array();
+    for (std::size_t i = 0; i < s.static_meshes.size(); ++i) {
+        out.begin_object();
+        count("index", i);
+        count("id", s.static_meshes[i].id);
+        count("mesh", s.static_meshes[i].mesh);
+        out.end();
+    }
+    out.end();
+    out.key("items");
+    out.begin_array();
+    for (const item_count& i : s.items) {
+        out.begin_object();
+        number("object_id", i.object_id);
+        count("count", i.count);
+        out.end();
+    }
+    out.end();
+    out.end();
 }
 
 problem_list stream_problems(json_writer& out, std::size_t per_kind) {
@@ -709,8 +782,8 @@ void finish_problems(json_writer& out, const problem_list& problems) {
 }
 
 void print_report(const level_summary& summary, const problem_list* problems, std::ostream& out) {
-    const std::vector<row> head = head_rows(summary.head);
-    const std::vector<row> tail = tail_rows(summary.tail);
+    const std::vector<row> head = head_rows(summary);
+    const std::vector<row> tail = tail_rows(summary);
     std::string label, text;
     if (!summary.rooms.empty()) {
         room_label(summary.rooms.size() - 1, label);
@@ -744,8 +817,8 @@ void print_report(const level_summary& summary, const problem_list* problems, st
 void print_difference(const level_summary& left, const problem_list* left_problems,
                       const level_summary& right, const problem_list* right_problems,
                       std::ostream& out) {
-    const std::vector<row> left_head = head_rows(left.head), right_head = head_rows(right.head);
-    const std::vector<row> left_tail = tail_rows(left.tail), right_tail = tail_rows(right.tail);
+    const std::vector<row> left_head = head_rows(left), right_head = head_rows(right);
+    const std::vector<row> left_tail = tail_rows(left), right_tail = tail_rows(right);
     const std::vector<side_by_side_row> head = merged(left_head, right_head);
     const std::vector<side_by_side_row> tail = merged(left_tail, right_tail);
     // Rooms go in index order, each made again for the second pass rather than held: the
@@ -779,7 +852,7 @@ void print_difference(const level_summary& left, const problem_list* left_proble
                                                                           {&right, right_problems}};
     for (const auto& [summary, problems] : sides) {
         if (problems != nullptr) {
-            out << summary->head["file"].get<std::string>() << ": ";
+            out << summary->file.name << ": ";
             print_problems(*problems, out);
         }
     }

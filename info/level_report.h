@@ -39,11 +39,56 @@ struct room_facts {
     std::int32_t alternate_room = -1;
 };
 
-/// The summary of a loaded level, which outlives the level.
+/// A compressed chunk of a TR4 or TRC file.
+struct chunk_facts {
+    const char* name = "";
+    std::uint32_t unpacked = 0, packed = 0;
+};
+
+/// A counted section after the rooms, or the sound map, which has no count in the model.
+struct section_facts {
+    std::string_view key;      // "cameras", "sound_map"
+    std::int32_t declared = 0; // the model's count as read
+    bool counted = true;       // false for the sound map
+    std::uint64_t count = 0;   // the count taken as unsigned
+    std::uint64_t bytes = 0;   // what the elements take in the file
+};
+
+struct moveable_facts {
+    std::uint32_t object_id = 0;
+    std::uint16_t meshes = 0;
+    std::uint64_t animations = 0, keyframes = 0; // its own, and the keyframes they declare
+};
+
+struct static_mesh_facts {
+    std::uint32_t id = 0;
+    std::uint16_t mesh = 0;
+};
+
+/// How many items place one object id.
+struct item_count {
+    std::int16_t object_id = 0;
+    std::uint64_t count = 0;
+};
+
+/// The summary of a loaded level, which outlives the level: plain facts, which each form writes
+/// out in the schema's order.
 struct level_summary {
-    json head; // the schema's keys before "rooms"
+    file_facts file;
+    std::int32_t version = 0;
+    std::uint32_t first_word = 0;
+    std::uint16_t room_textiles = 0, object_textiles = 0, bump_textiles = 0;
+    std::uint32_t pages = 0;
+    std::vector<chunk_facts> chunks;
+    bool marked = false;
+    std::uint16_t counted_rooms = 0;
     std::vector<room_facts> rooms;
-    json tail; // "sections" and "samples"
+    std::vector<section_facts> sections;
+    std::optional<std::uint64_t> samples, declared_samples; // listed for TR4 and TRC only
+    std::uint32_t sample_bytes = 0;
+    std::vector<moveable_facts> moveables;
+    std::vector<static_mesh_facts> static_meshes;
+    std::vector<item_count> items;
 };
 
 level_summary describe_level(const Ttrlevel& level, const file_facts& file);
