@@ -1,6 +1,6 @@
-// The summary of a level and its two text forms: the report of one level and the side-by-side
-// difference of two. Both are made from the JSON summary, so the three never disagree; the
-// rooms are made one at a time as they are written.
+// The summary of a level, its JSON and its two text forms: the report of one level and the
+// side-by-side difference of two. All three are written from the one summary, so they never
+// disagree; a room's keys are listed once, for all three.
 #include "info/level_report.h"
 
 #include <algorithm>

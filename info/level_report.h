@@ -1,6 +1,6 @@
-// What quarlix-info says about a level: a summary in the JSON schema, and the text forms made
-// from it. The rooms are kept as plain facts and each turned into its JSON object only while it
-// is written, so that a level of tens of thousands of rooms costs little more than the level.
+// What quarlix-info says about a level: a summary of plain facts, written out as the JSON schema
+// and as the text forms, each as it goes, so that a level of tens of thousands of rooms costs
+// little more than the level.
 #pragma once
 
 #include <cstdint>
