@@ -91,12 +91,6 @@ void describe_objects(const Ttrlevel& l, level_summary& summary) {
     }
 }
 
-std::string plural(std::uint64_t n, const std::string& one, const std::string& many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-std::string bytes_text(std::uint64_t n) { return plural(n, "byte", "bytes"); }
-
 template <std::integral N> void append_number(std::string& text, N n) {
     char digits[24];
     text.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
@@ -240,37 +234,54 @@ struct row {
     std::string label, value;
 };
 
-std::string number_text(std::integral auto n) {
+/// A count and its noun: "1 page", "3 pages".
+struct counted {
+    std::uint64_t n;
+    std::string_view one, many;
+};
+
+void append_piece(std::string& text, std::string_view piece) { text += piece; }
+void append_piece(std::string& text, std::integral auto n) { append_number(text, n); }
+void append_piece(std::string& text, const counted& c) { append_count(text, c.n, c.one, c.many); }
+
+/// The pieces (texts, numbers and counts) one after another.
+template <class... Pieces> std::string joined(const Pieces&... pieces) {
     std::string text;
-    append_number(text, n);
+    text.reserve(64);
+    (append_piece(text, pieces), ...);
     return text;
 }
+
+std::string plural(std::uint64_t n, std::string_view one, std::string_view many) {
+    return joined(counted{n, one, many});
+}
+
+counted bytes(std::uint64_t n) { return {n, "byte", "bytes"}; }
 
 /// The rows before the rooms: the file, its version and chunks, the room count.
 std::vector<row> head_rows(const level_summary& s) {
     std::vector<row> rows;
+    rows.reserve(9 + s.chunks.size());
     const auto add = [&](std::string label, std::string value) {
         rows.push_back({std::move(label), std::move(value)});
     };
     add("file", s.file.name);
-    add("file size", bytes_text(s.file.size));
-    add("version", number_text(s.version) + " (" + format_name(s.version) + ")");
-    std::string recognised = "first word " + hex_word(s.first_word);
+    add("file size", joined(bytes(s.file.size)));
+    add("version", joined(s.version, " (", format_name(s.version), ")"));
+    std::string recognised = joined("first word ", hex_word(s.first_word));
     if (shares_first_word(s.version)) {
-        recognised += std::string(", name test ") + name_test_of(s.version) +
-                      (name_test_passed(s.version) ? ": yes" : ": no");
+        recognised += joined(", name test ", name_test_of(s.version),
+                             name_test_passed(s.version) ? ": yes" : ": no");
     }
-    add("recognised by", recognised);
+    add("recognised by", std::move(recognised));
     add("container", s.file.container ? "yes, a \"ZLIB\" container unwrapped" : "no");
-    add("textiles", "room " + number_text(s.room_textiles) + ", object " +
-                        number_text(s.object_textiles) + ", bump " + number_text(s.bump_textiles) +
-                        "; " + plural(s.pages, "page", "pages"));
+    add("textiles", joined("room ", s.room_textiles, ", object ", s.object_textiles, ", bump ",
+                           s.bump_textiles, "; ", counted{s.pages, "page", "pages"}));
     for (const chunk_facts& c : s.chunks) {
-        add(std::string("chunk ") + c.name,
-            bytes_text(c.unpacked) + ", " + number_text(c.packed) + " packed");
+        add(joined("chunk ", c.name), joined(bytes(c.unpacked), ", ", c.packed, " packed"));
     }
     add("marked", s.marked ? "yes, the conversion marker and a hidden sound map" : "no");
-    add("rooms", number_text(s.counted_rooms));
+    add("rooms", joined(s.counted_rooms));
     return rows;
 }
 
@@ -280,30 +291,27 @@ std::vector<row> tail_rows(const level_summary& s) {
     rows.reserve(s.sections.size() + 1 + s.moveables.size() + s.static_meshes.size() +
                  s.items.size());
     for (const section_facts& section : s.sections) {
-        rows.push_back({"section " + std::string(section.key),
-                        number_text(section.count) + " (" + bytes_text(section.bytes) + ")"});
+        rows.push_back({joined("section ", section.key),
+                        joined(section.count, " (", bytes(section.bytes), ")")});
     }
-    std::string sample_text = s.samples ? number_text(*s.samples) : "-";
+    std::string samples = s.samples ? joined(*s.samples) : "-";
     if (s.samples != s.declared_samples) {
-        sample_text += " of the " + number_text(*s.declared_samples) + " declared";
+        samples += joined(" of the ", *s.declared_samples, " declared");
     }
-    rows.push_back(
-        {"samples", sample_text + " (" + bytes_text(s.sample_bytes) + " of sample data)"});
+    rows.push_back({"samples", joined(samples, " (", bytes(s.sample_bytes), " of sample data)")});
     for (std::size_t i = 0; i < s.moveables.size(); ++i) {
         const moveable_facts& m = s.moveables[i];
-        rows.push_back({"moveable " + number_text(i),
-                        "object " + number_text(m.object_id) + "; " +
-                            plural(m.meshes, "mesh", "meshes") + ", " +
-                            plural(m.animations, "animation", "animations") + ", " +
-                            plural(m.keyframes, "keyframe", "keyframes")});
+        rows.push_back({joined("moveable ", i),
+                        joined("object ", m.object_id, "; ", counted{m.meshes, "mesh", "meshes"},
+                               ", ", counted{m.animations, "animation", "animations"}, ", ",
+                               counted{m.keyframes, "keyframe", "keyframes"})});
     }
     for (std::size_t i = 0; i < s.static_meshes.size(); ++i) {
-        rows.push_back({"static mesh " + number_text(i),
-                        "id " + number_text(s.static_meshes[i].id) + "; mesh " +
-                            number_text(s.static_meshes[i].mesh)});
+        rows.push_back({joined("static mesh ", i),
+                        joined("id ", s.static_meshes[i].id, "; mesh ", s.static_meshes[i].mesh)});
     }
     for (const item_count& i : s.items) {
-        rows.push_back({"items of object " + number_text(i.object_id), number_text(i.count)});
+        rows.push_back({joined("items of object ", i.object_id), joined(i.count)});
     }
     return rows;
 }
@@ -315,8 +323,7 @@ void room_label(std::size_t index, std::string& label) {
 
 /// A room that the other level lacks, in short.
 std::string room_in_short(const room_facts& room) {
-    return "x " + std::to_string(room.x) + ", z " + std::to_string(room.z) + "; " +
-           plural(room.vertices, "vertex", "vertices");
+    return joined("x ", room.x, ", z ", room.z, "; ", counted{room.vertices, "vertex", "vertices"});
 }
 
 /// Writes `text` and spaces after it up to `width` characters.
