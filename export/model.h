@@ -40,7 +40,7 @@ class glb_file {
   public:
     /// Throws ERangeError when the file would be larger than `limit`.
     glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
-             std::uint64_t limit = glb_size_limit, std::uint64_t keep_limit = 4u << 20);
+             std::uint64_t limit = glb_size_limit, std::uint64_t keep_limit = 1u << 20);
     ~glb_file();
     std::uint64_t size() const { return size_; }
     void write(std::ostream& out);
