@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <memory>
 #include <span>
 #include <string>
@@ -83,12 +82,16 @@ inline std::unique_ptr<Ttrlevel> load_or_refuse(std::span<const std::uint8_t> by
 
 inline std::string scratch_file(const std::string& name) { return (scratch_dir() / name).string(); }
 
+/// The whole file, read in one piece.
 inline std::vector<std::uint8_t> read_file(const std::string& name) {
-    std::ifstream in(name, std::ios::binary);
-    if (!in) {
+    std::ifstream in(name, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : -1;
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::max<std::streamoff>(size, 0)));
+    if (size < 0 || !in.seekg(0) ||
+        !in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size))) {
         fail("cannot read " + name);
     }
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return bytes;
 }
 
 inline void write_file(const std::string& name, std::span<const std::uint8_t> bytes) {
