@@ -9,9 +9,7 @@
 #include <concepts>
 #include <cstdio>
 #include <map>
-#include <set>
 #include <span>
-#include <sstream>
 #include <utility>
 
 #include "level/conversion.h"
