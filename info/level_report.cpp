@@ -326,9 +326,12 @@ std::string room_in_short(const room_facts& room) {
 
 /// Writes `text` and spaces after it up to `width` characters.
 void put_padded(std::ostream& out, std::string_view text, std::size_t width) {
+    static constexpr std::string_view spaces = "                                ";
     out << text;
-    for (std::size_t i = text.size(); i < width; ++i) {
-        out << ' ';
+    for (std::size_t left = width > text.size() ? width - text.size() : 0; left != 0;) {
+        const std::size_t n = std::min(left, spaces.size());
+        out << spaces.substr(0, n);
+        left -= n;
     }
 }
 
