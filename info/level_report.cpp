@@ -94,11 +94,38 @@ template <std::integral N> void append_number(std::string& text, N n) {
     text.append(digits, std::to_chars(digits, digits + sizeof digits, n).ptr);
 }
 
-void append_count(std::string& text, std::uint64_t n, std::string_view one, std::string_view many) {
-    append_number(text, n);
+/// A count and its noun: "1 page", "3 pages".
+struct counted {
+    std::uint64_t n;
+    std::string_view one, many;
+};
+
+void append_piece(std::string& text, std::string_view piece) { text += piece; }
+void append_piece(std::string& text, std::integral auto n) { append_number(text, n); }
+void append_piece(std::string& text, const counted& c) {
+    append_number(text, c.n);
     text += ' ';
-    text += n == 1 ? one : many;
+    text += c.n == 1 ? c.one : c.many;
 }
+
+/// Appends the pieces (texts, numbers and counts) one after another.
+template <class... Pieces> void append_pieces(std::string& text, const Pieces&... pieces) {
+    (append_piece(text, pieces), ...);
+}
+
+/// The pieces one after another.
+template <class... Pieces> std::string joined(const Pieces&... pieces) {
+    std::string text;
+    text.reserve(64);
+    append_pieces(text, pieces...);
+    return text;
+}
+
+std::string plural(std::uint64_t n, std::string_view one, std::string_view many) {
+    return joined(counted{n, one, many});
+}
+
+counted bytes(std::uint64_t n) { return {n, "byte", "bytes"}; }
 
 /// One value of a room's object in the schema.
 struct room_value {
@@ -107,28 +134,27 @@ struct room_value {
     std::span<const std::uint16_t> list = {};
 };
 
-/// The keys of a room's object.
-constexpr std::size_t room_keys = 16;
+/// A room's object in the schema: its keys and values, in order.
+using room_entries = std::array<std::pair<std::string_view, room_value>, 16>;
 
-/// Calls f(key, value) for each key of a room's object, in the schema's order.
-template <class F> void room_fields(const room_facts& r, std::size_t index, F&& f) {
+room_entries room_fields(const room_facts& r, std::size_t index) {
     const auto n = [](std::int64_t v) { return room_value{room_value::number, v}; };
-    f("index", n(static_cast<std::int64_t>(index)));
-    f("x", n(r.x));
-    f("z", n(r.z));
-    f("y_bottom", n(r.y_bottom));
-    f("y_top", n(r.y_top));
-    f("sectors_z", n(r.sectors_z));
-    f("sectors_x", n(r.sectors_x));
-    f("vertices", n(r.vertices));
-    f("rectangles", n(r.rectangles));
-    f("triangles", n(r.triangles));
-    f("layers", r.layers ? n(*r.layers) : room_value{room_value::absent});
-    f("portals", room_value{room_value::rooms, 0, r.portals});
-    f("lights", n(r.lights));
-    f("static_instances", n(r.static_instances));
-    f("water", room_value{room_value::truth, r.water ? 1 : 0});
-    f("alternate_room", n(r.alternate_room));
+    return {{{"index", n(static_cast<std::int64_t>(index))},
+             {"x", n(r.x)},
+             {"z", n(r.z)},
+             {"y_bottom", n(r.y_bottom)},
+             {"y_top", n(r.y_top)},
+             {"sectors_z", n(r.sectors_z)},
+             {"sectors_x", n(r.sectors_x)},
+             {"vertices", n(r.vertices)},
+             {"rectangles", n(r.rectangles)},
+             {"triangles", n(r.triangles)},
+             {"layers", r.layers ? n(*r.layers) : room_value{room_value::absent}},
+             {"portals", room_value{room_value::rooms, 0, r.portals}},
+             {"lights", n(r.lights)},
+             {"static_instances", n(r.static_instances)},
+             {"water", room_value{room_value::truth, r.water ? 1 : 0}},
+             {"alternate_room", n(r.alternate_room)}}};
 }
 
 /// A room's value as its JSON text without spaces, "-" when it has none.
@@ -158,7 +184,7 @@ void append_value(std::string& text, const room_value& v) {
 
 void write_room(json_writer& out, const room_facts& room, std::size_t index) {
     out.begin_object();
-    room_fields(room, index, [&out](const char* key, const room_value& v) {
+    for (const auto& [key, v] : room_fields(room, index)) {
         out.key(key);
         switch (v.kind) {
         case room_value::number:
@@ -178,52 +204,34 @@ void write_room(json_writer& out, const room_facts& room, std::size_t index) {
             out.boolean(v.n != 0);
             break;
         }
-    });
+    }
     out.end();
 }
 
 /// A room's line of the report, after its label.
 void room_text(const room_facts& r, std::string& text) {
-    text.assign("x ");
-    append_number(text, r.x);
-    text += ", z ";
-    append_number(text, r.z);
-    text += ", y ";
-    append_number(text, r.y_top);
-    text += " to ";
-    append_number(text, r.y_bottom);
-    text += "; sectors ";
-    append_number(text, r.sectors_z);
-    text += " x ";
-    append_number(text, r.sectors_x);
-    text += "; ";
-    append_count(text, r.vertices, "vertex", "vertices");
-    text += ", ";
-    append_count(text, r.rectangles, "rectangle", "rectangles");
-    text += ", ";
-    append_count(text, r.triangles, "triangle", "triangles");
+    text.clear();
+    append_pieces(text, "x ", r.x, ", z ", r.z, ", y ", r.y_top, " to ", r.y_bottom, "; sectors ",
+                  r.sectors_z, " x ", r.sectors_x, "; ", counted{r.vertices, "vertex", "vertices"},
+                  ", ", counted{r.rectangles, "rectangle", "rectangles"}, ", ",
+                  counted{r.triangles, "triangle", "triangles"});
     if (r.layers) {
-        text += ", ";
-        append_count(text, *r.layers, "layer", "layers");
+        append_pieces(text, ", ", counted{*r.layers, "layer", "layers"});
     }
     text += "; portals to";
     if (r.portals.empty()) {
         text += " none";
     }
     for (const std::uint16_t p : r.portals) {
-        text += ' ';
-        append_number(text, p);
+        append_pieces(text, " ", p);
     }
-    text += "; ";
-    append_count(text, r.lights, "light", "lights");
-    text += ", ";
-    append_count(text, r.static_instances, "static instance", "static instances");
+    append_pieces(text, "; ", counted{r.lights, "light", "lights"}, ", ",
+                  counted{r.static_instances, "static instance", "static instances"});
     if (r.water) {
         text += "; water";
     }
     if (r.alternate_room != -1) {
-        text += "; alternate room ";
-        append_number(text, r.alternate_room);
+        append_pieces(text, "; alternate room ", r.alternate_room);
     }
 }
 
@@ -231,30 +239,6 @@ void room_text(const room_facts& r, std::string& text) {
 struct row {
     std::string label, value;
 };
-
-/// A count and its noun: "1 page", "3 pages".
-struct counted {
-    std::uint64_t n;
-    std::string_view one, many;
-};
-
-void append_piece(std::string& text, std::string_view piece) { text += piece; }
-void append_piece(std::string& text, std::integral auto n) { append_number(text, n); }
-void append_piece(std::string& text, const counted& c) { append_count(text, c.n, c.one, c.many); }
-
-/// The pieces (texts, numbers and counts) one after another.
-template <class... Pieces> std::string joined(const Pieces&... pieces) {
-    std::string text;
-    text.reserve(64);
-    (append_piece(text, pieces), ...);
-    return text;
-}
-
-std::string plural(std::uint64_t n, std::string_view one, std::string_view many) {
-    return joined(counted{n, one, many});
-}
-
-counted bytes(std::uint64_t n) { return {n, "byte", "bytes"}; }
 
 /// The rows before the rooms: the file, its version and chunks, the room count.
 std::vector<row> head_rows(const level_summary& s) {
@@ -289,8 +273,9 @@ std::vector<row> tail_rows(const level_summary& s) {
     rows.reserve(s.sections.size() + 1 + s.moveables.size() + s.static_meshes.size() +
                  s.items.size());
     for (const section_facts& section : s.sections) {
-        rows.push_back({joined("section ", section.key),
-                        joined(section.count, " (", bytes(section.bytes), ")")});
+        rows.push_back(
+            {joined("section ", section.key),
+             joined(static_cast<std::uint64_t>(section.count), " (", bytes(section.bytes), ")")});
     }
     std::string samples = s.samples ? joined(*s.samples) : "-";
     if (s.samples != s.declared_samples) {
@@ -315,8 +300,8 @@ std::vector<row> tail_rows(const level_summary& s) {
 }
 
 void room_label(std::size_t index, std::string& label) {
-    label.assign("room ");
-    append_number(label, index);
+    label.clear();
+    append_pieces(label, "room ", index);
 }
 
 /// A room that the other level lacks, in short.
@@ -409,25 +394,18 @@ void room_rows(const level_summary& left, const level_summary& right, std::size_
         f(side_by_side_row{t.label, t.left, t.right});
         return;
     }
-    std::array<room_value, room_keys> right_values;
-    std::size_t n = 0;
-    room_fields(right.rooms[index], index,
-                [&](const char*, const room_value& v) { right_values[n++] = v; });
-    n = 0;
+    const room_entries l = room_fields(left.rooms[index], index);
+    const room_entries r = room_fields(right.rooms[index], index);
     const std::size_t label_size = t.label.size();
-    room_fields(left.rooms[index], index, [&](const char* key, const room_value& v) {
-        const room_value& other = right_values[n++];
-        if (std::string_view(key) == "index") {
-            return;
-        }
+    for (std::size_t k = 1; k < l.size(); ++k) { // every key after "index"
         t.label.resize(label_size);
-        t.label.append(" ").append(key);
+        append_pieces(t.label, " ", l[k].first);
         t.left.clear();
-        append_value(t.left, v);
+        append_value(t.left, l[k].second);
         t.right.clear();
-        append_value(t.right, other);
+        append_value(t.right, r[k].second);
         f(side_by_side_row{t.label, t.left, t.right});
-    });
+    }
 }
 
 } // namespace
@@ -478,13 +456,14 @@ level_summary describe_level(const Ttrlevel& l, const file_facts& file) {
     }
     summary.sections.reserve(std::size(all_sections) + 1);
     for (const tsection* section : all_sections) {
-        const std::int32_t declared = l.*section->count;
-        const auto n = static_cast<std::uint64_t>(declared);
+        const std::int32_t count = l.*section->count;
         summary.sections.push_back(
-            {section->key(), declared, true, n, n * section->element_size(l.version)});
+            {section->key(), count, true,
+             static_cast<std::uint64_t>(count) * section->element_size(l.version)});
         if (section == &section_demo_data) {
-            summary.sections.push_back(
-                {"sound_map", 0, false, sound_map_entries(l.version), sound_map_bytes(l.version)});
+            summary.sections.push_back({"sound_map",
+                                        static_cast<std::int64_t>(sound_map_entries(l.version)),
+                                        false, sound_map_bytes(l.version)});
         }
     }
     if (l.version >= level_tr4) {
@@ -706,7 +685,7 @@ void write_summary(json_writer& out, const level_summary& s) {
     count("rooms", s.counted_rooms);
     for (const section_facts& section : s.sections) {
         if (section.counted) {
-            number(section.key, section.declared);
+            number(section.key, section.count);
         }
     }
     out.end();
@@ -721,7 +700,7 @@ void write_summary(json_writer& out, const level_summary& s) {
     for (const section_facts& section : s.sections) {
         out.key(section.key);
         out.begin_object();
-        count("count", section.count);
+        count("count", static_cast<std::uint64_t>(section.count));
         count("bytes", section.bytes);
         out.end();
     }

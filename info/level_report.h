@@ -47,11 +47,10 @@ struct chunk_facts {
 
 /// A counted section after the rooms, or the sound map, which has no count in the model.
 struct section_facts {
-    std::string_view key;      // "cameras", "sound_map"
-    std::int32_t declared = 0; // the model's count as read
-    bool counted = true;       // false for the sound map
-    std::uint64_t count = 0;   // the count taken as unsigned
-    std::uint64_t bytes = 0;   // what the elements take in the file
+    std::string_view key;    // "cameras", "sound_map"
+    std::int64_t count = 0;  // the model's count as read (or the sound map's entries)
+    bool counted = true;     // false for the sound map
+    std::uint64_t bytes = 0; // what the elements take in the file
 };
 
 struct moveable_facts {
