@@ -652,9 +652,4 @@ std::vector<std::uint8_t> glb_file::bytes() {
     return {text.begin(), text.end()};
 }
 
-std::vector<std::uint8_t> build_glb(const level_objects& objects, page_store& pages,
-                                    model_summary& summary) {
-    return glb_file(objects, pages, summary).bytes();
-}
-
 } // namespace quarlix::exporting

@@ -31,7 +31,15 @@ struct model_summary {
     std::size_t unplaced = 0;   // items in no room, instances of no static mesh, sprites of nothing
 };
 
-/// A .glb file of the level's rooms, made while it is written: the constructor walks the rooms
+/// The rooms as a .glb file. Every room is a node "room N" at its position, y up, z turned with
+/// it (a half turn about x, so nothing is mirrored) and 1024 units to the metre. A face is
+/// visible where its corners run clockwise seen in the level's own frame (y down); glTF wants
+/// them counter-clockwise, so each face's corner order is reversed. In the rooms stand their
+/// items (a moveable in its first pose, or a sprite), static instances and sprites. Rooms that
+/// others turn into when the level flips are left out of the default scene and shown in a second
+/// one.
+///
+/// The file is made while it is written: the constructor walks the rooms
 /// once to find every length (the summary is filled then). A model whose parts take at most
 /// `keep_limit` bytes keeps them from that walk; a larger one is made again by write(), one room
 /// at a time, so that the memory taken is the level's, one room's and the pages'.
@@ -54,15 +62,5 @@ class glb_file {
     std::unique_ptr<first_walk> first_;
     std::uint64_t json_size_ = 0, bin_size_ = 0, size_ = 0;
 };
-
-/// The whole .glb file in memory (glb_file's bytes). Every room is a node "room N" at its position,
-/// y up, z turned with it (a half turn about x, so nothing is mirrored) and 1024 units to the
-/// metre. A face is visible where its corners run clockwise seen in the level's own frame (y down);
-/// glTF wants them counter-clockwise, so each face's corner order is reversed. In the rooms stand
-/// their items (a moveable in its first pose, or a sprite), static instances and sprites. Rooms
-/// that others turn into when the level flips are left out of the default scene and shown in a
-/// second one.
-std::vector<std::uint8_t> build_glb(const level_objects& objects, page_store& pages,
-                                    model_summary& summary);
 
 } // namespace quarlix::exporting
