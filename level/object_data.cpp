@@ -51,15 +51,16 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index,
         return std::nullopt;
     }
     const std::int32_t offset = level.mesh_pointers[index];
-    const std::string place = "at mesh-data offset " + std::to_string(offset);
+    // Written only for a problem: most meshes have none.
+    const auto place = [offset] { return "at mesh-data offset " + std::to_string(offset); };
     if (offset < 0 || offset % 2 != 0 || std::size_t(offset) / 2 >= level.mesh_data.size()) {
-        problem = place + " is outside the " + std::to_string(2 * level.mesh_data.size()) +
+        problem = place() + " is outside the " + std::to_string(2 * level.mesh_data.size()) +
                   " bytes of mesh data";
         return std::nullopt;
     }
     word_reader<std::uint16_t> r(level.mesh_data, std::size_t(offset) / 2);
     const auto past_end = [&] {
-        problem = place + " runs past the mesh data";
+        problem = place() + " runs past the mesh data";
         return std::nullopt;
     };
     decoded_mesh mesh;
@@ -67,7 +68,7 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index,
     const std::int16_t num_vertices = r.next();
     if (!r.ok() || num_vertices < 0 || !r.has(3 * std::size_t(num_vertices))) {
         return num_vertices < 0
-                   ? (problem = place + " has " + std::to_string(num_vertices) + " vertices",
+                   ? (problem = place() + " has " + std::to_string(num_vertices) + " vertices",
                       std::nullopt)
                    : past_end();
     }
@@ -103,7 +104,7 @@ std::optional<decoded_mesh> read_mesh(const Ttrlevel& level, std::size_t index,
         const std::int16_t count = r.next();
         if (!r.ok() || count < 0 || !r.has(words * std::size_t(count))) {
             return count < 0
-                       ? (problem = place + " has " + std::to_string(count) + " faces in a list",
+                       ? (problem = place() + " has " + std::to_string(count) + " faces in a list",
                           std::nullopt)
                        : past_end();
         }

@@ -59,16 +59,15 @@ void read_layers(level_loader& io, troom& r, const field_place& at, std::size_t 
                  room_reads& reads, std::size_t room_at) {
     r.num_vertices = r.num_rectangles = r.num_triangles = r.num_sprites = 0;
     const std::uint32_t count = r.num_layers;
-    io.need(std::uint64_t{count} * sizeof(tlayer_header),
-            at.text + std::to_string(count) + " layer headers");
+    const std::string headers = at.text + std::to_string(count) + " layer headers";
+    io.need(std::uint64_t{count} * sizeof(tlayer_header), headers);
     if (count > reads.layers_left) {
         io.fail(count_at, at + "layer count",
                 std::to_string(count) + " layers exceed the " + std::to_string(reads.layers_left) +
                     " that the level data has room for");
     }
     reads.layers_left -= count;
-    claim(io, reads, room_at, std::uint64_t{count} * sizeof(tlayer_header),
-          at.text + std::to_string(count) + " layer headers");
+    claim(io, reads, room_at, std::uint64_t{count} * sizeof(tlayer_header), headers);
     r.layer_headers.assign(count, tlayer_header{});
     r.layers.vertex_blocks.assign(count, tlayer_vertex_block{});
     r.layers.rectangle_blocks.assign(count, tlayer_rectangle_block{});
@@ -78,8 +77,9 @@ void read_layers(level_loader& io, troom& r, const field_place& at, std::size_t 
     }
     std::uint64_t rectangles = 0;
     std::uint64_t triangles = 0;
+    field_place layer; // "TRC room 5 layer 2 ", its text reused from layer to layer
     for (std::uint32_t k = 0; k < count; ++k) {
-        const field_place layer{at.text + "layer " + std::to_string(k) + " "};
+        layer.text.assign(at.text).append("layer ").append(std::to_string(k)).append(" ");
         tlayer_header& h = r.layer_headers[k];
         const std::size_t header_at = io.position();
         io.value(h.num_vertices, layer + "vertex count");

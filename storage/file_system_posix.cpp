@@ -271,8 +271,8 @@ lock_result lock_directory(const std::string& dir, directory_lock& lock) {
             ::close(fd);
             return busy ? lock_result::busy : lock_result::failed;
         }
-        struct stat held_file {
-        }, named{};
+        struct stat held_file {};
+        struct stat named {};
         if (::fstat(fd, &held_file) == 0 && ::lstat(name.c_str(), &named) == 0 &&
             held_file.st_dev == named.st_dev && held_file.st_ino == named.st_ino) {
             lock = directory_lock{fd, name, watch(name, watch_file)};

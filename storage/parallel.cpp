@@ -58,7 +58,8 @@ void set_max_threads(unsigned n) noexcept { thread_limit.store(n); }
 void run_jobs(std::span<const std::function<void()>> jobs, std::span<const std::uint64_t> costs) {
     std::vector<std::size_t> order(jobs.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
-    if (costs.size() == jobs.size()) {
+    const bool costed = costs.size() == jobs.size();
+    if (costed) {
         std::stable_sort(order.begin(), order.end(),
                          [&](std::size_t a, std::size_t b) { return costs[a] > costs[b]; });
     }
@@ -75,10 +76,10 @@ void run_jobs(std::span<const std::function<void()>> jobs, std::span<const std::
         }
     };
     std::uint64_t besides_costliest = 0;
-    for (std::size_t k = 1; k < order.size() && costs.size() == jobs.size(); ++k) {
+    for (std::size_t k = 1; costed && k < order.size(); ++k) {
         besides_costliest += std::min(costs[order[k]], small_work); // cannot overflow
     }
-    const bool small = costs.size() == jobs.size() && besides_costliest < small_work;
+    const bool small = costed && besides_costliest < small_work;
     const std::size_t wanted = small ? 1 : std::min<std::size_t>(max_threads(), jobs.size());
     if (wanted > 1) {
         prepare_threads();
