@@ -54,9 +54,10 @@ gltf_document::gltf_document(const Ttrlevel& level, page_store& pages, image_pla
 
 std::size_t gltf_document::view(const void* data, std::size_t size, int target) {
     static constexpr std::uint8_t zeros[4] = {};
-    const std::uint64_t offset = (bin_size_ + 3) / 4 * 4;
+    const std::uint64_t offset = glb_padded(bin_size_);
+    const bool made = makes(gltf_part::views);
     json v;
-    if (makes(gltf_part::views)) {
+    if (made) {
         v = {{"buffer", 0}, {"byteOffset", offset}, {"byteLength", size}};
         if (target != 0) {
             v["target"] = target;
@@ -64,7 +65,7 @@ std::size_t gltf_document::view(const void* data, std::size_t size, int target) 
     }
     if (sink_ != nullptr) {
         sink_->bin(zeros, static_cast<std::size_t>(offset - bin_size_));
-        if (makes(gltf_part::views)) {
+        if (made) {
             sink_->view(v);
         }
         sink_->bin(data, size);
@@ -80,9 +81,7 @@ std::size_t gltf_document::view(const void* data, std::size_t size, int target) 
 
 std::size_t gltf_document::accessor(json a) {
     if (sink_ != nullptr) {
-        if (makes(gltf_part::accessors)) {
-            sink_->accessor(a);
-        }
+        sink_->accessor(a);
     } else {
         accessors_.push_back(std::move(a));
     }
@@ -91,7 +90,9 @@ std::size_t gltf_document::accessor(json a) {
 
 std::size_t gltf_document::node(json n) {
     if (sink_ != nullptr) {
-        sink_->node(n);
+        if (makes(gltf_part::nodes)) {
+            sink_->node(n);
+        }
     } else {
         nodes.push_back(std::move(n));
     }
@@ -102,7 +103,7 @@ std::size_t gltf_document::typed_accessor(std::size_t view_index, int component_
                                           std::size_t count, const char* type,
                                           std::span<const float> lo, std::span<const float> hi) {
     if (!makes(gltf_part::accessors)) {
-        return accessor(json());
+        return accessor_count_++; // counted for the indices that follow, not made
     }
     json a = {{"bufferView", view_index},
               {"componentType", component_type},
@@ -355,38 +356,56 @@ std::vector<std::uint8_t> gltf_document::finish(std::size_t scene, std::uint64_t
     }
 
     std::string text = gltf.dump();
-    text.resize((text.size() + 3) / 4 * 4, ' ');
-    const std::size_t padded = (bin_.size() + 3) / 4 * 4;
-    const std::size_t bin_chunk = bin_.empty() ? 0 : 8 + padded;
-    const std::uint64_t total = 12 + 8 + text.size() + bin_chunk;
-    if (total > limit) {
-        throw ERangeError("a model would be " + std::to_string(total) + " bytes, more than the " +
-                          std::to_string(limit) +
-                          " that a binary glTF file's 32-bit lengths can state");
-    }
-    std::vector<std::uint8_t> out(static_cast<std::size_t>(total), 0);
-    std::size_t at = 0;
-    const auto u32 = [&](std::uint64_t v) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            out[at++] = static_cast<std::uint8_t>(v >> shift);
-        }
-    };
-    const auto bytes = [&](const auto& from) {
-        std::copy(from.begin(), from.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
-        at += from.size();
-    };
-    u32(0x46546C67u); // "glTF"
-    u32(2);
-    u32(total);
-    u32(text.size());
-    u32(0x4E4F534Au); // "JSON"
+    text.resize(glb_padded(text.size()), ' ');
+    const glb_frame frame{text.size(), bin_.size()};
+    frame.check(limit, "a model", "");
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(frame.size()), 0);
+    auto at = out.begin();
+    const auto bytes = [&at](const auto& from) { at = std::copy(from.begin(), from.end(), at); };
+    bytes(frame.head());
     bytes(text);
     if (!bin_.empty()) {
-        u32(padded);
-        u32(0x004E4942u); // "BIN"
-        bytes(bin_);      // the padding after it is already zeros
+        bytes(frame.bin_head());
+        bytes(bin_); // the padding after it is already zeros
     }
     return out;
+}
+
+namespace {
+
+template <std::size_t N>
+void put_u32s(std::array<std::uint8_t, N>& out, std::initializer_list<std::uint64_t> words) {
+    std::size_t at = 0;
+    for (const std::uint64_t word : words) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            out[at++] = static_cast<std::uint8_t>(word >> shift);
+        }
+    }
+}
+
+} // namespace
+
+void glb_frame::check(std::uint64_t limit, std::string_view what,
+                      std::string_view consequence) const {
+    if (size() > limit) {
+        throw ERangeError(std::string(what) + " would be " + std::to_string(size()) +
+                          " bytes, more than the " + std::to_string(limit) +
+                          " that a binary glTF file's 32-bit lengths can state" +
+                          std::string(consequence));
+    }
+}
+
+std::array<std::uint8_t, 20> glb_frame::head() const {
+    std::array<std::uint8_t, 20> head{};
+    put_u32s(head, {0x46546C67u /* "glTF" */, 2, size(), glb_padded(json_length),
+                    0x4E4F534Au /* "JSON" */});
+    return head;
+}
+
+std::array<std::uint8_t, 8> glb_frame::bin_head() const {
+    std::array<std::uint8_t, 8> head{};
+    put_u32s(head, {glb_padded(bin_length), 0x004E4942u /* "BIN" */});
+    return head;
 }
 
 } // namespace quarlix::exporting

@@ -9,6 +9,7 @@
 #include <map>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "export/pictures.h"
@@ -69,6 +70,26 @@ page_form model_page_form(const Ttrlevel& level, const page_store& pages);
 
 /// The most bytes a binary glTF file may hold: its header and chunk lengths are 32-bit.
 inline constexpr std::uint64_t glb_size_limit = 0xFFFFFFFFu;
+
+/// A chunk's length padded to the 4 bytes that chunks align to.
+constexpr std::uint64_t glb_padded(std::uint64_t n) { return (n + 3) / 4 * 4; }
+
+/// The framing of a binary glTF file of a JSON chunk and a binary chunk (none when empty).
+struct glb_frame {
+    std::uint64_t json_length, bin_length; // before padding
+
+    std::uint64_t size() const {
+        return 12 + 8 + glb_padded(json_length) +
+               (bin_length == 0 ? 0 : 8 + glb_padded(bin_length));
+    }
+    /// Throws ERangeError when the file would be larger than `limit`: "`what` would be N
+    /// bytes, more than ...", then `consequence`.
+    void check(std::uint64_t limit, std::string_view what, std::string_view consequence) const;
+    /// The file header and the JSON chunk's header, which the JSON text follows.
+    std::array<std::uint8_t, 20> head() const;
+    /// The binary chunk's header, which its bytes follow.
+    std::array<std::uint8_t, 8> bin_head() const;
+};
 
 /// The parts of a document's JSON that are made element by element.
 enum class gltf_part { accessors, views, meshes, nodes };

@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <ostream>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 #include <string_view>
@@ -405,13 +406,8 @@ class text_sink {
     }
     std::uint64_t size() const { return size_; }
     bool writes() const { return out_ != nullptr; }
-    /// Counts text of a known length, which a sink that writes cannot take.
-    void skip(std::uint64_t length) {
-        if (out_ != nullptr) {
-            throw std::logic_error("text skipped while writing");
-        }
-        size_ += length;
-    }
+    /// Counts text of a known length without its text (only where nothing is written).
+    void skip(std::uint64_t length) { size_ += length; }
 
   private:
     std::ostream* out_;
@@ -485,28 +481,30 @@ class part_text : public gltf_sink {
     void node(const json& n) override { element(part::nodes, n); }
 
   private:
-    void element(part which, const json& value) {
-        if (which == wanted_) {
-            sink_.put(first_ ? "" : ",");
-            sink_.put(value.dump());
-            first_ = false;
-        }
+    /// The document hands on only the wanted part.
+    void element(part, const json& value) {
+        sink_.put(first_ ? "" : ",");
+        sink_.put(value.dump());
+        first_ = false;
     }
     text_sink& sink_;
     part wanted_;
     bool first_ = true;
 };
 
-/// Puts the binary chunk's bytes.
+/// Puts the binary chunk's bytes, and counts them.
 class bin_bytes : public gltf_sink {
   public:
     explicit bin_bytes(std::ostream& out) : out_(out) {}
     void bin(const void* data, std::size_t size) override {
         out_.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
+        size_ += size;
     }
+    std::uint64_t size() const { return size_; }
 
   private:
     std::ostream& out_;
+    std::uint64_t size_ = 0;
 };
 
 /// The JSON chunk's text (its keys sorted, as a JSON object's dump sorts them). Each part that
@@ -585,12 +583,20 @@ void json_text(const level_objects& objects, page_store& pages, const glb_walk& 
     sink.put("}");
 }
 
-void put_u32(std::ostream& out, std::uint32_t v) {
-    const char b[4] = {char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
-    out.write(b, 4);
+void put(std::ostream& out, std::span<const std::uint8_t> bytes) {
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
-std::uint64_t padded4(std::uint64_t n) { return (n + 3) / 4 * 4; }
+/// A part written in another walk than it was counted in must come to the length counted: the
+/// header already states it.
+void check_written(const char* part, std::uint64_t written, std::uint64_t counted) {
+    if (written != counted) {
+        throw ERangeError(std::string("the model's ") + part + " came to " +
+                          std::to_string(written) + " bytes where " + std::to_string(counted) +
+                          " were counted; level.glb is not written");
+    }
+}
 
 } // namespace
 
@@ -607,41 +613,32 @@ glb_file::glb_file(const level_objects& objects, page_store& pages, model_summar
     first_->walked = walk(objects, pages, first_->lengths, summary);
     text_sink text(nullptr);
     json_text(objects, pages, first_->walked, text, first_->lengths);
-    json_size_ = text.size();
-    bin_size_ = first_->walked.bin_size;
-    size_ = 12 + 8 + padded4(json_size_) + (bin_size_ == 0 ? 0 : 8 + padded4(bin_size_));
-    if (size_ > limit) {
-        throw ERangeError("the model would be " + std::to_string(size_) + " bytes, more than the " +
-                          std::to_string(limit) +
-                          " that a binary glTF file's 32-bit lengths can state; level.glb is "
-                          "not written");
-    }
+    frame_ = {text.size(), first_->walked.bin_size};
+    frame_.check(limit, "the model", "; level.glb is not written");
 }
 
 glb_file::~glb_file() = default;
 
 void glb_file::write(std::ostream& out) {
-    put_u32(out, 0x46546C67u); // "glTF"
-    put_u32(out, 2);
-    put_u32(out, static_cast<std::uint32_t>(size_));
-    put_u32(out, static_cast<std::uint32_t>(padded4(json_size_)));
-    put_u32(out, 0x4E4F534Au); // "JSON"
+    put(out, frame_.head());
     text_sink text(&out);
     json_text(objects_, pages_, first_->walked, text, first_->lengths);
-    out.write("   ", static_cast<std::streamsize>(padded4(json_size_) - json_size_));
-    if (bin_size_ != 0) {
-        put_u32(out, static_cast<std::uint32_t>(padded4(bin_size_)));
-        put_u32(out, 0x004E4942u); // "BIN"
+    check_written("JSON", text.size(), frame_.json_length);
+    out.write("   ", static_cast<std::streamsize>(glb_padded(text.size()) - text.size()));
+    if (frame_.bin_length != 0) {
+        put(out, frame_.bin_head());
+        std::uint64_t written = 0;
         if (first_->lengths.kept()) {
-            const std::vector<std::uint8_t>& kept = first_->lengths.bin_bytes();
-            out.write(reinterpret_cast<const char*>(kept.data()),
-                      static_cast<std::streamsize>(kept.size()));
+            put(out, first_->lengths.bin_bytes());
+            written = first_->lengths.bin_bytes().size();
         } else {
             model_summary scratch;
             bin_bytes bin(out);
             walk(objects_, pages_, bin, scratch);
+            written = bin.size();
         }
-        out.write("\0\0\0", static_cast<std::streamsize>(padded4(bin_size_) - bin_size_));
+        check_written("binary chunk", written, frame_.bin_length);
+        out.write("\0\0\0", static_cast<std::streamsize>(glb_padded(written) - written));
     }
 }
 

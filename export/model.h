@@ -50,7 +50,7 @@ class glb_file {
     glb_file(const level_objects& objects, page_store& pages, model_summary& summary,
              std::uint64_t limit = glb_size_limit, std::uint64_t keep_limit = 1u << 20);
     ~glb_file();
-    std::uint64_t size() const { return size_; }
+    std::uint64_t size() const { return frame_.size(); }
     void write(std::ostream& out);
     /// The whole file in memory.
     std::vector<std::uint8_t> bytes();
@@ -60,7 +60,7 @@ class glb_file {
     const level_objects& objects_;
     page_store& pages_;
     std::unique_ptr<first_walk> first_;
-    std::uint64_t json_size_ = 0, bin_size_ = 0, size_ = 0;
+    glb_frame frame_{};
 };
 
 } // namespace quarlix::exporting
