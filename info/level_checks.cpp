@@ -161,34 +161,25 @@ class checker {
             where_.write(where_text_);
             message_.write(message_text_);
         };
-        const ttable_place* found_at = nullptr;
-        const auto find = [&] {
-            if (at.table) {
-                found_at = places_.find(*at.table, at.room, at.layer);
-            }
-        };
-        const auto space = [&] {
-            return found_at != nullptr ? found_at->space : std::string_view();
-        };
-        const auto offset = [&] {
-            return found_at != nullptr ? std::optional<std::size_t>(found_at->offset + at.from)
-                                       : std::nullopt;
+        const auto listed = [&] {
+            const ttable_place* found =
+                at.table ? places_.find(*at.table, at.room, at.layer) : nullptr;
+            return found != nullptr ? problem{where_text_, message_text_, std::string(found->space),
+                                              found->offset + at.from}
+                                    : problem{where_text_, message_text_, {}, std::nullopt};
         };
         for (recent_kind& recent : recent_) {
             if (recent.kind && recent.where.same_kind(where_) &&
                 recent.message.same_kind(message_)) {
                 found_.add_again(recent.kind, [&] {
                     text();
-                    find();
-                    return problem{where_text_, message_text_, std::string(space()), offset()};
+                    return listed();
                 });
                 return;
             }
         }
         text();
-        find();
-        recent_[next_recent_] = {where_, message_,
-                                 found_.add(where_text_, message_text_, space(), offset())};
+        recent_[next_recent_] = {where_, message_, found_.add(where_text_, message_text_, listed)};
         next_recent_ = (next_recent_ + 1) % recent_.size();
     }
 
@@ -559,31 +550,13 @@ void append_kind(std::string& kind, std::string_view where, std::string_view mes
 problem_list::problem_list(std::size_t per_kind, std::function<void(const problem&)> on_listed)
     : per_kind_(per_kind), on_listed_(std::move(on_listed)) {}
 
-void problem_list::add(problem p) {
-    if (count(p.where, p.message).count <= per_kind_) {
-        list(std::move(p));
-    }
-}
-
-problem_list::kind_ref problem_list::add(std::string_view where, std::string_view message,
-                                         std::string_view space,
-                                         std::optional<std::size_t> offset) {
-    kind_count& kind = count(where, message);
-    if (kind.count <= per_kind_) {
-        list(problem{std::string(where), std::string(message), std::string(space), offset});
-    }
-    return kind_ref(&kind);
-}
-
-problem_list::kind_count& problem_list::count(std::string_view where, std::string_view message) {
-    ++total_;
+problem_list::kind_count& problem_list::kind_of(std::string_view where, std::string_view message) {
     kind_.clear();
     append_kind(kind_, where, message);
     auto kind = kinds_.find(kind_);
     if (kind == kinds_.end()) {
         kind = kinds_.emplace(kind_, kind_count{kinds_.size(), 0}).first;
     }
-    ++kind->second.count;
     return kind->second;
 }
 

@@ -37,8 +37,6 @@ class problem_list {
     explicit problem_list(std::size_t per_kind = listed_per_kind,
                           std::function<void(const problem&)> on_listed = {});
 
-    void add(problem p);
-
   private:
     struct kind_count {
         std::size_t order;
@@ -57,14 +55,19 @@ class problem_list {
         explicit kind_ref(kind_count* kind) : kind_(kind) {}
         kind_count* kind_ = nullptr;
     };
-    /// The same from text in place, copied only when the problem is listed; returns its kind.
-    kind_ref add(std::string_view where, std::string_view message, std::string_view space,
-                 std::optional<std::size_t> offset);
-    /// Adds a problem of a kind that add() returned, its kind not looked for again; `make()`
-    /// gives the problem, and is called only when it is listed.
+    /// Adds a problem at `where` with `message`, its kind found from their text; `make()` gives
+    /// the problem, and is called only when it is listed. Returns its kind.
+    template <class Make>
+    kind_ref add(std::string_view where, std::string_view message, Make&& make) {
+        kind_count& kind = kind_of(where, message);
+        if (counted(kind)) {
+            list(make());
+        }
+        return kind_ref(&kind);
+    }
+    /// Adds a problem of a kind that add() returned, its kind not looked for again.
     template <class Make> void add_again(kind_ref kind, Make&& make) {
-        ++total_;
-        if (++kind.kind_->count <= per_kind_) {
+        if (counted(*kind.kind_)) {
             list(make());
         }
     }
@@ -84,8 +87,13 @@ class problem_list {
     std::vector<unlisted_kind> unlisted() const;
 
   private:
-    /// Counts a problem under its kind, which it returns.
-    kind_count& count(std::string_view where, std::string_view message);
+    /// The kind of a problem at `where` with `message`, noted when it is new.
+    kind_count& kind_of(std::string_view where, std::string_view message);
+    /// Counts a problem of `kind`; true when it is listed.
+    bool counted(kind_count& kind) {
+        ++total_;
+        return ++kind.count <= per_kind_;
+    }
     void list(problem p);
 
     std::size_t per_kind_;
