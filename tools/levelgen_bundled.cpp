@@ -996,15 +996,15 @@ gen_level bundled_example_level() {
 }
 
 void set_small_objects(gen_level& lv) {
-    const int v = lv.version;
-    const bool legacy = v <= 2, older = v < version_tr4;
+    const int v = lv.version; // 1 to 5
+    const bool legacy = v <= 2;
     // A base (lit by its normals), an arm (shaded, its ends of one colour) and a flag; a
     // pyramid with sides of one colour (shaded) for the static mesh.
     const mesh_builder meshes[] = {
         box_mesh(192, 128, 192, {0, 1, 2, 3, 2, 3}),
-        box_mesh(32, 512, 32, {0x21, 0x42, 1, 1, 2, 2}, older ? 3u : 0u),
+        box_mesh(32, 512, 32, {0x21, 0x42, 1, 1, 2, 2}, 3u),
         box_mesh(128, 96, 16, {3, 3, 0, 0, 1, 1}),
-        pyramid_mesh(256, 384, 2, 0x63, older),
+        pyramid_mesh(256, 384, 2, 0x63, true),
     };
     lv.mesh_data.clear();
     lv.mesh_pointers.clear();
@@ -1020,14 +1020,15 @@ void set_small_objects(gen_level& lv) {
     // Two animations: two keyframes a tick apart, three keyframes two ticks apart. The base
     // turns about all three axes (two words), the arm about x and the flag about z (one word
     // each; versions 1-2: two words for every rotation, stored second word first).
-    const int unit = v >= version_tr4 ? 4096 : 1024;
-    const int size = legacy ? 10 + 2 * 3 : 9 + 2 + 1 + 1;
+    // Angles in 1024ths of a turn; a frame's words (versions 3-5; versions 1-2 give no size).
+    const int frame_words = 9 + 2 + 1 + 1;
     lv.frames.clear();
     lv.animations.clear();
     for (int a = 0; a < 2; ++a) {
         const int keyframes = 2 + a, rate = 1 + a;
-        lv.animations.push_back(animation(static_cast<int>(lv.frames.size()) * 2, legacy ? 0 : size,
-                                          a, 0, (keyframes - 1) * rate, a, 0, 0, 0, 0, 0, rate, v));
+        lv.animations.push_back(animation(static_cast<int>(lv.frames.size()) * 2,
+                                          legacy ? 0 : frame_words, a, 0, (keyframes - 1) * rate, a,
+                                          0, 0, 0, 0, 0, rate, v));
         for (int k = 0; k < keyframes; ++k) {
             for (int w : {-192, 192, -768, 0, -192, 192, 0, -32 * k, 16 * k + 8 * a})
                 lv.frames.push_back(i16(w));
@@ -1041,12 +1042,12 @@ void set_small_objects(gen_level& lv) {
                     lv.frames.push_back(i16(word));
             };
             three_axes(x, y, z);
-            const int arm = unit - 3 * unit / 32 * (k + a), flag = unit / 16 * k;
+            const int arm = 1024 - 96 * (k + a), flag = 64 * k;
             if (legacy) {
-                three_axes(arm * 1024 / unit % 1024, 0, 0);
-                three_axes(0, 0, flag * 1024 / unit);
+                three_axes(arm % 1024, 0, 0);
+                three_axes(0, 0, flag);
             } else {
-                lv.frames.push_back(i16(0x4000 | (arm & (unit - 1))));
+                lv.frames.push_back(i16(0x4000 | (arm & 1023)));
                 lv.frames.push_back(i16(0xC000 | flag));
             }
         }
@@ -1061,8 +1062,6 @@ void set_small_objects(gen_level& lv) {
         const vec at{room.pos_x + 1024, room.y_bottom, room.pos_z + 1024};
         if (!lv.items.empty()) {
             lv.items.front() = item(object, 0, at, 0x4000);
-            if (legacy)
-                lv.items.front()[19] = lv.items.front()[21] = 0; // not in the 22-byte form
         }
         if (!room.static_instances.empty()) {
             gen_record s = static_instance(at + vec{1024, 0, 0}, 0x2000, static_id);

@@ -37,6 +37,8 @@ int usage() {
     std::puts("       make_level zeros SIZE OUTPUT");
     std::puts("       make_level [--container] [--level-data] many SHAPE ROOMS OUTPUT"
               "   (SHAPE: sectors, faces, triangle, materials)");
+    std::puts("A level's name tells the versions of one first word apart: name a trc level .trc,\n"
+              "a v2 level .tub and a v4 level .trg, or it is read as tr4, v1 or v3.");
     return 2;
 }
 
